@@ -1,0 +1,116 @@
+#pragma once
+// Base class of every USB HID device the tool talks to: enumeration of one
+// vendor's interfaces, open/close, the reader thread that assembles framed
+// replies into the reply queue, framed and raw output, and the waits that take
+// replies out of the queue again.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HidCommand.h"
+#include "HidHost.h"
+#include "QXList.h"
+#include "ResultCodes.h"
+
+// USB vendor id of the unit's maker; set at build time.
+constexpr uint16_t VendorId = TESSALY_VENDOR_ID;
+
+constexpr uint32_t WriteCompletionWaitMs = 100; // per output report
+constexpr uint32_t ReaderStopWaitMs = 1500;     // in Close
+constexpr uint32_t ThreadStartPauseMs = 25;
+constexpr uint32_t OpenSettlePauseMs = 100;
+constexpr uint32_t BridgeReferenceRate = 19200;
+constexpr uint32_t StaleReplyAge = 5000;        // replies older than this are dropped
+constexpr uint32_t StatusSliceMs = 100;         // each attempt inside WaitStatus
+constexpr uint32_t FirstPauseMs = 100;          // added to the WaitNextReply deadline
+constexpr uint8_t StatusSuccess = 0xFF;
+constexpr int MaxDeviceRecords = 256;
+constexpr size_t DevicePathLength = 288;        // including the terminating NUL
+// The reader waits for a report in slices of this length so that it notices a
+// stop request long before the 1500 ms that Close grants it.
+constexpr uint32_t ReaderSliceMs = 20;
+
+struct DeviceRecord {
+    uint16_t ProductId = 0;
+    uint16_t VendorId = 0;
+    char Path[DevicePathLength] = {};
+};
+
+// True when product id `id` matches the enumeration pattern: equal, 0xFFFF (any),
+// 0xFFxx (low bytes equal) or xxFF (high bytes equal).
+bool ProductMatches(uint16_t pattern, uint16_t id);
+
+class HIDDeviceEx {
+public:
+    explicit HIDDeviceEx(HidHost& host);
+    virtual ~HIDDeviceEx();
+    HIDDeviceEx(const HIDDeviceEx&) = delete;
+    HIDDeviceEx& operator=(const HIDDeviceEx&) = delete;
+
+    virtual void FindDevices();
+    [[nodiscard]] virtual uint32_t OpenByIndex(int index, uint32_t bridgeRate);
+    [[nodiscard]] virtual uint32_t OpenByPath(const char* path, uint32_t bridgeRate);
+    virtual uint32_t Close();
+    [[nodiscard]] virtual uint32_t SetBridgeRate(uint32_t rate);
+    [[nodiscard]] virtual uint32_t WriteRaw(const uint8_t* data, uint32_t length);
+    [[nodiscard]] virtual uint32_t WriteCommand(const HID_COMMAND& command);
+    [[nodiscard]] virtual uint32_t WriteByte(uint8_t value);
+    [[nodiscard]] virtual uint32_t Reopen();
+
+    void FindDevicesById(uint16_t productPattern);
+    int DeviceCount() const { return static_cast<int>(FoundPaths.size()); }
+    const std::vector<std::string>& DevicePaths() const { return FoundPaths; }
+    bool IsOpen() const { return Running.load(); }
+
+    // Reply queue.
+    std::unique_ptr<HID_COMMAND> PopReply();
+    [[nodiscard]] uint32_t WaitStatus(uint32_t code, uint32_t timeoutMs);
+    [[nodiscard]] uint32_t WaitReply(uint32_t code, uint16_t length, uint8_t* output, uint32_t timeoutMs);
+    std::unique_ptr<HID_COMMAND> WaitNextReply(uint32_t code, uint32_t timeoutMs, uint32_t& status);
+    void FlushReplies();
+    uint32_t QueuedReplies();
+    static uint8_t Checksum(const uint8_t* data, size_t count);
+
+    uint16_t ReportMode = 0xFFFF;
+    uint32_t BridgeRate = 0;
+    uint16_t InputReportLength = 0;
+    uint16_t OutputReportLength = 0;
+
+protected:
+    HidHost& Host;
+    bool FramedInput = false;
+
+private:
+    void ReaderMain();
+    void AddReport(const uint8_t* report);
+    void Deliver();
+    void PurgeStaleReplies();
+    [[nodiscard]] bool WriteReports(const uint8_t* header, size_t headerLength, const uint8_t* stream,
+                                    size_t streamLength, size_t room, bool bridgeCount);
+    [[nodiscard]] bool SendBridgeReport(uint32_t rate);
+
+    // Up while the reader runs: set by OpenByPath before the reader starts,
+    // cleared by Close to stop it and by the reader when it ends on its own.
+    std::atomic<bool> Running{false};
+    std::unique_ptr<HidHandle> ReadHandle;
+    std::unique_ptr<HidHandle> WriteHandle;
+    std::thread Reader;
+    uint16_t FeatureReportLength = 0;
+
+    QXListT<HID_COMMAND> Replies;
+    std::condition_variable_any ReplyArrived;
+    // Reader exit is signalled under the queue's lock so Close can wait with a time-out.
+    bool ReaderEnded = true;
+
+    // Owned by the reader thread while it runs.
+    HID_COMMAND Assembly;
+    uint32_t Received = 0;
+    uint32_t Expected = 0;
+
+    DeviceRecord Record;                 // used by Reopen only
+    std::vector<std::string> FoundPaths; // kept by the last enumeration
+};

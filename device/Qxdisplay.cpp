@@ -1,0 +1,457 @@
+#include "Qxdisplay.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ByteOrder.h"
+
+namespace {
+
+constexpr uint32_t InfoWaitMs = 100;
+constexpr uint32_t EntryWaitMs = 1000;
+constexpr uint32_t BlockWaitMs = 1000;
+constexpr uint32_t WriteBlockWaitMs = 1000;
+constexpr uint32_t RemoveWaitMs = 250;
+constexpr uint32_t ProgramWaitMs = 1000;
+constexpr uint32_t EraseWaitMs = 2000;
+constexpr uint32_t ShowTextWaitMs = 200;
+// The total length of a message (payload + 4) travels in 16 bits.
+constexpr size_t MaxPayload = 0xFFFF - 4;
+
+} // namespace
+
+// Builds a request payload; Finish() appends the checksum.
+class RequestPayload {
+public:
+    RequestPayload& Text(const char* text)
+    {
+        if (text == nullptr) {
+            Valid = false;
+            return *this;
+        }
+        const size_t length = std::strlen(text);
+        if (length > MaxPayload) {
+            Valid = false;
+            return *this;
+        }
+        Bytes.insert(Bytes.end(), text, text + length);
+        Bytes.push_back(0);
+        return *this;
+    }
+    RequestPayload& U8(uint8_t value)
+    {
+        Bytes.push_back(value);
+        return *this;
+    }
+    RequestPayload& U32(uint32_t value)
+    {
+        AppendLE32(Bytes, value);
+        return *this;
+    }
+    RequestPayload& Raw(const uint8_t* data, size_t length)
+    {
+        if (length > MaxPayload || (data == nullptr && length != 0)) {
+            Valid = false;
+            return *this;
+        }
+        if (length != 0)
+            Bytes.insert(Bytes.end(), data, data + length);
+        return *this;
+    }
+    // False when a text is missing or the message would not fit its 16-bit length.
+    bool Finish()
+    {
+        if (!Valid || Bytes.size() + 1 > MaxPayload)
+            return false;
+        Bytes.push_back(Checksum(Bytes.data(), Bytes.size()));
+        return true;
+    }
+    std::vector<uint8_t> Bytes;
+
+private:
+    bool Valid = true;
+};
+
+// Marks the display busy for the duration of one public operation.
+class BusyScope {
+public:
+    explicit BusyScope(QXDisplay& display) : Display(display) { ++Display.BusyDepth; }
+    ~BusyScope() { --Display.BusyDepth; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    QXDisplay& Display;
+};
+
+DISPLAY_INFO DISPLAY_INFO::FromBytes(const uint8_t* bytes)
+{
+    DISPLAY_INFO info;
+    info.FirmwareVersion = GetLE32(bytes);
+    info.ChipId = GetLE32(bytes + 4);
+    std::memcpy(info.Reserved1, bytes + 8, sizeof info.Reserved1);
+    info.AddressUnit = GetLE32(bytes + 24);
+    info.AppStart = GetLE32(bytes + 28);
+    std::memcpy(info.Reserved2, bytes + 32, sizeof info.Reserved2);
+    return info;
+}
+
+void DISPLAY_INFO::ToBytes(uint8_t* bytes) const
+{
+    SetLE32(bytes, FirmwareVersion);
+    SetLE32(bytes + 4, ChipId);
+    std::memcpy(bytes + 8, Reserved1, sizeof Reserved1);
+    SetLE32(bytes + 24, AddressUnit);
+    SetLE32(bytes + 28, AppStart);
+    std::memcpy(bytes + 32, Reserved2, sizeof Reserved2);
+}
+
+DISPLAY_IDENTITY DISPLAY_IDENTITY::FromBytes(const uint8_t* bytes)
+{
+    DISPLAY_IDENTITY identity;
+    std::memcpy(identity.SerialNumber, bytes, sizeof identity.SerialNumber);
+    std::memcpy(identity.DeviceKey, bytes + 24, sizeof identity.DeviceKey);
+    identity.BootloaderVersion = GetLE32(bytes + 32);
+    std::memcpy(identity.Reserved, bytes + 36, sizeof identity.Reserved);
+    return identity;
+}
+
+void DISPLAY_IDENTITY::ToBytes(uint8_t* bytes) const
+{
+    std::memcpy(bytes, SerialNumber, sizeof SerialNumber);
+    std::memcpy(bytes + 24, DeviceKey, sizeof DeviceKey);
+    SetLE32(bytes + 32, BootloaderVersion);
+    std::memcpy(bytes + 36, Reserved, sizeof Reserved);
+}
+
+std::string DISPLAY_IDENTITY::Serial() const
+{
+    const char* end = std::find(SerialNumber, SerialNumber + sizeof SerialNumber, '\0');
+    return std::string(SerialNumber, end);
+}
+
+uint32_t FILE_ENTRY::Size() const { return GetLE32(Bytes.data() + 2); }
+
+std::string FILE_ENTRY::Name() const
+{
+    const auto begin = Bytes.begin() + FileEntryHeaderSize;
+    return std::string(begin, std::find(begin, Bytes.end(), uint8_t{0}));
+}
+
+QXDisplay::QXDisplay(HidHost& host) : HIDDeviceEx(host) { FramedInput = true; }
+
+void QXDisplay::FindDevices() { FindDevicesById(NormalProductId); }
+
+void QXDisplay::FindBootDevices() { FindDevicesById(BootProductId); }
+
+uint32_t QXDisplay::Send(uint16_t code, const std::vector<uint8_t>& payload)
+{
+    HID_COMMAND request;
+    request.Magic = FrameMarker;
+    request.Code = code;
+    request.Data = payload;
+    request.Length = static_cast<uint32_t>(payload.size());
+    return WriteCommand(request);
+}
+
+uint32_t QXDisplay::GetInfo(uint16_t code, DISPLAY_INFO& info)
+{
+    if (IsBusy())
+        return ERR_DEVICE_IN_USE;
+    BusyScope busy(*this);
+    if (const uint32_t sent = Send(code, {}); sent != 0)
+        return sent;
+    uint8_t reply[InfoReplyLength] = {};
+    const uint32_t result = WaitReply(code, InfoReplyLength, reply, InfoWaitMs);
+    if (result == 0)
+        info = DISPLAY_INFO::FromBytes(reply);
+    return result;
+}
+
+uint32_t QXDisplay::GetDeviceInfo(DISPLAY_INFO& info) { return GetInfo(CMD_GET_DEVICE_INFO, info); }
+
+uint32_t QXDisplay::GetBootInfo(DISPLAY_INFO& info) { return GetInfo(CMD_GET_BOOT_INFO, info); }
+
+uint32_t QXDisplay::ReadMemory(uint16_t code, uint32_t address, uint32_t length, uint8_t* buffer)
+{
+    if (IsBusy())
+        return ERR_DEVICE_IN_USE;
+    BusyScope busy(*this);
+    // The reply carries length + 1 bytes in a 16-bit length: a longer read
+    // could never be answered.
+    if (length > 0xFFFE || (buffer == nullptr && length != 0))
+        return ERR_WRONG_PACKET;
+    RequestPayload payload;
+    payload.U32(address).U32(length);
+    if (!payload.Finish())
+        return ERR_WRONG_PACKET;
+    if (const uint32_t sent = Send(code, payload.Bytes); sent != 0)
+        return sent;
+    std::vector<uint8_t> reply(length + 1);
+    const uint32_t result = WaitReply(code, static_cast<uint16_t>(length + 1), reply.data(), length / 2 + 500);
+    if (result == 0 && length != 0)
+        std::memcpy(buffer, reply.data(), length);
+    return result;
+}
+
+uint32_t QXDisplay::ReadDeviceMemory(uint32_t address, uint32_t length, uint8_t* buffer)
+{
+    return ReadMemory(CMD_READ_DEVICE_MEMORY, address, length, buffer);
+}
+
+uint32_t QXDisplay::ReadBootMemory(uint32_t address, uint32_t length, uint8_t* buffer)
+{
+    return ReadMemory(CMD_READ_BOOT_MEMORY, address, length, buffer);
+}
+
+uint32_t QXDisplay::ReadDeviceIdentity(uint32_t appStart, DISPLAY_IDENTITY& identity)
+{
+    uint8_t bytes[IdentityLength] = {};
+    const uint32_t result = ReadDeviceMemory(appStart - IdentityOffset, IdentityLength, bytes);
+    if (result == 0)
+        identity = DISPLAY_IDENTITY::FromBytes(bytes);
+    return result;
+}
+
+uint32_t QXDisplay::ReadBootIdentity(uint32_t appStart, DISPLAY_IDENTITY& identity)
+{
+    uint8_t bytes[IdentityLength] = {};
+    const uint32_t result = ReadBootMemory(appStart - IdentityOffset, IdentityLength, bytes);
+    if (result == 0)
+        identity = DISPLAY_IDENTITY::FromBytes(bytes);
+    return result;
+}
+
+std::unique_ptr<FILE_ENTRY> QXDisplay::NextEntry(uint16_t code, const std::vector<uint8_t>& payload)
+{
+    if (Send(code, payload) != 0)
+        return nullptr;
+    uint32_t status = 0;
+    std::unique_ptr<HID_COMMAND> reply = WaitNextReply(code, EntryWaitMs, status);
+    if (!reply || reply->Length < FileEntryHeaderSize)
+        return nullptr;
+    auto entry = std::make_unique<FILE_ENTRY>();
+    entry->Bytes = std::move(reply->Data);
+    return entry;
+}
+
+std::unique_ptr<FILE_ENTRY> QXDisplay::FindFirstUnguarded(const char* folder, const char* pattern)
+{
+    RequestPayload payload;
+    payload.Text(folder).Text(pattern);
+    if (!payload.Finish())
+        return nullptr;
+    return NextEntry(CMD_FILE_FIND_FIRST, payload.Bytes);
+}
+
+std::unique_ptr<FILE_ENTRY> QXDisplay::FileFindFirst(const char* folder, const char* pattern)
+{
+    if (IsBusy())
+        return nullptr;
+    BusyScope busy(*this);
+    return FindFirstUnguarded(folder, pattern);
+}
+
+std::unique_ptr<FILE_ENTRY> QXDisplay::FileFindNext()
+{
+    if (IsBusy())
+        return nullptr;
+    BusyScope busy(*this);
+    return NextEntry(CMD_FILE_FIND_NEXT, {});
+}
+
+uint32_t QXDisplay::ListFiles(const char* folder, const char* pattern, EntryCallback callback)
+{
+    if (IsBusy())
+        return ERR_DEVICE_IN_USE;
+    BusyScope busy(*this);
+    std::unique_ptr<FILE_ENTRY> entry = FindFirstUnguarded(folder, pattern);
+    while (entry) {
+        if (callback)
+            callback(folder, *entry);
+        entry = NextEntry(CMD_FILE_FIND_NEXT, {});
+    }
+    return 0;
+}
+
+uint32_t QXDisplay::ReadFileBlockUnguarded(const char* folder, const char* name, uint32_t offset, uint32_t& length,
+                                           uint8_t* buffer)
+{
+    if (buffer == nullptr && length != 0)
+        return ERR_WRONG_PACKET;
+    RequestPayload payload;
+    payload.Text(folder).Text(name).U32(offset).U32(length);
+    if (!payload.Finish())
+        return ERR_WRONG_PACKET;
+    if (const uint32_t sent = Send(CMD_READ_FILE_BLOCK, payload.Bytes); sent != 0)
+        return sent;
+    uint32_t status = 0;
+    std::unique_ptr<HID_COMMAND> reply = WaitNextReply(CMD_READ_FILE_BLOCK, BlockWaitMs, status);
+    if (!reply)
+        return status;
+    const uint32_t got = reply->Length;
+    if (got >= 5) {
+        const uint32_t count = GetLE32(reply->Data.data() + 1);
+        if (count > length || uint64_t{got} < uint64_t{count} + 5)
+            return ERR_READ_FAILED;
+        if (count != 0)
+            std::memcpy(buffer, reply->Data.data() + 5, count);
+        length = count;
+        return 0;
+    }
+    if (got >= 2)
+        return StatusOffset + reply->Data[0];
+    return ERR_READ_FAILED;
+}
+
+uint32_t QXDisplay::ReadFileBlock(const char* folder, const char* name, uint32_t offset, uint32_t& length,
+                                  uint8_t* buffer)
+{
+    if (IsBusy())
+        return ERR_DEVICE_IN_USE;
+    BusyScope busy(*this);
+    return ReadFileBlockUnguarded(folder, name, offset, length, buffer);
+}
+
+uint32_t QXDisplay::WriteFileBlockUnguarded(const char* folder, const char* name, uint32_t offset, uint32_t length,
+                                            const uint8_t* data)
+{
+    RequestPayload payload;
+    payload.Text(folder).Text(name).U8(WriteBlockFlag).U32(offset).U32(length).Raw(data, length);
+    if (!payload.Finish())
+        return ERR_WRONG_PACKET;
+    if (const uint32_t sent = Send(CMD_WRITE_FILE_BLOCK, payload.Bytes); sent != 0)
+        return sent;
+    return WaitStatus(CMD_WRITE_FILE_BLOCK, WriteBlockWaitMs);
+}
+
+uint32_t QXDisplay::WriteFileBlock(const char* folder, const char* name, uint32_t offset, uint32_t length,
+                                   const uint8_t* data)
+{
+    if (IsBusy())
+        return ERR_DEVICE_IN_USE;
+    BusyScope busy(*this);
+    return WriteFileBlockUnguarded(folder, name, offset, length, data);
+}
+
+uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total, uint8_t* buffer,
+                            ProgressCallback callback)
+{
+    if (IsBusy())
+        return ERR_DEVICE_IN_USE;
+    BusyScope busy(*this);
+    uint32_t done = 0;
+    uint32_t result = 0;
+    if (callback)
+        callback(folder, name, total, 0);
+    while (result == 0 && done < total) {
+        if (callback)
+            callback(folder, name, total, done);
+        uint32_t block = std::min(FileBlockSize, total - done);
+        result = ReadFileBlockUnguarded(folder, name, done, block, buffer + done);
+        // A unit that answers with no bytes while more are due would be asked
+        // for the same block forever.
+        if (result == 0 && block == 0)
+            result = ERR_READ_FAILED;
+        if (result == 0)
+            done += block;
+    }
+    if (callback)
+        callback(folder, name, total, done);
+    return result;
+}
+
+uint32_t QXDisplay::PutFile(const char* folder, const char* name, uint32_t total, const uint8_t* data,
+                            ProgressCallback callback)
+{
+    if (IsBusy())
+        return ERR_DEVICE_IN_USE;
+    BusyScope busy(*this);
+    uint32_t probe = 0;
+    if (ReadFileBlockUnguarded(folder, name, 0, probe, nullptr) == 0)
+        (void)RemoveFileUnguarded(folder, name);
+    uint32_t done = 0;
+    uint32_t result = 0;
+    if (callback)
+        callback(folder, name, total, 0);
+    while (result == 0 && done < total) {
+        if (callback)
+            callback(folder, name, total, done);
+        const uint32_t block = std::min(FileBlockSize, total - done);
+        result = WriteFileBlockUnguarded(folder, name, done, block, data + done);
+        if (result == 0)
+            done += block;
+    }
+    if (callback)
+        callback(folder, name, total, done);
+    return result;
+}
+
+uint32_t QXDisplay::RemoveFileUnguarded(const char* folder, const char* name)
+{
+    RequestPayload payload;
+    payload.Text(folder).Text(name).U8(RemoveFlag);
+    if (!payload.Finish())
+        return ERR_WRONG_PACKET;
+    if (const uint32_t sent = Send(CMD_REMOVE_FILE, payload.Bytes); sent != 0)
+        return sent;
+    return WaitStatus(CMD_REMOVE_FILE, RemoveWaitMs);
+}
+
+uint32_t QXDisplay::RemoveFile(const char* folder, const char* name)
+{
+    if (IsBusy())
+        return ERR_DEVICE_IN_USE;
+    BusyScope busy(*this);
+    return RemoveFileUnguarded(folder, name);
+}
+
+uint32_t QXDisplay::ProbeFile(const char* folder, const char* name)
+{
+    if (IsBusy())
+        return ERR_DEVICE_IN_USE;
+    BusyScope busy(*this);
+    uint32_t length = 0;
+    return ReadFileBlockUnguarded(folder, name, 0, length, nullptr);
+}
+
+uint32_t QXDisplay::SendAndWaitStatus(uint16_t code, RequestPayload& payload, uint32_t timeoutMs)
+{
+    if (IsBusy())
+        return ERR_DEVICE_IN_USE;
+    BusyScope busy(*this);
+    if (!payload.Finish())
+        return ERR_WRONG_PACKET;
+    if (const uint32_t sent = Send(code, payload.Bytes); sent != 0)
+        return sent;
+    return WaitStatus(code, timeoutMs);
+}
+
+uint32_t QXDisplay::ProgramBlock(uint8_t imageFlags, uint32_t address, uint32_t length, const uint8_t* data)
+{
+    RequestPayload payload;
+    payload.U8(imageFlags).U32(address).U32(length).Raw(data, length);
+    return SendAndWaitStatus(CMD_PROGRAM_BLOCK, payload, ProgramWaitMs);
+}
+
+uint32_t QXDisplay::EraseSector(uint32_t sectorIndex, uint32_t sectorAddress)
+{
+    RequestPayload payload;
+    payload.U32(sectorIndex).U32(sectorAddress);
+    return SendAndWaitStatus(CMD_ERASE_SECTOR, payload, EraseWaitMs);
+}
+
+uint32_t QXDisplay::ShowText(const char* text)
+{
+    RequestPayload payload;
+    payload.Text(text);
+    return SendAndWaitStatus(CMD_SHOW_TEXT, payload, ShowTextWaitMs);
+}
+
+uint32_t QXDisplay::FinishUpdate()
+{
+    if (IsBusy())
+        return ERR_DEVICE_IN_USE;
+    BusyScope busy(*this);
+    return Send(CMD_FINISH_UPDATE, {});
+}

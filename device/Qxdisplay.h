@@ -1,0 +1,136 @@
+#pragma once
+// The display unit's command set on top of the HID transport: identity and
+// memory reads, the SD card's files (normal firmware, product id 0x0801) and
+// erase / program / status text / end of update (bootloader, product id 0x0800).
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "HIDDeviceEx.h"
+
+constexpr uint16_t NormalProductId = 0x0801;
+constexpr uint16_t BootProductId = 0x0800;
+
+// Command codes.
+constexpr uint16_t CMD_GET_DEVICE_INFO = 0x4000;
+constexpr uint16_t CMD_READ_DEVICE_MEMORY = 0x4001;
+constexpr uint16_t CMD_FILE_FIND_FIRST = 0x4010;
+constexpr uint16_t CMD_FILE_FIND_NEXT = 0x4011;
+constexpr uint16_t CMD_WRITE_FILE_BLOCK = 0x4012;
+constexpr uint16_t CMD_READ_FILE_BLOCK = 0x4013;
+constexpr uint16_t CMD_REMOVE_FILE = 0x4014;
+constexpr uint16_t CMD_GET_BOOT_INFO = 0x6000;
+constexpr uint16_t CMD_READ_BOOT_MEMORY = 0x6001;
+constexpr uint16_t CMD_PROGRAM_BLOCK = 0x6002;
+constexpr uint16_t CMD_ERASE_SECTOR = 0x6003;
+constexpr uint16_t CMD_FINISH_UPDATE = 0x6004;
+constexpr uint16_t CMD_SHOW_TEXT = 0x6005;
+
+constexpr uint32_t IdentityOffset = 2048; // identity block lies this far below AppStart
+constexpr uint32_t IdentityLength = 40;
+constexpr uint32_t FileBlockSize = 1024;
+constexpr uint8_t WriteBlockFlag = 0x40;
+constexpr uint8_t RemoveFlag = 0x00;
+constexpr uint8_t FolderAttribute = 0x10;
+constexpr uint32_t InfoReplyLength = 53;
+constexpr size_t DisplayInfoSize = 52;
+constexpr size_t FileEntryHeaderSize = 6;
+
+struct DISPLAY_INFO {
+    uint32_t FirmwareVersion = 0;
+    uint32_t ChipId = 0;
+    uint8_t Reserved1[16] = {};
+    uint32_t AddressUnit = 0;
+    uint32_t AppStart = 0;
+    uint8_t Reserved2[20] = {};
+
+    // Decodes the 52-byte little-endian layout.
+    static DISPLAY_INFO FromBytes(const uint8_t* bytes);
+    void ToBytes(uint8_t* bytes) const;
+};
+
+struct DISPLAY_IDENTITY {
+    char SerialNumber[24] = {};
+    uint8_t DeviceKey[8] = {};
+    uint32_t BootloaderVersion = 0;
+    uint8_t Reserved[4] = {};
+
+    static DISPLAY_IDENTITY FromBytes(const uint8_t* bytes);
+    void ToBytes(uint8_t* bytes) const;
+    // Serial number text, never read past its 24-byte field.
+    std::string Serial() const;
+};
+
+// A directory entry as the unit sends it: the reply payload, owned.
+struct FILE_ENTRY {
+    std::vector<uint8_t> Bytes; // at least 6
+
+    uint8_t Attributes() const { return Bytes[1]; }
+    uint32_t Size() const;
+    bool IsFolder() const { return (Attributes() & FolderAttribute) != 0; }
+    // Name up to its NUL, or to the payload's end when the unit sent none.
+    std::string Name() const;
+};
+
+using EntryCallback = void (*)(const char* folder, const FILE_ENTRY& entry);
+using ProgressCallback = void (*)(const char* folder, const char* name, uint32_t total, uint32_t done);
+
+class RequestPayload;
+
+class QXDisplay : public HIDDeviceEx {
+public:
+    explicit QXDisplay(HidHost& host);
+
+    void FindDevices() override;
+    void FindBootDevices();
+
+    [[nodiscard]] uint32_t GetDeviceInfo(DISPLAY_INFO& info);
+    [[nodiscard]] uint32_t GetBootInfo(DISPLAY_INFO& info);
+    [[nodiscard]] uint32_t ReadDeviceMemory(uint32_t address, uint32_t length, uint8_t* buffer);
+    [[nodiscard]] uint32_t ReadBootMemory(uint32_t address, uint32_t length, uint8_t* buffer);
+    [[nodiscard]] uint32_t ReadDeviceIdentity(uint32_t appStart, DISPLAY_IDENTITY& identity);
+    [[nodiscard]] uint32_t ReadBootIdentity(uint32_t appStart, DISPLAY_IDENTITY& identity);
+
+    std::unique_ptr<FILE_ENTRY> FileFindFirst(const char* folder, const char* pattern);
+    std::unique_ptr<FILE_ENTRY> FileFindNext();
+    uint32_t ListFiles(const char* folder, const char* pattern, EntryCallback callback);
+
+    [[nodiscard]] uint32_t ReadFileBlock(const char* folder, const char* name, uint32_t offset, uint32_t& length,
+                                         uint8_t* buffer);
+    [[nodiscard]] uint32_t WriteFileBlock(const char* folder, const char* name, uint32_t offset, uint32_t length,
+                                          const uint8_t* data);
+    [[nodiscard]] uint32_t GetFile(const char* folder, const char* name, uint32_t total, uint8_t* buffer,
+                                   ProgressCallback callback);
+    [[nodiscard]] uint32_t PutFile(const char* folder, const char* name, uint32_t total, const uint8_t* data,
+                                   ProgressCallback callback);
+    [[nodiscard]] uint32_t RemoveFile(const char* folder, const char* name);
+    [[nodiscard]] uint32_t ProbeFile(const char* folder, const char* name);
+
+    [[nodiscard]] uint32_t ProgramBlock(uint8_t imageFlags, uint32_t address, uint32_t length, const uint8_t* data);
+    [[nodiscard]] uint32_t EraseSector(uint32_t sectorIndex, uint32_t sectorAddress);
+    [[nodiscard]] uint32_t FinishUpdate();
+    [[nodiscard]] uint32_t ShowText(const char* text);
+
+    // True while one of the operations above runs (also while its callback
+    // pumps the caller's events): the owner must not destroy the object then,
+    // and a second operation started from such a callback is refused with
+    // ERR_DEVICE_IN_USE.
+    bool IsBusy() const { return BusyDepth != 0; }
+
+private:
+    friend class BusyScope;
+    [[nodiscard]] uint32_t Send(uint16_t code, const std::vector<uint8_t>& payload);
+    [[nodiscard]] uint32_t SendAndWaitStatus(uint16_t code, RequestPayload& payload, uint32_t timeoutMs);
+    [[nodiscard]] uint32_t ReadMemory(uint16_t code, uint32_t address, uint32_t length, uint8_t* buffer);
+    [[nodiscard]] uint32_t GetInfo(uint16_t code, DISPLAY_INFO& info);
+    std::unique_ptr<FILE_ENTRY> NextEntry(uint16_t code, const std::vector<uint8_t>& payload);
+    std::unique_ptr<FILE_ENTRY> FindFirstUnguarded(const char* folder, const char* pattern);
+    [[nodiscard]] uint32_t ReadFileBlockUnguarded(const char* folder, const char* name, uint32_t offset,
+                                                  uint32_t& length, uint8_t* buffer);
+    [[nodiscard]] uint32_t WriteFileBlockUnguarded(const char* folder, const char* name, uint32_t offset,
+                                                   uint32_t length, const uint8_t* data);
+    [[nodiscard]] uint32_t RemoveFileUnguarded(const char* folder, const char* name);
+
+    int BusyDepth = 0;
+};
