@@ -1,0 +1,52 @@
+#pragma once
+// Files on the PC that the commands read and write.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// True when a file name reported by the unit may name a file inside a chosen
+// folder on the PC: not empty, not "." or "..", no path separators, drive
+// letters or control characters, no name that Windows reserves for devices
+// (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension), and no
+// trailing dot or blank (Windows drops them, so the file would get another name).
+bool IsSafeFileName(std::string_view name);
+
+// Writes a file under a temporary name in its destination's folder and puts it
+// in place of the destination only when it is complete: a failed write never
+// leaves a truncated file and never destroys a file that was there before.
+class ReplacingFile {
+public:
+    explicit ReplacingFile(std::filesystem::path destination);
+    ~ReplacingFile(); // removes the temporary file unless committed
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+    // Each returns false on failure; ErrorText() then tells why.
+    [[nodiscard]] bool Open();
+    [[nodiscard]] bool Write(const void* data, size_t size);
+    [[nodiscard]] bool Commit();
+
+    const std::string& ErrorText() const { return Error; }
+    const std::filesystem::path& Destination() const { return Target; }
+
+private:
+    struct FileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    bool Fail(std::string text);
+
+    std::filesystem::path Target;
+    std::filesystem::path TempPath;
+    std::unique_ptr<std::FILE, FileCloser> File;
+    std::string Error;
+};
+
+// Whole-file helpers; false with a reason in `error` on failure.
+[[nodiscard]] bool WriteFileReplacing(const std::filesystem::path& path, const uint8_t* data, size_t size,
+                                      std::string& error);
+[[nodiscard]] bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& data, std::string& error);
