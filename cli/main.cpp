@@ -1,8 +1,95 @@
-// tessaly-cli: the command-line companion of the window.
+// tessaly-cli: the command-line companion of the window, for scripting and for
+// trying the unit (or the simulated unit) without the window.
 #include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
 
-int main()
+#include "CardSeed.h"
+#include "ConvertCommand.h"
+#include "DeviceCommands.h"
+#include "SimHost.h"
+#ifdef TESSALY_HAVE_HIDAPI
+#include "HidapiHost.h"
+#endif
+
+namespace {
+
+void PrintUsage()
 {
-    std::fprintf(stderr, "usage: tessaly-cli COMMAND ...\n");
-    return 2;
+    std::fputs("usage: tessaly-cli [--simulate[=CARD_FOLDER]] COMMAND [ARGS]\n"
+               "  devices                         list the units on the USB bus\n"
+               "  info                            identity and versions of the first unit\n"
+               "  ls FOLDER                       list A:\\Maps or A:\\Logs\n"
+               "  get FOLDER NAME... [--to DIR]   copy files from the unit\n"
+               "  put FOLDER FILE...              send files to the unit\n"
+               "  rm FOLDER NAME...               delete files on the unit\n"
+               "  convert FILE.displog... [--interval SECONDS] [--decimal-separator C]\n",
+               stderr);
+}
+
+std::unique_ptr<HidHost> SimulatedHost(const std::string& card)
+{
+    std::string error;
+    std::optional<sim::SimOptions> options = sim::SimOptions::FromEnvironment(&error);
+    if (!options) {
+        std::fprintf(stderr, "tessaly-cli: %s\n", error.c_str());
+        return nullptr;
+    }
+    if (!card.empty())
+        options->Unit.CardFolder = card;
+    if (!SeedSimCard(options->Unit.CardFolder, error)) {
+        std::fprintf(stderr, "tessaly-cli: %s: %s\n", options->Unit.CardFolder.c_str(), error.c_str());
+        return nullptr;
+    }
+    return std::make_unique<sim::SimHost>(std::move(*options));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    bool simulate = false;
+    std::string card;
+    while (!args.empty() && args[0].rfind("--simulate", 0) == 0) {
+        const std::string& option = args[0];
+        if (option == "--simulate") {
+            simulate = true;
+        } else if (option.rfind("--simulate=", 0) == 0) {
+            simulate = true;
+            card = option.substr(std::strlen("--simulate="));
+        } else {
+            break;
+        }
+        args.erase(args.begin());
+    }
+    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+        PrintUsage();
+        return args.empty() ? 2 : 0;
+    }
+    const std::string command = args[0];
+    args.erase(args.begin());
+    if (command == "convert")
+        return RunConvertCommand(args);
+    if (!IsDeviceCommand(command)) {
+        std::fprintf(stderr, "tessaly-cli: unknown command \"%s\"\n", command.c_str());
+        PrintUsage();
+        return 2;
+    }
+    std::unique_ptr<HidHost> host;
+    if (simulate) {
+        host = SimulatedHost(card);
+    } else {
+#ifdef TESSALY_HAVE_HIDAPI
+        host = std::make_unique<HidapiHost>();
+#else
+        std::fputs("tessaly-cli: built without hidapi; use --simulate\n", stderr);
+        return 1;
+#endif
+    }
+    if (!host)
+        return 1;
+    return RunDeviceCommand(*host, command, args);
 }

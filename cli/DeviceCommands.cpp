@@ -1,0 +1,303 @@
+#include "DeviceCommands.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+
+#include "LocalFiles.h"
+#include "Qxdisplay.h"
+#include "TerminalProgress.h"
+#include "VersionNumber.h"
+
+namespace {
+
+constexpr const char* DrivePrefix = "A:\\";
+
+// "Logs", "A:\Logs" and "A:\Logs\" all name the unit's folder A:\Logs.
+std::string UnitFolder(std::string folder)
+{
+    while (folder.size() > 3 && folder.back() == '\\')
+        folder.pop_back();
+    if (folder.rfind(DrivePrefix, 0) != 0)
+        folder = DrivePrefix + folder;
+    return folder;
+}
+
+int Fail(const std::string& what, uint32_t code)
+{
+    std::fprintf(stderr, "tessaly-cli: %s: %s\n", what.c_str(), ResultCodeName(code).c_str());
+    return 1;
+}
+
+int Usage(const char* text)
+{
+    std::fprintf(stderr, "usage: tessaly-cli [--simulate[=CARD_FOLDER]] %s\n", text);
+    return 2;
+}
+
+// Opens the first unit in normal mode; prints why not when there is none.
+bool OpenNormal(QXDisplay& display)
+{
+    display.FindDevices();
+    if (display.DeviceCount() == 0) {
+        display.FindBootDevices();
+        std::fprintf(stderr, "tessaly-cli: %s\n",
+                     display.DeviceCount() != 0 ? "the display is in its bootloader"
+                                                : "no display found on the USB bus");
+        return false;
+    }
+    if (const uint32_t opened = display.OpenByIndex(0, 0); opened != 0) {
+        Fail("cannot open the display", opened);
+        return false;
+    }
+    return true;
+}
+
+std::string HexBytes(const uint8_t* bytes, size_t count)
+{
+    std::string text;
+    char digits[3];
+    for (size_t i = 0; i < count; ++i) {
+        std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
+        text += digits;
+    }
+    return text;
+}
+
+// Progress of the transfer under way, drawn from the plain-function callback.
+TerminalProgress* activeProgress = nullptr;
+
+void ShowProgress(const char*, const char*, uint32_t total, uint32_t done)
+{
+    if (activeProgress)
+        activeProgress->Update(done, total);
+}
+
+class ProgressScope {
+public:
+    explicit ProgressScope(const std::string& label) : Bar(label) { activeProgress = &Bar; }
+    ~ProgressScope() { activeProgress = nullptr; }
+    ProgressScope(const ProgressScope&) = delete;
+    ProgressScope& operator=(const ProgressScope&) = delete;
+
+private:
+    TerminalProgress Bar;
+};
+
+std::vector<FILE_ENTRY>* listing = nullptr;
+
+void CollectEntry(const char*, const FILE_ENTRY& entry)
+{
+    if (listing)
+        listing->push_back(entry);
+}
+
+std::vector<FILE_ENTRY> List(QXDisplay& display, const std::string& folder)
+{
+    std::vector<FILE_ENTRY> entries;
+    listing = &entries;
+    (void)display.ListFiles(folder.c_str(), "*.*", CollectEntry);
+    listing = nullptr;
+    return entries;
+}
+
+int Devices(HidHost& host)
+{
+    QXDisplay display(host);
+    display.FindDevices();
+    for (const std::string& path : display.DevicePaths())
+        std::printf("%s\tnormal\n", path.c_str());
+    display.FindBootDevices();
+    for (const std::string& path : display.DevicePaths())
+        std::printf("%s\tbootloader\n", path.c_str());
+    return 0;
+}
+
+int Info(HidHost& host)
+{
+    QXDisplay display(host);
+    display.FindDevices();
+    bool boot = false;
+    if (display.DeviceCount() == 0) {
+        display.FindBootDevices();
+        boot = true;
+    }
+    if (display.DeviceCount() == 0) {
+        std::fprintf(stderr, "tessaly-cli: no display found on the USB bus\n");
+        return 1;
+    }
+    if (const uint32_t opened = display.OpenByIndex(0, 0); opened != 0)
+        return Fail("cannot open the display", opened);
+    DISPLAY_INFO info;
+    if (const uint32_t got = boot ? display.GetBootInfo(info) : display.GetDeviceInfo(info); got != 0)
+        return Fail("cannot read the display's information", got);
+    DISPLAY_IDENTITY identity;
+    const uint32_t read = boot ? display.ReadBootIdentity(info.AppStart, identity)
+                               : display.ReadDeviceIdentity(info.AppStart, identity);
+    if (read != 0)
+        return Fail("cannot read the display's identity", read);
+    std::printf("Mode: %s\n", boot ? "bootloader" : "normal");
+    std::printf("Serial Number: %s\n", identity.Serial().c_str());
+    std::printf("Device Key: %s\n", HexBytes(identity.DeviceKey, sizeof identity.DeviceKey).c_str());
+    if (!boot)
+        std::printf("Firmware Version: %s\n", FormatVersionNumber(info.FirmwareVersion).c_str());
+    std::printf("Bootloader Version: %s\n", FormatVersionNumber(identity.BootloaderVersion).c_str());
+    if (boot) {
+        std::printf("Chip Id: %u\nAddress Unit: %u\n", info.ChipId, info.AddressUnit);
+    }
+    std::printf("Application Start: 0x%08X\n", info.AppStart);
+    return 0;
+}
+
+int Ls(HidHost& host, const std::vector<std::string>& args)
+{
+    if (args.size() != 1)
+        return Usage("ls FOLDER");
+    QXDisplay display(host);
+    if (!OpenNormal(display))
+        return 1;
+    for (const FILE_ENTRY& entry : List(display, UnitFolder(args[0]))) {
+        if (entry.IsFolder())
+            std::printf("%-32s <DIR>\n", entry.Name().c_str());
+        else
+            std::printf("%-32s %10u\n", entry.Name().c_str(), entry.Size());
+    }
+    return 0;
+}
+
+int Get(HidHost& host, std::vector<std::string> args)
+{
+    std::filesystem::path destination = ".";
+    for (size_t i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] == "--to") {
+            destination = args[i + 1];
+            args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+            break;
+        }
+    }
+    if (args.size() < 2)
+        return Usage("get FOLDER NAME... [--to FOLDER]");
+    QXDisplay display(host);
+    if (!OpenNormal(display))
+        return 1;
+    const std::string folder = UnitFolder(args[0]);
+    std::map<std::string, uint32_t> sizes;
+    for (const FILE_ENTRY& entry : List(display, folder))
+        if (!entry.IsFolder())
+            sizes[entry.Name()] = entry.Size();
+    int failures = 0;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& name = args[i];
+        if (!IsSafeFileName(name)) {
+            std::fprintf(stderr, "tessaly-cli: %s: refused, the name would leave the destination folder\n",
+                         name.c_str());
+            ++failures;
+            continue;
+        }
+        const auto found = sizes.find(name);
+        if (found == sizes.end()) {
+            std::fprintf(stderr, "tessaly-cli: %s: not in %s\n", name.c_str(), folder.c_str());
+            ++failures;
+            continue;
+        }
+        std::vector<uint8_t> data(found->second);
+        uint32_t result;
+        {
+            ProgressScope progress(name);
+            result = display.GetFile(folder.c_str(), name.c_str(), found->second, data.data(), ShowProgress);
+        }
+        if (result != 0) {
+            Fail(name, result);
+            ++failures;
+            continue;
+        }
+        std::string error;
+        if (!WriteFileReplacing(destination / name, data.data(), data.size(), error)) {
+            std::fprintf(stderr, "tessaly-cli: %s: %s\n", (destination / name).c_str(), error.c_str());
+            ++failures;
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+int Put(HidHost& host, const std::vector<std::string>& args)
+{
+    if (args.size() < 2)
+        return Usage("put FOLDER FILE...");
+    QXDisplay display(host);
+    if (!OpenNormal(display))
+        return 1;
+    const std::string folder = UnitFolder(args[0]);
+    int failures = 0;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::filesystem::path path = args[i];
+        std::vector<uint8_t> data;
+        std::string error;
+        if (!ReadWholeFile(path, data, error)) {
+            std::fprintf(stderr, "tessaly-cli: %s: %s\n", path.c_str(), error.c_str());
+            ++failures;
+            continue;
+        }
+        if (data.size() > UINT32_MAX) {
+            std::fprintf(stderr, "tessaly-cli: %s: too large for the unit\n", path.c_str());
+            ++failures;
+            continue;
+        }
+        const std::string name = path.filename().string();
+        uint32_t result;
+        {
+            ProgressScope progress(name);
+            result = display.PutFile(folder.c_str(), name.c_str(), static_cast<uint32_t>(data.size()), data.data(),
+                                     ShowProgress);
+        }
+        if (result != 0) {
+            Fail(name, result);
+            ++failures;
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+int Rm(HidHost& host, const std::vector<std::string>& args)
+{
+    if (args.size() < 2)
+        return Usage("rm FOLDER NAME...");
+    QXDisplay display(host);
+    if (!OpenNormal(display))
+        return 1;
+    const std::string folder = UnitFolder(args[0]);
+    int failures = 0;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (const uint32_t result = display.RemoveFile(folder.c_str(), args[i].c_str()); result != 0) {
+            Fail(args[i], result);
+            ++failures;
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+} // namespace
+
+bool IsDeviceCommand(const std::string& command)
+{
+    return command == "devices" || command == "info" || command == "ls" || command == "get" || command == "put" ||
+           command == "rm";
+}
+
+int RunDeviceCommand(HidHost& host, const std::string& command, const std::vector<std::string>& args)
+{
+    if (command == "devices")
+        return Devices(host);
+    if (command == "info")
+        return Info(host);
+    if (command == "ls")
+        return Ls(host, args);
+    if (command == "get")
+        return Get(host, args);
+    if (command == "put")
+        return Put(host, args);
+    if (command == "rm")
+        return Rm(host, args);
+    return 2;
+}
