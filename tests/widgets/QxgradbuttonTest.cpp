@@ -459,3 +459,24 @@ TEST(TQXGradButtonAction, FollowsAndTriggersAction)
     EXPECT_EQ(handled, 1);
     EXPECT_EQ(triggered, 1);
 }
+
+// Tiny faces keep to the line rule and stay inside the image: on a 3 x 2 face the inner ring's
+// rectangle (1, 1, 2, 1) is empty, and its lines from (1, 0) colour the middle column in Light.
+TEST(TQXGradButtonFace, DegenerateSizes)
+{
+    TQXGradButton button;
+    UseTestColours(button, TQXGradButton::FaceUp);
+    Focus(&button, QEvent::FocusIn);
+    button.resize(0, 25);
+    QImage screen = FilledImage(4, 4, QColor(1, 1, 1));
+    {
+        QPainter canvas(&screen);
+        button.Paint(canvas);
+    }
+    EXPECT_EQ(screen.pixel(0, 0), Rgb(1, 1, 1));
+    EXPECT_TRUE(button.FaceImage(TQXGradButton::FaceUp).isNull());
+
+    button.resize(3, 2);
+    EXPECT_EQ(PixelRows(Painted(button), {{ToQColor(Border).rgb(), 'B'}, {ToQColor(Light).rgb(), 'L'}}),
+              (std::vector<std::string>{"BLB", "BLB"}));
+}

@@ -236,3 +236,23 @@ TEST(TQXGradPanelTransparent, ParentAndChildrenShow)
     EXPECT_EQ(shot.pixel(20, 20), Rgb(200, 0, 0));
     EXPECT_EQ(shot.pixel(16, 16), Rgb(0, 0, 200));
 }
+
+// A panel without area has no image to paint; one pixel high still gets its ring's highlight.
+TEST(TQXGradPanelLook, DegenerateSizes)
+{
+    TQXGradPanel panel;
+    panel.resize(0, 5);
+    panel.Loaded();
+    EXPECT_TRUE(panel.BackImage().isNull());
+    QImage screen = FilledImage(3, 3, QColor(1, 1, 1));
+    {
+        QPainter canvas(&screen);
+        panel.Paint(canvas);
+    }
+    EXPECT_EQ(screen.pixel(0, 0), Rgb(1, 1, 1));
+
+    UseTestColours(panel);
+    panel.resize(4, 1);
+    panel.Loaded();
+    EXPECT_EQ(PixelRows(panel.BackImage(), Letters), std::vector<std::string>{"LLLL"});
+}

@@ -1,6 +1,7 @@
 // Shows a gradient panel and gradient buttons in each of their states.
-//   tessaly_widgets_gallery [--screenshot FILE] [--zoom N]
-// With --screenshot the window is grabbed into FILE (PNG), zoomed N times, and the program exits.
+//   tessaly_widgets_gallery [--screenshot FILE] [--crop X,Y,W,H] [--zoom N]
+// With --screenshot the window (or the cropped part of it) is grabbed into FILE (PNG), zoomed N
+// times with square pixels, and the program exits.
 #include "Qxgradbutton.h"
 #include "Qxgradpanel.h"
 
@@ -44,12 +45,18 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QString screenshot;
     int zoom = 1;
+    QRect crop;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--screenshot") && i + 1 < args.size())
             screenshot = args[++i];
         else if (args[i] == QLatin1String("--zoom") && i + 1 < args.size())
-            zoom = qBound(1, args[++i].toInt(), 8);
+            zoom = qBound(1, args[++i].toInt(), 16);
+        else if (args[i] == QLatin1String("--crop") && i + 1 < args.size()) {
+            const QStringList parts = args[++i].split(QLatin1Char(','));
+            if (parts.size() == 4)
+                crop = QRect(parts[0].toInt(), parts[1].toInt(), parts[2].toInt(), parts[3].toInt());
+        }
     }
 
     // The window's background: the dialogs' look, a raised ring with a lowered one inside it.
@@ -96,6 +103,8 @@ int main(int argc, char** argv)
         return app.exec();
 
     QImage image = window.grab().toImage();
+    if (!crop.isEmpty())
+        image = image.copy(crop);
     if (zoom > 1)
         image = image.scaled(image.size() * zoom, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     if (!image.save(screenshot, "PNG")) {
