@@ -31,6 +31,8 @@ public:
     DispLogFile() = default;
     DispLogFile(const DispLogFile&) = delete;
     DispLogFile& operator=(const DispLogFile&) = delete;
+    DispLogFile(DispLogFile&&) noexcept = default;
+    DispLogFile& operator=(DispLogFile&&) noexcept = default;
 
     // Reads the file at path completely. Returns 0, ERR_FILE_IHV (cannot be opened), ERR_FILE_READ
     // (shorter than the header) or ERR_FILE_SIG (unknown format tag); on failure the reader is empty.

@@ -1,0 +1,109 @@
+#include "ConvertCommand.h"
+
+#include "LogCsv.h"
+#include "ResultCodes.h"
+#include "TerminalProgress.h"
+
+#include <cctype>
+#include <cfloat>
+#include <cmath>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+namespace {
+
+constexpr const char* Usage =
+    "usage: tessaly-cli convert FILE.displog... [--interval SECONDS] [--decimal-separator C]\n"
+    "  Writes FILE.csv beside each log: one column per channel, one row every SECONDS\n"
+    "  (default 1). The decimal separator of the numbers is the point unless C is given.\n";
+
+// The default export interval of the window's settings.
+constexpr double DefaultInterval = 1.0;
+
+std::optional<double> ParseNumber(const std::string& text)
+{
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || ptr != end)
+        return std::nullopt;
+    return value;
+}
+
+int UsageError(const std::string& message)
+{
+    std::fprintf(stderr, "tessaly-cli convert: %s\n%s", message.c_str(), Usage);
+    return 2;
+}
+
+} // namespace
+
+int RunConvertCommand(const std::vector<std::string>& args)
+{
+    std::vector<std::string> logs;
+    double interval = DefaultInterval;
+    CsvOptions options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (arg == "--interval" || arg == "--decimal-separator") {
+            if (i + 1 >= args.size())
+                return UsageError(arg + " needs a value");
+            const std::string& value = args[++i];
+            if (arg == "--interval") {
+                const std::optional<double> number = ParseNumber(value);
+                if (!number)
+                    return UsageError("the interval \"" + value + "\" is not a number of seconds");
+                interval = *number;
+            } else {
+                // A digit or a sign as separator would make the numbers unreadable.
+                const bool usable = value.size() == 1 && !std::isdigit(static_cast<unsigned char>(value[0])) &&
+                                    value[0] != '-' && value[0] != '+' && value[0] != '\r' && value[0] != '\n';
+                if (!usable)
+                    return UsageError("the decimal separator must be one character other than a digit or a sign");
+                options.DecimalSeparator = value[0];
+            }
+            continue;
+        }
+        if (arg.size() > 1 && arg[0] == '-')
+            return UsageError("unknown option " + arg);
+        logs.push_back(arg);
+    }
+    if (logs.empty())
+        return UsageError("no log file given");
+    // Checked here, before it is narrowed to the single precision the conversion steps by.
+    if (!std::isfinite(interval) || interval <= 0 || interval > FLT_MAX)
+        return UsageError("the interval must be a positive number of seconds");
+
+    int exitCode = 0;
+    for (const std::string& log : logs) {
+        const std::string csv = CsvPathForLog(log);
+        TerminalProgress progress(std::filesystem::path(log).filename().string());
+        options.Progress = [&progress](uint64_t done, uint64_t total) { progress.Update(done, total); };
+        try {
+            const uint32_t result = ConvertLogFileToCsv(log, csv, static_cast<float>(interval), options);
+            progress.Finish();
+            if (result != 0) {
+                std::fprintf(stderr, "tessaly-cli convert: %s: cannot read the log (%s)\n", log.c_str(),
+                             ResultCodeName(result).c_str());
+                exitCode = 1;
+            }
+        } catch (const CsvIntervalError& error) {
+            // Too small an interval for this log's duration; a shorter log may still do.
+            progress.Finish();
+            std::fprintf(stderr, "tessaly-cli convert: %s: %s\n", log.c_str(), error.what());
+            exitCode = 1;
+        } catch (const CsvWriteError& error) {
+            progress.Finish();
+            std::fprintf(stderr, "tessaly-cli convert: %s\n", error.what());
+            exitCode = 1;
+        }
+    }
+    return exitCode;
+}

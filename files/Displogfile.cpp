@@ -1,0 +1,313 @@
+#include "Displogfile.h"
+
+#include "ByteReader.h"
+#include "ResultCodes.h"
+
+#include <algorithm>
+#include <bit>
+#include <cfloat>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+namespace {
+
+constexpr uint32_t NoValueWord = 0xFFFFFFFF;
+constexpr uint32_t Format1TimeStampId = 0x00FF;
+constexpr uint32_t Format2TimeStampId = 0;
+
+// Records are read from a file in blocks of this many records: large enough that the read calls
+// cost nothing next to the decoding, small enough that the file is never held whole in memory.
+constexpr size_t RecordsPerBlock = 64 * 1024;
+
+} // namespace
+
+// Decodes records back to back and hands the samples to the reader. Fed in pieces, it keeps the
+// time base between them.
+class DispLogFile::RecordParser {
+public:
+    explicit RecordParser(DispLogFile& file)
+        : File(file), Format2(file.Header.FormatTag == Format2Tag), TickRate(file.Header.TickRate)
+    {
+    }
+
+    [[nodiscard]] size_t RecordSize() const { return Format2 ? 8 : 6; }
+
+    // Decodes every whole record of the bytes; a trailing fragment is left alone.
+    void Feed(const uint8_t* data, size_t size)
+    {
+        ByteReader reader(data, size);
+        const size_t recordSize = RecordSize();
+        while (reader.Remaining() >= recordSize) {
+            uint32_t id = 0;
+            uint32_t word = 0;
+            if (Format2) {
+                if (!reader.Read32(id))
+                    return;
+            } else {
+                uint16_t shortId = 0;
+                if (!reader.Read16(shortId))
+                    return;
+                id = shortId;
+            }
+            if (!reader.Read32(word))
+                return;
+            if (id == (Format2 ? Format2TimeStampId : Format1TimeStampId))
+                TimeStamp(word);
+            else if (HaveBase)
+                File.AddSample(id, Now, word != NoValueWord, word);
+        }
+    }
+
+private:
+    void TimeStamp(uint32_t counter)
+    {
+        if (!HaveBase) {
+            Base = counter;
+            Now = 0.0;
+            HaveBase = true;
+            return;
+        }
+        // A tick rate of 0 gives no time axis: every sample then stays at the first time stamp,
+        // so the log has duration 0 instead of infinite or undefined times.
+        Now = TickRate == 0 ? 0.0
+                            : static_cast<double>(static_cast<uint32_t>(counter - Base)) /
+                                  static_cast<double>(TickRate);
+    }
+
+    DispLogFile& File;
+    const bool Format2;
+    const uint32_t TickRate;
+    bool HaveBase = false;
+    uint32_t Base = 0;
+    double Now = 0.0;
+};
+
+void DispLogFile::Clear()
+{
+    Header = DispLogHeader{};
+    Channels.clear();
+    ChannelById.clear();
+    LastChannel = 0;
+}
+
+uint32_t DispLogFile::ReadHeader(const uint8_t* bytes, size_t size)
+{
+    ByteReader reader(bytes, size);
+    DispLogHeader header;
+    if (!reader.Read32(header.FormatTag) || !reader.Read32(header.TickRate) ||
+        !reader.Read32(header.DataOffset))
+        return ERR_FILE_READ;
+    if (header.FormatTag != Format1Tag && header.FormatTag != Format2Tag)
+        return ERR_FILE_SIG;
+    Header = header;
+    return 0;
+}
+
+// Records never overlap the header: an offset inside it is read as the end of the header.
+static size_t FirstRecordOffset(const DispLogHeader& header)
+{
+    return std::max<size_t>(header.DataOffset, DispLogFile::HeaderSize);
+}
+
+uint32_t DispLogFile::Open(const std::string& path)
+{
+    Clear();
+    Path = path;
+
+    // Only a regular file is a log; a directory or a device would otherwise open and read as
+    // an error, or never end.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        return ERR_FILE_IHV;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return ERR_FILE_IHV;
+
+    uint8_t headerBytes[HeaderSize] = {};
+    in.read(reinterpret_cast<char*>(headerBytes), HeaderSize);
+    const uint32_t result = ReadHeader(headerBytes, static_cast<size_t>(in.gcount()));
+    if (result != 0)
+        return result;
+
+    in.seekg(static_cast<std::streamoff>(FirstRecordOffset(Header)), std::ios::beg);
+    RecordParser parser(*this);
+    // The block holds whole records, so only the last read can end in a fragment.
+    std::vector<uint8_t> block(RecordsPerBlock * parser.RecordSize());
+    while (in) {
+        in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()));
+        const auto got = static_cast<size_t>(in.gcount());
+        if (got == 0)
+            break;
+        parser.Feed(block.data(), got);
+    }
+    FinishChannels();
+    return 0;
+}
+
+uint32_t DispLogFile::OpenFromBytes(const uint8_t* data, size_t size)
+{
+    Clear();
+    Path.clear();
+    if (data == nullptr)
+        size = 0;
+    const uint32_t result = ReadHeader(data, size);
+    if (result != 0)
+        return result;
+    const size_t offset = FirstRecordOffset(Header);
+    if (offset < size) {
+        RecordParser parser(*this);
+        parser.Feed(data + offset, size - offset);
+    }
+    FinishChannels();
+    return 0;
+}
+
+uint32_t DispLogFile::FindOrAddChannel(uint32_t id)
+{
+    // Logs write their channels in the same order after every time stamp, so the channel after
+    // the last one (or the last one again) is nearly always the answer.
+    const auto count = static_cast<uint32_t>(Channels.size());
+    if (count != 0) {
+        const uint32_t next = LastChannel + 1 < count ? LastChannel + 1 : 0;
+        if (Channels[next].Id == id)
+            return LastChannel = next;
+        if (Channels[LastChannel].Id == id)
+            return LastChannel;
+    }
+    const auto [it, added] = ChannelById.try_emplace(id, count);
+    if (added) {
+        Channels.emplace_back();
+        Channels.back().Id = id;
+    }
+    return LastChannel = it->second;
+}
+
+void DispLogFile::AddSample(uint32_t id, double time, bool valid, uint32_t valueWord)
+{
+    // Channel indexes are 32-bit: a file with more distinct identifiers than that is not a log.
+    if (Channels.size() >= std::numeric_limits<uint32_t>::max() && !ChannelById.contains(id))
+        return;
+    Channel& channel = Channels[FindOrAddChannel(id)];
+    // Geometric growth: appending stays linear in the number of samples.
+    channel.Samples.push_back(
+        LogSample{id, time, static_cast<uint8_t>(valid ? 1 : 0), std::bit_cast<float>(valueWord)});
+}
+
+void DispLogFile::FinishChannels()
+{
+    ChannelById.clear();
+    for (Channel& channel : Channels) {
+        const std::vector<LogSample>& samples = channel.Samples;
+        const bool sorted = std::is_sorted(samples.begin(), samples.end(),
+                                           [](const LogSample& a, const LogSample& b) { return a.Time < b.Time; });
+        if (sorted)
+            continue;
+        channel.RunningMax.resize(samples.size());
+        double highest = -std::numeric_limits<double>::infinity();
+        for (size_t i = 0; i < samples.size(); ++i) {
+            highest = std::max(highest, samples[i].Time);
+            channel.RunningMax[i] = highest;
+        }
+    }
+}
+
+double DispLogFile::GetDuration() const
+{
+    double duration = 0.0;
+    for (const Channel& channel : Channels)
+        if (!channel.Samples.empty())
+            duration = std::max(duration, channel.Samples.back().Time);
+    return duration;
+}
+
+uint32_t DispLogFile::GetChannelCount() const
+{
+    return static_cast<uint32_t>(Channels.size());
+}
+
+bool DispLogFile::GetChannelId(uint32_t index, uint32_t& id) const
+{
+    if (index >= Channels.size())
+        return false;
+    id = Channels[index].Id;
+    return true;
+}
+
+const std::vector<LogSample>& DispLogFile::GetSamples(uint32_t index) const
+{
+    static const std::vector<LogSample> none;
+    return index < Channels.size() ? Channels[index].Samples : none;
+}
+
+double DispLogFile::KeyTime(const Channel& channel, size_t i) const
+{
+    return channel.RunningMax.empty() ? channel.Samples[i].Time : channel.RunningMax[i];
+}
+
+size_t DispLogFile::FirstLaterThan(const Channel& channel, double t, size_t cursor) const
+{
+    const size_t count = channel.Samples.size();
+    auto search = [&](size_t low, size_t high) {
+        // First index in [low, high) whose key time is later than t; the keys never decrease.
+        while (low < high) {
+            const size_t mid = low + (high - low) / 2;
+            if (KeyTime(channel, mid) > t)
+                high = mid;
+            else
+                low = mid + 1;
+        }
+        return low;
+    };
+    cursor = std::min(cursor, count);
+    if (cursor > 0 && KeyTime(channel, cursor - 1) > t)
+        return search(0, cursor);
+    // Walking forward in time: the answer is usually at or just after the cursor.
+    constexpr int ShortWalk = 8;
+    for (int step = 0; step < ShortWalk && cursor < count; ++step, ++cursor)
+        if (KeyTime(channel, cursor) > t)
+            return cursor;
+    return search(cursor, count);
+}
+
+bool DispLogFile::ValueFrom(const Channel& channel, size_t next, double t, float& value) const
+{
+    // next is the first sample later than t: none, or the first sample, means t is outside.
+    if (next == 0 || next >= channel.Samples.size())
+        return false;
+    const LogSample& before = channel.Samples[next - 1];
+    const LogSample& after = channel.Samples[next];
+    if (before.Time == t) {
+        if (before.Valid == 0)
+            return false;
+        value = before.Value;
+        return true;
+    }
+    if (before.Valid == 0 || after.Valid == 0)
+        return false;
+    const double fraction = (t - before.Time) / (after.Time - before.Time);
+    const double p = before.Value;
+    double result = p + (static_cast<double>(after.Value) - p) * fraction;
+    // Rounding in double can step just past the float range between two extreme values.
+    if (std::isfinite(result))
+        result = std::clamp(result, static_cast<double>(-FLT_MAX), static_cast<double>(FLT_MAX));
+    value = static_cast<float>(result);
+    return true;
+}
+
+bool DispLogFile::GetValueAt(uint32_t index, double t, float& value) const
+{
+    size_t cursor = 0;
+    return GetValueAt(index, t, value, cursor);
+}
+
+bool DispLogFile::GetValueAt(uint32_t index, double t, float& value, size_t& cursor) const
+{
+    // No sample is later than a time that is not a number.
+    if (index >= Channels.size() || std::isnan(t))
+        return false;
+    const Channel& channel = Channels[index];
+    cursor = FirstLaterThan(channel, t, cursor);
+    return ValueFrom(channel, cursor, t, value);
+}

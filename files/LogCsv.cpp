@@ -1,0 +1,358 @@
+#include "LogCsv.h"
+
+#include "Displogfile.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr uint64_t PowersOfTen[] = {1, 10, 100, 1000};
+constexpr int MaxDecimals = 3;
+constexpr double ExponentFormFrom = 1e18;
+constexpr int ExponentFormDigits = 15;
+
+bool NeedsQuotes(char c)
+{
+    const auto code = static_cast<unsigned char>(c);
+    return c == ',' || c == '"' || c == ' ' || (code >= 1 && code <= 31);
+}
+
+// |value| * 10^decimals rounded to an integer, halves away from zero, computed on the exact
+// binary value: value = m * 2^e, so the product m * 10^decimals is an exact integer and only the
+// shift by e rounds. std::to_chars cannot do this: it rounds halves to even (2.5 gives "2").
+unsigned __int128 ScaledMagnitude(double magnitude, int decimals)
+{
+    const auto bits = std::bit_cast<uint64_t>(magnitude);
+    const auto biased = static_cast<int>((bits >> 52) & 0x7FF);
+    const uint64_t fraction = bits & ((uint64_t{1} << 52) - 1);
+    const uint64_t mantissa = biased == 0 ? fraction : fraction | (uint64_t{1} << 52);
+    const int exponent = (biased == 0 ? 1 : biased) - 1075;
+    // mantissa < 2^53 and 10^3 < 2^10: the product fits in 63 bits.
+    const uint64_t product = mantissa * PowersOfTen[decimals];
+    if (exponent >= 0)
+        return static_cast<unsigned __int128>(product) << exponent; // magnitude < 10^18: no overflow
+    const int shift = -exponent;
+    if (shift >= 64)
+        return 0; // product < 2^63 is below half of 2^shift
+    const uint64_t kept = product >> shift;
+    const uint64_t dropped = product & ((uint64_t{1} << shift) - 1);
+    const uint64_t half = uint64_t{1} << (shift - 1);
+    return kept + (dropped >= half ? 1 : 0);
+}
+
+size_t WriteFixed(double value, int decimals, char separator, char* out)
+{
+    const unsigned __int128 scaled = ScaledMagnitude(std::fabs(value), decimals);
+    char* p = out;
+    if (std::signbit(value) && scaled != 0)
+        *p++ = '-';
+    const uint64_t unit = PowersOfTen[decimals];
+    const auto whole = static_cast<uint64_t>(scaled / unit);
+    auto part = static_cast<uint64_t>(scaled % unit);
+    p = std::to_chars(p, out + CsvNumberMaxLength, whole).ptr;
+    if (decimals > 0) {
+        *p++ = separator;
+        for (int i = decimals - 1; i >= 0; --i) {
+            p[i] = static_cast<char>('0' + part % 10);
+            part /= 10;
+        }
+        p += decimals;
+    }
+    return static_cast<size_t>(p - out);
+}
+
+// Exponent form from 10^18 on: the value is an integer there, so its exact decimal digits are
+// at hand and the 15th significant digit is rounded half away from zero like the fixed form.
+size_t WriteExponent(double value, char separator, char* out)
+{
+    char digits[400];
+    const auto result = std::to_chars(digits, digits + sizeof digits, std::fabs(value), std::chars_format::fixed, 0);
+    const auto count = static_cast<int>(result.ptr - digits);
+    int exponent = count - 1;
+    char kept[ExponentFormDigits];
+    std::memcpy(kept, digits, ExponentFormDigits);
+    if (digits[ExponentFormDigits] >= '5') {
+        int i = ExponentFormDigits - 1;
+        while (i >= 0 && kept[i] == '9')
+            kept[i--] = '0';
+        if (i >= 0) {
+            ++kept[i];
+        } else {
+            kept[0] = '1';
+            ++exponent;
+        }
+    }
+    int significant = ExponentFormDigits;
+    while (significant > 1 && kept[significant - 1] == '0')
+        --significant;
+
+    char* p = out;
+    if (std::signbit(value))
+        *p++ = '-';
+    *p++ = kept[0];
+    if (significant > 1) {
+        *p++ = separator;
+        std::memcpy(p, kept + 1, static_cast<size_t>(significant - 1));
+        p += significant - 1;
+    }
+    *p++ = 'E';
+    *p++ = '+';
+    if (exponent < 100)
+        *p++ = static_cast<char>('0' + exponent / 10);
+    p = std::to_chars(p, out + CsvNumberMaxLength, exponent < 100 ? exponent % 10 : exponent).ptr;
+    return static_cast<size_t>(p - out);
+}
+
+// Creates the CSV under a temporary name in the destination's folder and puts it in place of
+// the destination only when it is complete, so a failed conversion never leaves a partial file
+// where a good one was.
+class ReplacingFileWriter {
+public:
+    explicit ReplacingFileWriter(const std::string& destination) : Destination(destination)
+    {
+        std::random_device seed;
+        std::mt19937_64 names(seed());
+        // A few attempts in case a name is taken; any other failure is final.
+        constexpr int Attempts = 8;
+        for (int attempt = 0; attempt < Attempts && !File; ++attempt) {
+            char suffix[32];
+            std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(names()));
+            TempPath = Destination + suffix;
+            errno = 0;
+            File.reset(std::fopen(TempPath.c_str(), "wbx"));
+            if (!File && errno != EEXIST)
+                break;
+        }
+        if (!File)
+            throw CannotCreate(errno);
+    }
+
+    ReplacingFileWriter(const ReplacingFileWriter&) = delete;
+    ReplacingFileWriter& operator=(const ReplacingFileWriter&) = delete;
+
+    ~ReplacingFileWriter()
+    {
+        if (File) {
+            File.reset();
+            std::remove(TempPath.c_str());
+        }
+    }
+
+    void Write(const char* data, size_t size)
+    {
+        if (size != 0 && std::fwrite(data, 1, size, File.get()) != size)
+            throw CsvWriteError("Stream write error");
+    }
+
+    void Commit()
+    {
+        // A full disk often shows only when the buffered rest is flushed.
+        const bool flushed = std::fflush(File.get()) == 0 && std::ferror(File.get()) == 0;
+        const bool closed = std::fclose(File.release()) == 0;
+        if (!flushed || !closed) {
+            std::remove(TempPath.c_str());
+            throw CsvWriteError("Stream write error");
+        }
+        std::error_code error;
+        std::filesystem::rename(TempPath, Destination, error);
+        if (error) {
+            std::remove(TempPath.c_str());
+            throw CsvWriteError("Cannot create file \"" + Destination + "\". " + error.message());
+        }
+    }
+
+private:
+    struct FileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+
+    CsvWriteError CannotCreate(int error) const
+    {
+        return CsvWriteError("Cannot create file \"" + Destination + "\". " + std::strerror(error));
+    }
+
+    std::string Destination;
+    std::string TempPath;
+    std::unique_ptr<std::FILE, FileCloser> File;
+};
+
+std::string IntervalText(double interval)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", interval);
+    return text;
+}
+
+struct Column {
+    uint32_t Index;
+    int Decimals;
+    size_t Cursor;
+};
+
+} // namespace
+
+size_t FormatCsvNumber(double value, int decimals, char separator, char* out)
+{
+    if (std::isnan(value)) {
+        std::memcpy(out, "NAN", 3);
+        return 3;
+    }
+    if (std::isinf(value)) {
+        if (value < 0) {
+            std::memcpy(out, "-INF", 4);
+            return 4;
+        }
+        std::memcpy(out, "INF", 3);
+        return 3;
+    }
+    if (std::fabs(value) >= ExponentFormFrom)
+        return WriteExponent(value, separator, out);
+    return WriteFixed(value, std::clamp(decimals, 0, MaxDecimals), separator, out);
+}
+
+int DecimalsOfPattern(const char* pattern)
+{
+    const char* point = std::strchr(pattern, '.');
+    if (point == nullptr)
+        return 0;
+    int zeros = 0;
+    for (const char* p = point + 1; *p == '0'; ++p)
+        ++zeros;
+    return std::min(zeros, MaxDecimals);
+}
+
+void AppendCsvField(std::string& line, std::string_view field)
+{
+    if (std::none_of(field.begin(), field.end(), NeedsQuotes)) {
+        line += field;
+        return;
+    }
+    line += '"';
+    for (const char c : field) {
+        if (c == '"')
+            line += '"';
+        line += c;
+    }
+    line += '"';
+}
+
+std::string CsvPathForLog(const std::string& source)
+{
+    return std::filesystem::path(source).replace_extension(".csv").string();
+}
+
+uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& destination, float interval,
+                             const CsvOptions& options)
+{
+    // A step that is not a positive number would never reach the end of the log.
+    if (!std::isfinite(interval) || interval <= 0.0f)
+        throw CsvIntervalError("The export interval must be a positive number of seconds, not " +
+                               IntervalText(interval) + ".");
+
+    DispLogFile log;
+    if (const uint32_t result = log.Open(source); result != 0)
+        return result;
+
+    const double duration = log.GetDuration();
+    const double step = interval;
+    const double expectedRows = std::ceil(duration / step);
+    if (expectedRows > static_cast<double>(MaxCsvRows))
+        throw CsvIntervalError("The export interval of " + IntervalText(step) + " s is too small for a log of " +
+                               IntervalText(duration) + " s: it would give more than " +
+                               std::to_string(MaxCsvRows) + " rows.");
+    const auto totalRows = static_cast<uint64_t>(expectedRows);
+
+    const uint32_t channelCount = log.GetChannelCount();
+    std::vector<Column> columns;
+    columns.reserve(channelCount);
+    std::string header = "Time";
+    for (uint32_t index = 0; index < channelCount; ++index) {
+        header += ',';
+        uint32_t id = 0;
+        char name[256] = "IDX_ERR";
+        if (log.GetChannelId(index, id))
+            (void)log.NameForId(id, name, sizeof name);
+        AppendCsvField(header, name);
+        char pattern[16] = "0.000";
+        (void)log.GetChannelFormat(index, pattern, sizeof pattern);
+        columns.push_back({index, DecimalsOfPattern(pattern), 0});
+    }
+    header += "\r\n";
+
+    ReplacingFileWriter out(destination);
+    out.Write(header.data(), header.size());
+
+    // Rows are built in a block that goes to the file whenever it is full; a row never needs
+    // more than rowLimit characters (every field quoted with each character doubled).
+    constexpr size_t BlockSize = size_t{1} << 20;
+    const size_t rowLimit = (columns.size() + 1) * (2 * CsvNumberMaxLength + 3) + 2;
+    std::vector<char> block(BlockSize + rowLimit);
+    size_t used = 0;
+    const char separator = options.DecimalSeparator;
+    const bool quoteNumbers = NeedsQuotes(separator);
+
+    auto putNumber = [&](double value, int decimals) {
+        char* at = block.data() + used;
+        if (!quoteNumbers) {
+            used += FormatCsvNumber(value, decimals, separator, at);
+            return;
+        }
+        char text[CsvNumberMaxLength];
+        const size_t length = FormatCsvNumber(value, decimals, separator, text);
+        const std::string_view field(text, length);
+        if (std::none_of(field.begin(), field.end(), NeedsQuotes)) {
+            std::memcpy(at, text, length);
+            used += length;
+            return;
+        }
+        block[used++] = '"';
+        for (const char c : field) {
+            if (c == '"')
+                block[used++] = '"';
+            block[used++] = c;
+        }
+        block[used++] = '"';
+    };
+
+    // The instants are accumulated by repeated addition of the single-precision interval, as
+    // sums in double precision; the check on the row count above guarantees that every addition
+    // moves t on.
+    uint64_t rows = 0;
+    for (double t = 0.0; t < duration; t += step) {
+        putNumber(t, 3);
+        for (Column& column : columns) {
+            block[used++] = ',';
+            float value = 0.0f;
+            if (log.GetValueAt(column.Index, t, value, column.Cursor)) {
+                putNumber(value, column.Decimals);
+            } else {
+                std::memcpy(block.data() + used, "NAN", 3);
+                used += 3;
+            }
+        }
+        block[used++] = '\r';
+        block[used++] = '\n';
+        ++rows;
+        if (used >= BlockSize) {
+            out.Write(block.data(), used);
+            used = 0;
+            if (options.Progress)
+                options.Progress(rows, std::max(rows, totalRows));
+        }
+    }
+    out.Write(block.data(), used);
+    out.Commit();
+    if (options.Progress)
+        options.Progress(rows, rows);
+    return 0;
+}

@@ -1,0 +1,122 @@
+#include "ConvertCommand.h"
+
+#include "LogBytes.h"
+#include "LogGenerator.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const LogBytes Example =
+    LogBytes(2, 1000).TimeStamp(5000).Sample(0x01000101, 13.5f).TimeStamp(5250).Sample(0x01000101, 14.0f);
+
+struct CommandRun {
+    int ExitCode;
+    std::string Errors;
+};
+
+CommandRun Convert(const std::vector<std::string>& args)
+{
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    const int code = RunConvertCommand(args);
+    (void)testing::internal::GetCapturedStdout();
+    return {code, testing::internal::GetCapturedStderr()};
+}
+
+} // namespace
+
+// Each log gets FILE.csv beside it, at the interval given and with the point as separator.
+TEST(ConvertCommand, WritesCsvBesideEachLog)
+{
+    TempFolder folder;
+    ASSERT_TRUE(WriteBytes(folder.File("A.displog"), Example.Bytes));
+    ASSERT_TRUE(WriteBytes(folder.File("B.DISPLOG"), Example.Bytes));
+    const CommandRun run = Convert({folder.File("A.displog"), "--interval", "0.1", folder.File("B.DISPLOG")});
+    EXPECT_EQ(run.ExitCode, 0) << run.Errors;
+    EXPECT_EQ(run.Errors, "");
+    const std::string expected = "Time,\"LQR Lambda 1\"\r\n0.000,13.500\r\n0.100,13.700\r\n0.200,13.900\r\n";
+    EXPECT_EQ(ReadText(folder.File("A.csv")), expected);
+    EXPECT_EQ(ReadText(folder.File("B.csv")), expected);
+}
+
+// Without --interval the window's default of 1 second applies; --decimal-separator sets the
+// separator.
+TEST(ConvertCommand, DefaultsAndSeparator)
+{
+    TempFolder folder;
+    ASSERT_TRUE(WriteBytes(folder.File("A.displog"), Example.Bytes));
+    EXPECT_EQ(Convert({folder.File("A.displog")}).ExitCode, 0);
+    EXPECT_EQ(ReadText(folder.File("A.csv")), "Time,\"LQR Lambda 1\"\r\n0.000,13.500\r\n");
+    EXPECT_EQ(Convert({"--decimal-separator", ",", folder.File("A.displog")}).ExitCode, 0);
+    EXPECT_EQ(ReadText(folder.File("A.csv")), "Time,\"LQR Lambda 1\"\r\n\"0,000\",\"13,500\"\r\n");
+}
+
+// A log that cannot be read is reported with its result code and the others are still
+// converted; the exit code is 1.
+TEST(ConvertCommand, UnreadableLogReported)
+{
+    TempFolder folder;
+    ASSERT_TRUE(WriteBytes(folder.File("good.displog"), Example.Bytes));
+    ASSERT_TRUE(WriteBytes(folder.File("bad.displog"), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    const CommandRun run = Convert({folder.File("missing.displog"), folder.File("bad.displog"), folder.File("good.displog")});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(run.Errors.find("missing.displog: cannot read the log (ERR_FILE_IHV)"), std::string::npos) << run.Errors;
+    EXPECT_NE(run.Errors.find("bad.displog: cannot read the log (ERR_FILE_SIG)"), std::string::npos) << run.Errors;
+    EXPECT_EQ(FolderEntries(folder.Folder()), (std::vector<std::string>{"bad.displog", "good.csv", "good.displog"}));
+}
+
+// A CSV that cannot be created is reported with the conversion's own message.
+TEST(ConvertCommand, WriteErrorReported)
+{
+    TempFolder folder;
+    ASSERT_TRUE(WriteBytes(folder.File("A.displog"), Example.Bytes));
+    std::filesystem::create_directory(folder.File("A.csv"));
+    const CommandRun run = Convert({folder.File("A.displog")});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(run.Errors.find("Cannot create file \"" + folder.File("A.csv") + "\". "), std::string::npos) << run.Errors;
+}
+
+// Usage errors convert nothing and exit with 2: no file, a bad or missing interval, an
+// unusable separator, an unknown option.
+TEST(ConvertCommand, UsageErrors)
+{
+    TempFolder folder;
+    const std::string log = folder.File("A.displog");
+    ASSERT_TRUE(WriteBytes(log, Example.Bytes));
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {log, "--interval"},
+        {log, "--interval", "0"},
+        {log, "--interval", "-0.5"},
+        {log, "--interval", "abc"},
+        {log, "--interval", "0.1s"},
+        {log, "--interval", "inf"},
+        {log, "--interval", "nan"},
+        {log, "--interval", "1e300"},
+        {log, "--decimal-separator", ""},
+        {log, "--decimal-separator", "::"},
+        {log, "--decimal-separator", "5"},
+        {log, "--frobnicate"},
+    };
+    for (const auto& args : cases) {
+        const CommandRun run = Convert(args);
+        EXPECT_EQ(run.ExitCode, 2) << testing::PrintToString(args);
+        EXPECT_NE(run.Errors.find("usage: tessaly-cli convert"), std::string::npos);
+    }
+    EXPECT_EQ(FolderEntries(folder.Folder()), std::vector<std::string>{"A.displog"});
+}
+
+// An interval too small for one log's duration fails that log only.
+TEST(ConvertCommand, IntervalTooSmallForLog)
+{
+    TempFolder folder;
+    ASSERT_TRUE(WriteBytes(folder.File("long.displog"),
+                           LogBytes(2, 1).TimeStamp(0).Sample(1, 0.0f).TimeStamp(4000000000u).Sample(1, 1.0f).Bytes));
+    ASSERT_TRUE(WriteBytes(folder.File("short.displog"), Example.Bytes));
+    const CommandRun run = Convert({"--interval", "0.001", folder.File("long.displog"), folder.File("short.displog")});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(run.Errors.find("too small"), std::string::npos) << run.Errors;
+    EXPECT_EQ(FolderEntries(folder.Folder()),
+              (std::vector<std::string>{"long.displog", "short.csv", "short.displog"}));
+}

@@ -1,0 +1,505 @@
+#include "Displogfile.h"
+
+#include "LogBytes.h"
+#include "LogGenerator.h"
+#include "ResultCodes.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <random>
+
+namespace {
+
+// The two-sample log of the worked example in format 2, exactly as its bytes are given.
+const std::vector<uint8_t> WorkedExample = {
+    0x00, 0x00, 0x00, 0x20, 0xE8, 0x03, 0x00, 0x00, 0x0C, 0x00, 0x00, 0x00, // header
+    0x00, 0x00, 0x00, 0x00, 0x88, 0x13, 0x00, 0x00,                         // time stamp 5000
+    0x01, 0x01, 0x00, 0x01, 0x00, 0x00, 0x58, 0x41,                         // 0x01000101 = 13.5
+    0x00, 0x00, 0x00, 0x00, 0x82, 0x14, 0x00, 0x00,                         // time stamp 5250
+    0x01, 0x01, 0x00, 0x01, 0x00, 0x00, 0x60, 0x41,                         // 0x01000101 = 14.0
+};
+
+DispLogFile OpenBytes(const std::vector<uint8_t>& bytes)
+{
+    DispLogFile log;
+    EXPECT_EQ(log.OpenFromBytes(bytes.data(), bytes.size()), 0u);
+    return log;
+}
+
+// The worked example's answers, whichever way the file was opened.
+void ExpectWorkedExample(const DispLogFile& log, uint32_t id)
+{
+    ASSERT_EQ(log.GetChannelCount(), 1u);
+    uint32_t channelId = 0;
+    ASSERT_TRUE(log.GetChannelId(0, channelId));
+    EXPECT_EQ(channelId, id);
+    const std::vector<LogSample>& samples = log.GetSamples(0);
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_EQ(samples[0].Time, 0.0);
+    EXPECT_EQ(samples[0].Value, 13.5f);
+    EXPECT_EQ(samples[1].Time, 0.25);
+    EXPECT_EQ(samples[1].Value, 14.0f);
+    EXPECT_EQ(log.GetDuration(), 0.25);
+
+    float value = 0;
+    ASSERT_TRUE(log.GetValueAt(0, 0.1, value));
+    EXPECT_EQ(value, 13.7f);
+    ASSERT_TRUE(log.GetValueAt(0, 0.0, value));
+    EXPECT_EQ(value, 13.5f);
+    EXPECT_FALSE(log.GetValueAt(0, 0.25, value));
+}
+
+} // namespace
+
+// Format 2 worked example: one channel, two samples, linear interpolation between them.
+TEST(DispLogOpen, WorkedExampleFormat2)
+{
+    const DispLogFile log = OpenBytes(WorkedExample);
+    ExpectWorkedExample(log, 0x01000101);
+    EXPECT_EQ(log.GetHeader().FormatTag, 0x20000000u);
+    EXPECT_EQ(log.GetHeader().TickRate, 1000u);
+    EXPECT_EQ(log.GetHeader().DataOffset, 12u);
+}
+
+// The same data in format 1: 6-byte records, time stamps under identifier 0x00FF.
+TEST(DispLogOpen, WorkedExampleFormat1)
+{
+    const LogBytes bytes =
+        LogBytes(1, 1000).TimeStamp(5000).Sample(0x0101, 13.5f).TimeStamp(5250).Sample(0x0101, 14.0f);
+    ASSERT_EQ(bytes.Bytes.size(), 12u + 4 * 6);
+    EXPECT_EQ(bytes.Bytes[12], 0xFF);
+    EXPECT_EQ(bytes.Bytes[13], 0x00);
+    ExpectWorkedExample(OpenBytes(bytes.Bytes), 0x0101);
+}
+
+// Opening from a path reads the same as opening from the bytes, and keeps the path.
+TEST(DispLogOpen, FromFileMatchesBytes)
+{
+    TempFolder folder;
+    const std::string path = folder.File("RUN1.displog");
+    ASSERT_TRUE(WriteBytes(path, WorkedExample));
+    DispLogFile log;
+    ASSERT_EQ(log.Open(path), 0u);
+    EXPECT_EQ(log.GetPath(), path);
+    ExpectWorkedExample(log, 0x01000101);
+}
+
+// A file larger than one read block decodes the same from disk as from memory, with the
+// record that straddles two blocks intact.
+TEST(DispLogOpen, FileReadInBlocksMatchesBytes)
+{
+    LogSpec spec;
+    spec.Format = 1;
+    spec.DataOffset = 17; // records not aligned on the blocks' natural boundaries
+    spec.DurationSeconds = 400;
+    spec.TrailingBytes = 5;
+    const std::vector<uint8_t> bytes = GenerateDispLog(spec);
+    ASSERT_GT(bytes.size(), 64u * 1024 * 6);
+    TempFolder folder;
+    const std::string path = folder.File("big.displog");
+    ASSERT_TRUE(WriteBytes(path, bytes));
+
+    DispLogFile fromFile;
+    ASSERT_EQ(fromFile.Open(path), 0u);
+    const DispLogFile fromBytes = OpenBytes(bytes);
+    ASSERT_EQ(fromFile.GetChannelCount(), fromBytes.GetChannelCount());
+    for (uint32_t c = 0; c < fromFile.GetChannelCount(); ++c) {
+        const auto& a = fromFile.GetSamples(c);
+        const auto& b = fromBytes.GetSamples(c);
+        ASSERT_EQ(a.size(), b.size());
+        for (size_t i = 0; i < a.size(); ++i) {
+            ASSERT_EQ(a[i].Time, b[i].Time);
+            ASSERT_EQ(std::bit_cast<uint32_t>(a[i].Value), std::bit_cast<uint32_t>(b[i].Value));
+        }
+    }
+}
+
+// Failures of open: each result code, and the reader left without channels.
+TEST(DispLogOpen, FailuresLeaveReaderEmpty)
+{
+    TempFolder folder;
+    DispLogFile log;
+    EXPECT_EQ(log.Open(folder.File("missing.displog")), ERR_FILE_IHV);
+    EXPECT_EQ(log.Open(folder.Folder().string()), ERR_FILE_IHV); // a folder is not a log
+
+    const std::string empty = folder.File("empty.displog");
+    ASSERT_TRUE(WriteBytes(empty, {}));
+    EXPECT_EQ(log.Open(empty), ERR_FILE_READ);
+
+    std::vector<uint8_t> shortFile(WorkedExample.begin(), WorkedExample.begin() + 11);
+    EXPECT_EQ(log.OpenFromBytes(shortFile.data(), shortFile.size()), ERR_FILE_READ);
+    EXPECT_EQ(log.OpenFromBytes(nullptr, 100), ERR_FILE_READ);
+
+    std::vector<uint8_t> badTag = WorkedExample;
+    badTag[3] = 0x30;
+    EXPECT_EQ(log.OpenFromBytes(badTag.data(), badTag.size()), ERR_FILE_SIG);
+    EXPECT_EQ(log.GetChannelCount(), 0u);
+    EXPECT_EQ(log.GetDuration(), 0.0);
+}
+
+// A second open replaces everything the first one read, also when it fails.
+TEST(DispLogOpen, ReopenReplacesContent)
+{
+    DispLogFile log;
+    ASSERT_EQ(log.OpenFromBytes(WorkedExample.data(), WorkedExample.size()), 0u);
+    ASSERT_EQ(log.GetChannelCount(), 1u);
+    const LogBytes other = LogBytes(2, 10).TimeStamp(0).Sample(7, 1.0f).Sample(8, 2.0f);
+    ASSERT_EQ(log.OpenFromBytes(other.Bytes.data(), other.Bytes.size()), 0u);
+    EXPECT_EQ(log.GetChannelCount(), 2u);
+    const uint8_t garbage[12] = {1, 2, 3};
+    EXPECT_EQ(log.OpenFromBytes(garbage, sizeof garbage), ERR_FILE_SIG);
+    EXPECT_EQ(log.GetChannelCount(), 0u);
+}
+
+// Exactly a header: opens with no channels and duration 0.
+TEST(DispLogOpen, HeaderOnly)
+{
+    const std::vector<uint8_t> header(WorkedExample.begin(), WorkedExample.begin() + 12);
+    const DispLogFile log = OpenBytes(header);
+    EXPECT_EQ(log.GetChannelCount(), 0u);
+    EXPECT_EQ(log.GetDuration(), 0.0);
+    float value = 0;
+    EXPECT_FALSE(log.GetValueAt(0, 0.0, value));
+}
+
+// Samples before the first time stamp belong to no moment and create no channel.
+TEST(DispLogRecords, SamplesBeforeFirstTimeStampSkipped)
+{
+    const DispLogFile log = OpenBytes(
+        LogBytes(2, 100).Sample(0x01000101, 1.0f).Sample(0x04001C00, 2.0f).TimeStamp(0).Sample(0x04001C00, 3.0f).Bytes);
+    ASSERT_EQ(log.GetChannelCount(), 1u);
+    uint32_t id = 0;
+    ASSERT_TRUE(log.GetChannelId(0, id));
+    EXPECT_EQ(id, 0x04001C00u);
+    ASSERT_EQ(log.GetSamples(0).size(), 1u);
+    EXPECT_EQ(log.GetSamples(0)[0].Value, 3.0f);
+
+    // Without any time stamp there is no channel at all.
+    EXPECT_EQ(OpenBytes(LogBytes(1, 100).Sample(1, 1.0f).Sample(2, 2.0f).Bytes).GetChannelCount(), 0u);
+}
+
+// The time-stamp identifier differs between the formats: 0 is a channel in format 1 and 0x00FF
+// a channel in format 2.
+TEST(DispLogRecords, TimeStampIdentifierDependsOnFormat)
+{
+    const DispLogFile format1 = OpenBytes(LogBytes(1, 10).TimeStamp(0).Word(0, 0).TimeStamp(10).Word(0, 0).Bytes);
+    ASSERT_EQ(format1.GetChannelCount(), 1u);
+    EXPECT_EQ(format1.GetSamples(0).size(), 2u);
+    EXPECT_EQ(format1.GetDuration(), 1.0);
+
+    const DispLogFile format2 = OpenBytes(LogBytes(2, 10).TimeStamp(0).Sample(0xFF, 1.0f).TimeStamp(5).Sample(0xFF, 2.0f).Bytes);
+    ASSERT_EQ(format2.GetChannelCount(), 1u);
+    uint32_t id = 0;
+    ASSERT_TRUE(format2.GetChannelId(0, id));
+    EXPECT_EQ(id, 0xFFu);
+    EXPECT_EQ(format2.GetDuration(), 0.5);
+}
+
+// Channels are numbered in the order their identifiers first appear.
+TEST(DispLogRecords, ChannelsInOrderOfFirstAppearance)
+{
+    const DispLogFile log =
+        OpenBytes(LogBytes(2, 10).TimeStamp(0).Sample(0xB, 1.0f).Sample(0xA, 2.0f).Sample(0xB, 3.0f).Sample(0xC, 4.0f).Bytes);
+    ASSERT_EQ(log.GetChannelCount(), 3u);
+    uint32_t id = 0;
+    EXPECT_TRUE(log.GetChannelId(0, id));
+    EXPECT_EQ(id, 0xBu);
+    EXPECT_TRUE(log.GetChannelId(1, id));
+    EXPECT_EQ(id, 0xAu);
+    EXPECT_TRUE(log.GetChannelId(2, id));
+    EXPECT_EQ(id, 0xCu);
+    EXPECT_EQ(log.GetSamples(0).size(), 2u);
+    // An index beyond the channels answers false and leaves the output alone.
+    id = 1234;
+    EXPECT_FALSE(log.GetChannelId(3, id));
+    EXPECT_EQ(id, 1234u);
+    float value = 5.5f;
+    EXPECT_FALSE(log.GetValueAt(3, 0.0, value));
+    EXPECT_EQ(value, 5.5f);
+}
+
+// A counter that wraps through 2^32 after the first time stamp keeps the times increasing.
+TEST(DispLogRecords, CounterWrapAbsorbed)
+{
+    const DispLogFile log = OpenBytes(LogBytes(2, 1000)
+                                          .TimeStamp(0xFFFFFF00u)
+                                          .Sample(1, 1.0f)
+                                          .TimeStamp(0xFFFFFFFFu)
+                                          .Sample(1, 2.0f)
+                                          .TimeStamp(0x00000100u)
+                                          .Sample(1, 3.0f)
+                                          .Bytes);
+    const auto& samples = log.GetSamples(0);
+    ASSERT_EQ(samples.size(), 3u);
+    EXPECT_EQ(samples[0].Time, 0.0);
+    EXPECT_EQ(samples[1].Time, 0.255);
+    EXPECT_EQ(samples[2].Time, 0.512);
+}
+
+// Tick rate 0 gives no time axis: every sample stays at the first time stamp (duration 0), the
+// channels are still listed, and no time is infinite or not a number.
+TEST(DispLogRecords, TickRateZeroPutsEverythingAtZero)
+{
+    const DispLogFile log =
+        OpenBytes(LogBytes(2, 0).TimeStamp(100).Sample(1, 1.0f).TimeStamp(100).Sample(1, 2.0f).TimeStamp(900).Sample(2, 3.0f).Bytes);
+    EXPECT_EQ(log.GetChannelCount(), 2u);
+    EXPECT_EQ(log.GetDuration(), 0.0);
+    for (uint32_t c = 0; c < log.GetChannelCount(); ++c)
+        for (const LogSample& sample : log.GetSamples(c))
+            EXPECT_EQ(sample.Time, 0.0);
+}
+
+// The data offset: bytes before it are skipped, an offset beyond the end gives no records, and
+// an offset inside the header is read as the end of the header (records never overlap it).
+TEST(DispLogRecords, DataOffset)
+{
+    LogBytes padded(2, 1000, 20);
+    padded.Raw({0, 0, 0, 0, 0x01, 0x01, 0x00, 0x01}); // would be a sample if it were read
+    padded.Raw(std::vector<uint8_t>(WorkedExample.begin() + 12, WorkedExample.end()));
+    ExpectWorkedExample(OpenBytes(padded.Bytes), 0x01000101);
+
+    std::vector<uint8_t> beyond = WorkedExample;
+    beyond[8] = 0x00;
+    beyond[9] = 0x10; // offset 4096 in a 44-byte file
+    const DispLogFile none = OpenBytes(beyond);
+    EXPECT_EQ(none.GetChannelCount(), 0u);
+    EXPECT_EQ(none.GetHeader().DataOffset, 4096u);
+
+    for (uint8_t offset : {0, 4, 11}) {
+        std::vector<uint8_t> inside = WorkedExample;
+        inside[8] = offset;
+        ExpectWorkedExample(OpenBytes(inside), 0x01000101);
+    }
+}
+
+// A trailing fragment shorter than one record is ignored; every cut of a file opens and holds
+// the samples of the whole records before the cut.
+TEST(DispLogRecords, TruncationKeepsWholeRecords)
+{
+    for (size_t size = 0; size <= WorkedExample.size(); ++size) {
+        DispLogFile log;
+        const uint32_t result = log.OpenFromBytes(WorkedExample.data(), size);
+        if (size < 12) {
+            EXPECT_EQ(result, ERR_FILE_READ) << size;
+            continue;
+        }
+        ASSERT_EQ(result, 0u) << size;
+        const size_t records = (size - 12) / 8;
+        const size_t samples = records >= 4 ? 2 : records >= 2 ? 1 : 0;
+        EXPECT_EQ(log.GetSamples(0).size(), samples) << size;
+    }
+}
+
+// The value word 0xFFFFFFFF marks a sample without value: no answer at its time nor between it
+// and a neighbour; other samples still interpolate.
+TEST(DispLogValue, SampleWithoutValue)
+{
+    const DispLogFile log = OpenBytes(LogBytes(2, 10)
+                                          .TimeStamp(0)
+                                          .Sample(1, 1.0f)
+                                          .TimeStamp(10)
+                                          .NoValue(1)
+                                          .TimeStamp(20)
+                                          .Sample(1, 3.0f)
+                                          .TimeStamp(30)
+                                          .Sample(1, 5.0f)
+                                          .TimeStamp(40)
+                                          .Sample(1, 0.0f)
+                                          .Bytes);
+    EXPECT_EQ(log.GetSamples(0)[1].Valid, 0);
+    EXPECT_EQ(std::bit_cast<uint32_t>(log.GetSamples(0)[1].Value), 0xFFFFFFFFu);
+    float value = -1;
+    EXPECT_FALSE(log.GetValueAt(0, 0.5, value));
+    EXPECT_FALSE(log.GetValueAt(0, 1.0, value));
+    EXPECT_FALSE(log.GetValueAt(0, 1.5, value));
+    ASSERT_TRUE(log.GetValueAt(0, 2.0, value));
+    EXPECT_EQ(value, 3.0f);
+    ASSERT_TRUE(log.GetValueAt(0, 2.5, value));
+    EXPECT_EQ(value, 4.0f);
+}
+
+// Outside the samples there is no value: before the first, and at or after the last, even at
+// the last sample's exact time.
+TEST(DispLogValue, OutsideSamples)
+{
+    const DispLogFile log = OpenBytes(LogBytes(2, 10).TimeStamp(0).Sample(2, 0.0f).TimeStamp(10).Sample(1, 1.0f).TimeStamp(20).Sample(1, 2.0f).Bytes);
+    float value = 0;
+    EXPECT_FALSE(log.GetValueAt(1, 0.5, value));
+    EXPECT_TRUE(log.GetValueAt(1, 1.0, value));
+    EXPECT_TRUE(log.GetValueAt(1, 1.9999, value));
+    EXPECT_FALSE(log.GetValueAt(1, 2.0, value));
+    EXPECT_FALSE(log.GetValueAt(1, 7.0, value));
+    EXPECT_FALSE(log.GetValueAt(1, NAN, value));
+    // A channel with one sample never has a value, not even at that sample.
+    EXPECT_FALSE(log.GetValueAt(0, 0.0, value));
+    EXPECT_EQ(log.GetDuration(), 2.0);
+}
+
+// Several samples at the same time: that time yields the last of them, and interpolation
+// after it starts from the last one.
+TEST(DispLogValue, SameTimeYieldsLastSample)
+{
+    const DispLogFile log = OpenBytes(
+        LogBytes(2, 10).TimeStamp(0).Sample(1, 1.0f).Sample(1, 2.0f).Sample(1, 3.0f).TimeStamp(10).Sample(1, 5.0f).Bytes);
+    float value = 0;
+    ASSERT_TRUE(log.GetValueAt(0, 0.0, value));
+    EXPECT_EQ(value, 3.0f);
+    ASSERT_TRUE(log.GetValueAt(0, 0.5, value));
+    EXPECT_EQ(value, 4.0f);
+}
+
+namespace {
+
+// The look-up as a scan from the first sample: the pair that every search must find.
+bool ScanValueAt(const std::vector<LogSample>& samples, double t, float& value)
+{
+    size_t next = 0;
+    while (next < samples.size() && !(samples[next].Time > t))
+        ++next;
+    if (next == samples.size() || next == 0)
+        return false;
+    const LogSample& p = samples[next - 1];
+    const LogSample& n = samples[next];
+    if (p.Time == t) {
+        if (!p.Valid)
+            return false;
+        value = p.Value;
+        return true;
+    }
+    if (!p.Valid || !n.Valid)
+        return false;
+    value = static_cast<float>(p.Value + (static_cast<double>(n.Value) - p.Value) * ((t - p.Time) / (n.Time - p.Time)));
+    return true;
+}
+
+void ExpectSameAsScan(const DispLogFile& log, const std::vector<double>& times)
+{
+    for (uint32_t c = 0; c < log.GetChannelCount(); ++c) {
+        size_t cursor = 0;
+        for (const double t : times) {
+            float expected = -1, plain = -2, walked = -3;
+            const bool found = ScanValueAt(log.GetSamples(c), t, expected);
+            ASSERT_EQ(log.GetValueAt(c, t, plain), found) << "channel " << c << " t " << t;
+            ASSERT_EQ(log.GetValueAt(c, t, walked, cursor), found) << "channel " << c << " t " << t;
+            if (found) {
+                ASSERT_EQ(plain, expected);
+                ASSERT_EQ(walked, expected);
+            }
+        }
+    }
+}
+
+} // namespace
+
+// The search and the cursor walk find the same pair of samples as a scan, for times walked
+// forwards, backwards and at random, also when the time stamps go back in the file.
+TEST(DispLogValue, SearchFindsSamePairAsScan)
+{
+    std::mt19937 random(7);
+    LogBytes bytes(2, 100);
+    uint32_t counter = 1000;
+    bytes.TimeStamp(counter);
+    for (int i = 0; i < 600; ++i) {
+        // Mostly forward, sometimes repeated, sometimes back before earlier stamps.
+        const int roll = static_cast<int>(random() % 10);
+        counter = roll == 0 ? counter - random() % 300 : roll == 1 ? counter : counter + random() % 40;
+        bytes.TimeStamp(counter);
+        for (uint32_t id = 1; id <= 3; ++id)
+            if (random() % 3 != 0) {
+                if (random() % 15 == 0)
+                    bytes.NoValue(id);
+                else
+                    bytes.Sample(id, static_cast<float>(random() % 1000) / 10.0f);
+            }
+    }
+    const DispLogFile log = OpenBytes(bytes.Bytes);
+    ASSERT_EQ(log.GetChannelCount(), 3u);
+
+    std::vector<double> forward;
+    for (double t = -1.0; t < log.GetDuration() + 2.0; t += 0.037)
+        forward.push_back(t);
+    for (const LogSample& sample : log.GetSamples(0))
+        forward.push_back(sample.Time); // exact sample times
+    std::vector<double> sorted = forward;
+    std::sort(sorted.begin(), sorted.end());
+    ExpectSameAsScan(log, sorted);
+    std::vector<double> backward(sorted.rbegin(), sorted.rend());
+    ExpectSameAsScan(log, backward);
+    std::shuffle(forward.begin(), forward.end(), random);
+    ExpectSameAsScan(log, forward);
+}
+
+// A generated log with many channels, irregular cycles, dropped samples, samples without value,
+// a wrapping counter, samples before the first stamp and a trailing fragment reads back as
+// exactly the samples written, in file order per channel.
+TEST(DispLogValue, GeneratedLogReadsBackExactly)
+{
+    for (int format : {1, 2}) {
+        LogSpec spec;
+        spec.Format = format;
+        spec.TickRate = 1024;
+        spec.FirstCounter = 0xFFFFFFFFu - 20000; // wraps after about 20 s
+        spec.DurationSeconds = 60;
+        spec.DropProbability = 0.1;
+        spec.NoValueProbability = 0.05;
+        spec.LeadingSamples = 5;
+        spec.TrailingBytes = 3;
+        spec.Channels = RealisticChannels(format, 30);
+        const GeneratedLog generated = GenerateDispLogWithSamples(spec);
+        const DispLogFile log = OpenBytes(generated.Bytes);
+
+        std::vector<uint32_t> order;
+        std::vector<std::vector<GeneratedSample>> perChannel;
+        for (const GeneratedSample& sample : generated.Samples) {
+            const auto at = std::find(order.begin(), order.end(), sample.Id);
+            if (at == order.end()) {
+                order.push_back(sample.Id);
+                perChannel.emplace_back();
+            }
+            perChannel[static_cast<size_t>(std::find(order.begin(), order.end(), sample.Id) - order.begin())].push_back(sample);
+        }
+        ASSERT_EQ(log.GetChannelCount(), order.size()) << "format " << format;
+        double last = 0;
+        for (uint32_t c = 0; c < log.GetChannelCount(); ++c) {
+            const auto& samples = log.GetSamples(c);
+            ASSERT_EQ(samples.size(), perChannel[c].size());
+            for (size_t i = 0; i < samples.size(); ++i) {
+                const GeneratedSample& expected = perChannel[c][i];
+                ASSERT_EQ(samples[i].Identifier, expected.Id);
+                ASSERT_EQ(samples[i].Time, expected.Time);
+                ASSERT_EQ(samples[i].Valid != 0, expected.Valid);
+                ASSERT_EQ(std::bit_cast<uint32_t>(samples[i].Value), std::bit_cast<uint32_t>(expected.Value));
+            }
+            last = std::max(last, samples.back().Time);
+        }
+        EXPECT_EQ(log.GetDuration(), last);
+        EXPECT_GT(last, 50.0); // the wrap did not turn times back
+    }
+}
+
+// Garbage after a valid tag: every byte pattern opens to a defined result without reading past
+// the end (the sanitizer builds check the reads).
+TEST(DispLogOpen, GarbageRecordsOpen)
+{
+    std::mt19937 random(3);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<uint8_t> bytes(WorkedExample.begin(), WorkedExample.begin() + 12);
+        bytes[3] = round % 2 ? 0x10 : 0x20;
+        bytes[4] = static_cast<uint8_t>(random());
+        const size_t size = random() % 400;
+        for (size_t i = 0; i < size; ++i)
+            bytes.push_back(static_cast<uint8_t>(random() % 4 == 0 ? 0 : random()));
+        DispLogFile log;
+        ASSERT_EQ(log.OpenFromBytes(bytes.data(), bytes.size()), 0u);
+        size_t total = 0;
+        for (uint32_t c = 0; c < log.GetChannelCount(); ++c) {
+            total += log.GetSamples(c).size();
+            float value;
+            (void)log.GetValueAt(c, log.GetDuration() / 2, value);
+        }
+        EXPECT_LE(total, size / 6);
+        EXPECT_TRUE(std::isfinite(log.GetDuration()));
+    }
+}

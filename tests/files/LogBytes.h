@@ -1,0 +1,66 @@
+#pragma once
+// Hand-built display logs for the tests: header and records written byte by byte.
+#include <bit>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+class LogBytes {
+public:
+    LogBytes(int format, uint32_t tickRate, uint32_t dataOffset = 12) : Format2(format == 2)
+    {
+        Put(Format2 ? 0x20000000u : 0x10000000u, 4);
+        Put(tickRate, 4);
+        Put(dataOffset, 4);
+    }
+
+    LogBytes& TimeStamp(uint32_t counter)
+    {
+        Put(Format2 ? 0u : 0x00FFu, Format2 ? 4 : 2);
+        Put(counter, 4);
+        return *this;
+    }
+    LogBytes& Sample(uint32_t id, float value) { return Word(id, std::bit_cast<uint32_t>(value)); }
+    LogBytes& NoValue(uint32_t id) { return Word(id, 0xFFFFFFFFu); }
+    LogBytes& Word(uint32_t id, uint32_t word)
+    {
+        Put(id, Format2 ? 4 : 2);
+        Put(word, 4);
+        return *this;
+    }
+    LogBytes& Raw(std::vector<uint8_t> bytes)
+    {
+        Bytes.insert(Bytes.end(), bytes.begin(), bytes.end());
+        return *this;
+    }
+
+    std::vector<uint8_t> Bytes;
+
+private:
+    void Put(uint32_t value, int width)
+    {
+        for (int i = 0; i < width; ++i)
+            Bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    }
+    bool Format2;
+};
+
+// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    [[nodiscard]] std::string File(const std::string& name) const { return (Path / name).string(); }
+    [[nodiscard]] const std::filesystem::path& Folder() const { return Path; }
+
+private:
+    std::filesystem::path Path;
+};
+
+std::string ReadText(const std::string& path);
+// Names of the entries of a folder, sorted.
+std::vector<std::string> FolderEntries(const std::filesystem::path& folder);
