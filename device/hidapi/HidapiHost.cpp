@@ -42,7 +42,9 @@ struct HidDevice {
     HidDevice& operator=(const HidDevice&) = delete;
 
     // Serialises every call on Device: the reader or writer thread and the
-    // caller's feature requests may meet on one handle.
+    // caller's feature requests may meet on one handle. A feature request on a
+    // write handle whose write is stuck waits for it; the USB core ends such a
+    // transfer within its 5 s time-out, or at once when the unit is unplugged.
     std::mutex Lock;
     hid_device* const Device;
 };
