@@ -36,8 +36,21 @@ int Usage(const char* text)
     return 2;
 }
 
+// Opens the first unit found; a port failure is explained by the host (for
+// instance a missing permission on the device node).
+bool Open(QXDisplay& display, HidHost& host)
+{
+    const uint32_t opened = display.OpenByIndex(0, 0);
+    if (opened == 0)
+        return true;
+    Fail("cannot open the display", opened);
+    if (opened == ERR_PORT_FAILURE)
+        std::fprintf(stderr, "tessaly-cli: %s\n", host.LastErrorText().c_str());
+    return false;
+}
+
 // Opens the first unit in normal mode; prints why not when there is none.
-bool OpenNormal(QXDisplay& display)
+bool OpenNormal(QXDisplay& display, HidHost& host)
 {
     display.FindDevices();
     if (display.DeviceCount() == 0) {
@@ -47,11 +60,7 @@ bool OpenNormal(QXDisplay& display)
                                                 : "no display found on the USB bus");
         return false;
     }
-    if (const uint32_t opened = display.OpenByIndex(0, 0); opened != 0) {
-        Fail("cannot open the display", opened);
-        return false;
-    }
-    return true;
+    return Open(display, host);
 }
 
 std::string HexBytes(const uint8_t* bytes, size_t count)
@@ -127,8 +136,8 @@ int Info(HidHost& host)
         std::fprintf(stderr, "tessaly-cli: no display found on the USB bus\n");
         return 1;
     }
-    if (const uint32_t opened = display.OpenByIndex(0, 0); opened != 0)
-        return Fail("cannot open the display", opened);
+    if (!Open(display, host))
+        return 1;
     DISPLAY_INFO info;
     if (const uint32_t got = boot ? display.GetBootInfo(info) : display.GetDeviceInfo(info); got != 0)
         return Fail("cannot read the display's information", got);
@@ -155,7 +164,7 @@ int Ls(HidHost& host, const std::vector<std::string>& args)
     if (args.size() != 1)
         return Usage("ls FOLDER");
     QXDisplay display(host);
-    if (!OpenNormal(display))
+    if (!OpenNormal(display, host))
         return 1;
     for (const FILE_ENTRY& entry : List(display, UnitFolder(args[0]))) {
         if (entry.IsFolder())
@@ -179,7 +188,7 @@ int Get(HidHost& host, std::vector<std::string> args)
     if (args.size() < 2)
         return Usage("get FOLDER NAME... [--to FOLDER]");
     QXDisplay display(host);
-    if (!OpenNormal(display))
+    if (!OpenNormal(display, host))
         return 1;
     const std::string folder = UnitFolder(args[0]);
     std::map<std::string, uint32_t> sizes;
@@ -226,7 +235,7 @@ int Put(HidHost& host, const std::vector<std::string>& args)
     if (args.size() < 2)
         return Usage("put FOLDER FILE...");
     QXDisplay display(host);
-    if (!OpenNormal(display))
+    if (!OpenNormal(display, host))
         return 1;
     const std::string folder = UnitFolder(args[0]);
     int failures = 0;
@@ -264,7 +273,7 @@ int Rm(HidHost& host, const std::vector<std::string>& args)
     if (args.size() < 2)
         return Usage("rm FOLDER NAME...");
     QXDisplay display(host);
-    if (!OpenNormal(display))
+    if (!OpenNormal(display, host))
         return 1;
     const std::string folder = UnitFolder(args[0]);
     int failures = 0;
