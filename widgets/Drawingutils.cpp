@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #ifdef _WIN32
+#define NOMINMAX
 #include <windows.h>
 #endif
 

@@ -173,10 +173,3 @@ TEST(ColorToRGB, ResolvesOnlySystemReferences)
     EXPECT_EQ(ToQColor(clGradientInactiveCaption).rgb(), Rgb(215, 228, 242));
 #endif
 }
-
-// A system colour is resolved when drawn, not when stored: the value keeps its reference.
-TEST(ColorToRGB, SystemReferenceIsNegative)
-{
-    EXPECT_LT(static_cast<std::int32_t>(clInactiveCaption), 0);
-    EXPECT_EQ(clInactiveCaption & 0xFFu, 3u);
-}
