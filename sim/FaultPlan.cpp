@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
+#include <string>
 
 namespace sim {
 namespace {
@@ -168,30 +169,30 @@ std::optional<FaultPlan> FaultPlan::FromEnvironment(std::string* error)
 
 std::string FaultPlan::ToText() const
 {
-    std::vector<std::string> items;
+    // Built with a stream: g++ 12 warns falsely (-Wrestrict) on "x" + std::to_string(...).
+    std::ostringstream text;
+    const char* separator = "";
     for (const ReportFault& fault : Reports) {
         static const char* const kinds[] = {"drop", "dup", "corrupt", "delay"};
-        std::string item = kinds[static_cast<int>(fault.Kind)];
-        item += fault.Direction == FaultDirection::In ? "-in=" : "-out=";
-        item += std::to_string(fault.Report);
+        text << separator << kinds[static_cast<int>(fault.Kind)]
+             << (fault.Direction == FaultDirection::In ? "-in=" : "-out=") << fault.Report;
         if (fault.Kind == FaultKind::Corrupt || fault.Kind == FaultKind::Delay)
-            item += ":" + std::to_string(fault.Value);
-        items.push_back(item);
+            text << ':' << fault.Value;
+        separator = ",";
     }
     for (const StatusFault& fault : Statuses) {
-        std::string item = "status=" + std::to_string(fault.Code) + ":" + std::to_string(fault.Status);
+        text << separator << "status=" << fault.Code << ':' << static_cast<unsigned>(fault.Status);
         if (fault.Occurrence != 0)
-            item += "@" + std::to_string(fault.Occurrence);
-        items.push_back(item);
+            text << '@' << fault.Occurrence;
+        separator = ",";
     }
-    if (MuteAfter != 0)
-        items.push_back("mute-after=" + std::to_string(MuteAfter));
+    if (MuteAfter != 0) {
+        text << separator << "mute-after=" << MuteAfter;
+        separator = ",";
+    }
     if (UnplugAfter != 0)
-        items.push_back("unplug-after=" + std::to_string(UnplugAfter));
-    std::string text;
-    for (const std::string& item : items)
-        text += (text.empty() ? "" : ",") + item;
-    return text;
+        text << separator << "unplug-after=" << UnplugAfter;
+    return text.str();
 }
 
 } // namespace sim

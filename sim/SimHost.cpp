@@ -159,16 +159,24 @@ struct SimHost::State {
                 InFreeAt = start = arrival;
                 if (drop)
                     continue;
-                for (HandleQueue* queue : Handles)
-                    if (Valid(*queue))
-                        queue->InFlight.push_back({bytes, arrival});
+                for (HandleQueue* queue : Handles) {
+                    if (!Valid(*queue))
+                        continue;
+                    // Admitting here too keeps a handle that is never read (the
+                    // transport's write handle) at its 64-report bound.
+                    Admit(*queue, Clock::now());
+                    queue->InFlight.push_back({bytes, arrival});
+                }
             }
             CountCrossing(InFreeAt);
             t = InFreeAt;
         }
         if (answer.Finished && !Doomed)
             Departure = Leave{ready, UnitMode::Normal};
-        Changed.notify_all();
+        // Waking the readers for a report that brought no answer would cost a
+        // context switch per output report.
+        if (!answer.Reports.empty() || answer.Finished || Doomed)
+            Changed.notify_all();
     }
 
     std::mutex Mutex;
