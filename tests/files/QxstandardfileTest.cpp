@@ -1,9 +1,7 @@
 #include "Qxstandardfile.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "ByteOrder.h"
+#include "LogBytes.h"
 #include "ResultCodes.h"
 
 namespace {
@@ -63,23 +62,19 @@ const Bytes WorkedExample = {
     0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88,
 };
 
+// The bytes as a package file in a fresh folder.
 class TempFile {
 public:
-    explicit TempFile(const Bytes& bytes)
+    explicit TempFile(const Bytes& bytes) : Path(Folder.File("package.qxf"))
     {
-        static std::atomic<int> counter{0};
-        Path = std::filesystem::temp_directory_path() /
-               ("tessaly-qxf-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".qxf");
         std::ofstream out(Path, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
-    ~TempFile()
-    {
-        std::error_code error;
-        std::filesystem::remove(Path, error);
-    }
-    std::string Name() const { return Path.string(); }
-    std::filesystem::path Path;
+    const std::string& Name() const { return Path; }
+
+private:
+    TempFolder Folder;
+    std::string Path;
 };
 
 uint32_t OpenBytes(QXStandardFile& file, const Bytes& bytes) { return file.OpenFromBytes(bytes.data(), bytes.size()); }
@@ -308,18 +303,19 @@ TEST(StandardFileErrors, TableOffsetBeyondFile)
 TEST(StandardFileErrors, CannotOpen)
 {
     QXStandardFile file;
-    const std::string missing = (std::filesystem::temp_directory_path() / "tessaly-no-such-package.qxf").string();
+    TempFolder folder;
+    const std::string missing = folder.File("missing.qxf");
     EXPECT_EQ(file.Open(missing), ERR_FILE_IHV);
     EXPECT_EQ(file.Path(), missing);
     EXPECT_FALSE(file.IsFileOpen());
-    EXPECT_EQ(file.Open(std::filesystem::temp_directory_path().string()), ERR_FILE_IHV);
+    EXPECT_EQ(file.Open(folder.Folder().string()), ERR_FILE_IHV);
 }
 
 // A package file too large to hold in memory is refused before anything is read.
 TEST(StandardFileErrors, OversizedFileRefused)
 {
     TempFile temp(WorkedExample);
-    std::filesystem::resize_file(temp.Path, MaxPackageSize + 1); // sparse: costs no disk
+    std::filesystem::resize_file(temp.Name(), MaxPackageSize + 1); // sparse: costs no disk
     QXStandardFile file;
     EXPECT_EQ(file.Open(temp.Name()), ERR_FILE_SIG);
     EXPECT_EQ(file.SectionCount(), 0u);
