@@ -56,10 +56,18 @@ void BM_PanelRebuild(benchmark::State& state)
 }
 BENCHMARK(BM_PanelRebuild)->DenseRange(0, 3);
 
+// Each face (0 up, 1 down, 2 over, 3 disabled) costs the same single copy.
 void BM_ButtonPaint(benchmark::State& state)
 {
     TQXGradButton button;
     button.SetCaption(QStringLiteral("Get Selected Files"));
+    const int face = static_cast<int>(state.range(0));
+    if (face == TQXGradButton::FaceDown)
+        button.MouseDown(Qt::LeftButton, Qt::NoModifier, 50, 12);
+    else if (face == TQXGradButton::FaceOver)
+        button.MouseMove(Qt::NoModifier, 50, 12);
+    else if (face == TQXGradButton::FaceDisabled)
+        button.setEnabled(false);
     QImage screen(100, 25, QImage::Format_RGB32);
     QPainter canvas(&screen);
     button.Paint(canvas);
@@ -70,7 +78,7 @@ void BM_ButtonPaint(benchmark::State& state)
     }
     state.counters["rebuilds"] = button.RebuildCount() - before;
 }
-BENCHMARK(BM_ButtonPaint);
+BENCHMARK(BM_ButtonPaint)->DenseRange(0, 3);
 
 void BM_ButtonBuildFace(benchmark::State& state)
 {
