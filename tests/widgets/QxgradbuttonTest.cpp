@@ -428,7 +428,8 @@ TEST(TQXGradButtonModalResult, PlainWindowGetsProperty)
     EXPECT_TRUE(s.form.isVisible());
 }
 
-// A linked action gives caption and enabled state, and a click without a handler triggers it.
+// A linked action gives caption, enabled state, hint and visibility, and a click without a handler
+// triggers it.
 TEST(TQXGradButtonAction, FollowsAndTriggersAction)
 {
     QWidget form;
@@ -447,6 +448,12 @@ TEST(TQXGradButtonAction, FollowsAndTriggersAction)
     EXPECT_EQ(button->Caption(), QStringLiteral("Delete"));
     EXPECT_TRUE(button->isEnabled());
     EXPECT_EQ(button->RebuildCount(), before + 4);
+    action.setToolTip(QStringLiteral("Delete the selected files"));
+    EXPECT_EQ(button->toolTip(), QStringLiteral("Delete the selected files"));
+    action.setVisible(false);
+    EXPECT_TRUE(button->isHidden());
+    action.setVisible(true);
+    EXPECT_FALSE(button->isHidden());
 
     form.show();
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(5, 5));
