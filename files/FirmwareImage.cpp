@@ -1,0 +1,64 @@
+#include "FirmwareImage.h"
+
+#include <cctype>
+#include <string>
+#include <system_error>
+
+#include "LocalFiles.h"
+#include "Qxstandardfile.h"
+#include "ResultCodes.h"
+
+bool IsPlainImageFile(const std::filesystem::path& path)
+{
+    std::string extension = path.extension().string();
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".bin";
+}
+
+namespace {
+
+uint32_t LoadPlain(const std::filesystem::path& path, FirmwareImage& image)
+{
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec || size > MaxPlainImageSize)
+        return ERR_FILE_READ;
+    std::string error;
+    if (!ReadWholeFile(path, image.Bytes, error))
+        return ERR_FILE_READ;
+    image.Flags = PlainImageFlags;
+    return 0;
+}
+
+uint32_t LoadPackage(const std::filesystem::path& path, FirmwareImage& image)
+{
+    QXStandardFile package;
+    if (const uint32_t opened = package.Open(path.string()); opened != 0)
+        return opened;
+    const StandardFileSection* section = package.FindSection(FirmwareSectionType);
+    if (!section)
+        return ERR_BUFFER_UNDER;
+    // A firmware image cut short would be programmed as if it were whole.
+    if (!section->IsComplete())
+        return ERR_FILE_READ;
+    image.Bytes = section->Data;
+    image.Flags = PackageImageFlags;
+    return 0;
+}
+
+} // namespace
+
+uint32_t LoadFirmwareImage(const std::filesystem::path& path, FirmwareImage& image)
+{
+    image = {};
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
+        return ERR_FILE_NOT_FOUND;
+    uint32_t loaded = IsPlainImageFile(path) ? LoadPlain(path, image) : LoadPackage(path, image);
+    if (loaded == 0 && image.Bytes.empty())
+        loaded = ERR_BUFFER_UNDER;
+    if (loaded != 0)
+        image = {};
+    return loaded;
+}
