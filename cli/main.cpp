@@ -9,6 +9,7 @@
 #include "CardSeed.h"
 #include "ConvertCommand.h"
 #include "DeviceCommands.h"
+#include "FlashCommand.h"
 #include "SimHost.h"
 #ifdef TESSALY_HAVE_HIDAPI
 #include "HidapiHost.h"
@@ -25,11 +26,15 @@ void PrintUsage()
                "  get FOLDER NAME... [--to DIR]   copy files from the unit\n"
                "  put FOLDER FILE...              send files to the unit\n"
                "  rm FOLDER NAME...               delete files on the unit\n"
+               "  flash IMAGE                     update the firmware of a unit in its bootloader\n"
+               "                                  (IMAGE: a .bin image or a firmware package)\n"
                "  convert FILE.displog... [--interval SECONDS] [--decimal-separator C]\n",
                stderr);
 }
 
-std::unique_ptr<HidHost> SimulatedHost(const std::string& card)
+// The simulated unit starts in its bootloader for `flash`, as a real unit is
+// put there by hand before an update.
+std::unique_ptr<HidHost> SimulatedHost(const std::string& card, bool bootloader)
 {
     std::string error;
     std::optional<sim::SimOptions> options = sim::SimOptions::FromEnvironment(&error);
@@ -39,6 +44,7 @@ std::unique_ptr<HidHost> SimulatedHost(const std::string& card)
     }
     if (!card.empty())
         options->Unit.CardFolder = card;
+    options->StartInBootloader = bootloader;
     if (!SeedSimCard(options->Unit.CardFolder, error)) {
         std::fprintf(stderr, "tessaly-cli: %s: %s\n", options->Unit.CardFolder.c_str(), error.c_str());
         return nullptr;
@@ -73,14 +79,14 @@ int main(int argc, char** argv)
     args.erase(args.begin());
     if (command == "convert")
         return RunConvertCommand(args);
-    if (!IsDeviceCommand(command)) {
+    if (!IsDeviceCommand(command) && command != "flash") {
         std::fprintf(stderr, "tessaly-cli: unknown command \"%s\"\n", command.c_str());
         PrintUsage();
         return 2;
     }
     std::unique_ptr<HidHost> host;
     if (simulate) {
-        host = SimulatedHost(card);
+        host = SimulatedHost(card, command == "flash");
     } else {
 #ifdef TESSALY_HAVE_HIDAPI
         host = std::make_unique<HidapiHost>();
@@ -91,5 +97,7 @@ int main(int argc, char** argv)
     }
     if (!host)
         return 1;
+    if (command == "flash")
+        return RunFlashCommand(*host, args);
     return RunDeviceCommand(*host, command, args);
 }

@@ -1,0 +1,156 @@
+#include "FlashCommand.h"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "FirmwareImage.h"
+#include "FirmwareUpdate.h"
+#include "Qxdisplay.h"
+#include "TerminalProgress.h"
+
+namespace {
+
+volatile std::sig_atomic_t interruptRequested = 0;
+
+void OnInterrupt(int) { interruptRequested = 1; }
+
+// Ctrl+C asks the update to stop between steps instead of killing it in the
+// middle of a block; the previous handler comes back at the end.
+class InterruptScope {
+public:
+    InterruptScope()
+    {
+        interruptRequested = 0;
+        Previous = std::signal(SIGINT, OnInterrupt);
+    }
+    ~InterruptScope() { std::signal(SIGINT, Previous); }
+    InterruptScope(const InterruptScope&) = delete;
+    InterruptScope& operator=(const InterruptScope&) = delete;
+
+private:
+    void (*Previous)(int) = SIG_DFL;
+};
+
+// Status lines on standard output, both bars as one progress bar on the terminal.
+class TerminalUpdateUi : public FirmwareUpdateUi {
+public:
+    explicit TerminalUpdateUi(std::string imagePath) : ImagePath(std::move(imagePath)) {}
+
+    void SetStatus(const std::string& text) override
+    {
+        EndBar();
+        std::printf("%s\n", text.c_str());
+        std::fflush(stdout);
+        Phase = text;
+    }
+    void SetFile(const std::string& text) override { LastFile = text; }
+    void ShowProgressPanel(bool visible) override
+    {
+        if (!visible)
+            EndBar();
+    }
+    void SetBars(uint32_t position, uint32_t maximum) override
+    {
+        if (!Bar || maximum != BarMaximum) {
+            EndBar();
+            Bar.emplace(Phase);
+            BarMaximum = maximum;
+        }
+        Bar->Update(position, maximum);
+    }
+    void Pump() override {}
+    bool IsTerminating() override { return interruptRequested != 0; }
+    std::optional<std::string> ChooseImageFile() override
+    {
+        std::error_code ec;
+        if (!std::filesystem::exists(ImagePath, ec))
+            std::fprintf(stderr, "tessaly-cli: %s: no such file\n", ImagePath.c_str());
+        return ImagePath;
+    }
+    bool LoadImage(const std::string& path, std::vector<uint8_t>& image, uint8_t& imageFlags) override
+    {
+        FirmwareImage loaded;
+        if (const uint32_t result = LoadFirmwareImage(path, loaded); result != 0) {
+            EndBar();
+            std::fprintf(stderr, "tessaly-cli: %s: %s\n", path.c_str(), ResultCodeName(result).c_str());
+            return false;
+        }
+        image = std::move(loaded.Bytes);
+        imageFlags = loaded.Flags;
+        return true;
+    }
+    void ShowMessage(const std::string& text) override
+    {
+        EndBar();
+        std::fprintf(stderr, "tessaly-cli: %s\n", text.c_str());
+    }
+
+    const std::string& LastFileText() const { return LastFile; }
+
+private:
+    void EndBar()
+    {
+        if (Bar) {
+            Bar->Finish();
+            Bar.reset();
+        }
+    }
+
+    std::string ImagePath;
+    std::string Phase;
+    std::string LastFile;
+    std::optional<TerminalProgress> Bar;
+    uint32_t BarMaximum = 0;
+};
+
+int Fail(const char* what, uint32_t code)
+{
+    std::fprintf(stderr, "tessaly-cli: %s: %s\n", what, ResultCodeName(code).c_str());
+    return 1;
+}
+
+} // namespace
+
+int RunFlashCommand(HidHost& host, const std::vector<std::string>& args)
+{
+    if (args.size() != 1) {
+        std::fputs("usage: tessaly-cli [--simulate[=CARD_FOLDER]] flash IMAGE\n", stderr);
+        return 2;
+    }
+    QXDisplay bootloader(host);
+    bootloader.FindBootDevices();
+    TerminalUpdateUi ui(args[0]);
+    FirmwareUpdateResult result;
+    {
+        InterruptScope interrupts;
+        result = RunFirmwareUpdate(bootloader.DeviceCount() != 0 ? &bootloader : nullptr, host, ui);
+    }
+    if (!ui.LastFileText().empty() && result.End != UpdateEnd::Failed)
+        std::printf("%s\n", ui.LastFileText().c_str());
+    switch (result.End) {
+    case UpdateEnd::Finished:
+        if (result.Code != 0)
+            return Fail("cannot send the end of the update", result.Code);
+        std::printf("Firmware update finished; the display restarts.\n");
+        return 0;
+    case UpdateEnd::Interrupted:
+        std::fputs("tessaly-cli: interrupted; the display stays in its bootloader\n", stderr);
+        return 130;
+    case UpdateEnd::QueryFailed:
+        return Fail("cannot read the bootloader's information", result.Code);
+    case UpdateEnd::AlreadyRunning:
+        return Fail("an update is already running", result.Code);
+    case UpdateEnd::NoBootloader:
+        bootloader.FindDevices();
+        if (bootloader.DeviceCount() != 0)
+            std::fputs("tessaly-cli: the display runs its normal firmware; restart it in its bootloader\n", stderr);
+        return 1;
+    case UpdateEnd::UnknownChip: // the status line said why
+    case UpdateEnd::Failed:      // the message showed the status
+        return 1;
+    }
+    return 1;
+}
