@@ -1,0 +1,102 @@
+// Loading the image an update sends: a whole ".bin" file with flags 0x00, or a
+// package's firmware section with the package flags.
+#include <gtest/gtest.h>
+
+#include "FirmwareImage.h"
+#include "ResultCodes.h"
+#include "UpdateTestSupport.h"
+
+using namespace updatetest;
+
+// Only the extension ".bin", in any case, makes a plain image.
+TEST(FirmwareImage, PlainImageByExtension)
+{
+    EXPECT_TRUE(IsPlainImageFile("fw.bin"));
+    EXPECT_TRUE(IsPlainImageFile("/a/b/FW.BIN"));
+    EXPECT_TRUE(IsPlainImageFile("fw.Bin"));
+    EXPECT_FALSE(IsPlainImageFile("fw.qxf"));
+    EXPECT_FALSE(IsPlainImageFile("fw.bin.qxf"));
+    EXPECT_FALSE(IsPlainImageFile("fw"));
+    EXPECT_FALSE(IsPlainImageFile("fw.binx"));
+}
+
+// A plain image is read whole and goes out with flags 0x00.
+TEST(FirmwareImage, PlainImageReadWhole)
+{
+    TempFolder folder;
+    const std::vector<uint8_t> bytes = Pattern(6144);
+    FirmwareImage image;
+    ASSERT_EQ(LoadFirmwareImage(folder.Write("FW.BIN", bytes), image), 0u);
+    EXPECT_EQ(image.Bytes, bytes);
+    EXPECT_EQ(image.Flags, PlainImageFlags);
+    EXPECT_EQ(image.Flags, 0x00);
+}
+
+// The package worked example: the 8 bytes of the type-4 section, flags 0x80.
+TEST(FirmwareImage, PackageSectionFour)
+{
+    TempFolder folder;
+    const std::vector<uint8_t> expected = {1, 2, 3, 4, 5, 6, 7, 8};
+    std::vector<uint8_t> file = {0x9C, 0x38, 0x6B, 0x39, 0, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0, 0,
+                                 4, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 8, 0, 0, 0};
+    file.resize(48, 0);
+    file.insert(file.end(), expected.begin(), expected.end());
+    FirmwareImage image;
+    ASSERT_EQ(LoadFirmwareImage(folder.Write("fw.qxf", file), image), 0u);
+    EXPECT_EQ(image.Bytes, expected);
+    EXPECT_EQ(image.Flags, 0x80);
+}
+
+// A package's firmware after other sections is found by its type.
+TEST(FirmwareImage, PackageWithOtherSections)
+{
+    TempFolder folder;
+    const std::vector<uint8_t> firmware = Pattern(5000, 4);
+    FirmwareImage image;
+    ASSERT_EQ(LoadFirmwareImage(folder.Write("fw.pkg", Package({{2, Pattern(33)}, {4, firmware}, {5, Pattern(7)}})),
+                                image),
+              0u);
+    EXPECT_EQ(image.Bytes, firmware);
+}
+
+// Every way of having no image, each with its code and an empty result.
+TEST(FirmwareImage, NoImage)
+{
+    TempFolder folder;
+    std::filesystem::create_directory(folder.Path() / "dir.bin");
+    const struct {
+        std::string Path;
+        uint32_t Code;
+    } cases[] = {
+        {(folder.Path() / "missing.bin").string(), ERR_FILE_NOT_FOUND},
+        {(folder.Path() / "dir.bin").string(), ERR_FILE_READ},
+        {folder.Write("empty.bin", {}), ERR_BUFFER_UNDER},
+        {folder.Write("nofw.qxf", Package({{3, Pattern(16)}})), ERR_BUFFER_UNDER},
+        {folder.Write("emptyfw.qxf", Package({{4, {}}})), ERR_BUFFER_UNDER},
+        {folder.Write("sig.qxf", Pattern(64)), ERR_FILE_SIG},
+        {folder.Write("short.qxf", {0x9C, 0x38, 0x6B}), ERR_FILE_READ},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Path);
+        FirmwareImage image;
+        image.Bytes = {1};
+        image.Flags = 0x80;
+        EXPECT_EQ(LoadFirmwareImage(c.Path, image), c.Code);
+        EXPECT_TRUE(image.Bytes.empty());
+        EXPECT_EQ(image.Flags, 0x00);
+    }
+}
+
+// A firmware section cut short by the end of the file is refused: programmed,
+// it would leave the unit with a partial firmware.
+TEST(FirmwareImage, TruncatedFirmwareSectionRefused)
+{
+    TempFolder folder;
+    FirmwareImage image;
+    EXPECT_EQ(LoadFirmwareImage(folder.Write("cut.qxf", Package({{4, Pattern(8)}}, 3)), image), ERR_FILE_READ);
+    EXPECT_TRUE(image.Bytes.empty());
+    // A cut-short section after the firmware does not matter.
+    const std::vector<uint8_t> firmware = Pattern(8);
+    EXPECT_EQ(LoadFirmwareImage(folder.Write("tail.qxf", Package({{4, firmware}, {6, Pattern(20)}}, 5)), image), 0u);
+    EXPECT_EQ(image.Bytes, firmware);
+}
