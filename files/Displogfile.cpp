@@ -27,8 +27,10 @@ constexpr size_t RecordsPerBlock = 64 * 1024;
 // time base between them.
 class DispLogFile::RecordParser {
 public:
-    explicit RecordParser(DispLogFile& file)
-        : File(file), Format2(file.Header.FormatTag == Format2Tag), TickRate(file.Header.TickRate)
+    // A counting parser only counts the samples of each channel, so that the filling pass can
+    // size every sample array once.
+    RecordParser(DispLogFile& file, bool counting)
+        : File(file), Counting(counting), Format2(file.Header.FormatTag == Format2Tag), TickRate(file.Header.TickRate)
     {
     }
 
@@ -55,7 +57,11 @@ public:
                 return;
             if (id == (Format2 ? Format2TimeStampId : Format1TimeStampId))
                 TimeStamp(word);
-            else if (HaveBase)
+            else if (!HaveBase)
+                continue;
+            else if (Counting)
+                File.CountSample(id);
+            else
                 File.AddSample(id, Now, word != NoValueWord, word);
         }
     }
@@ -77,6 +83,7 @@ private:
     }
 
     DispLogFile& File;
+    const bool Counting;
     const bool Format2;
     const uint32_t TickRate;
     bool HaveBase = false;
@@ -131,18 +138,20 @@ uint32_t DispLogFile::Open(const std::string& path)
     if (result != 0)
         return result;
 
-    in.seekg(static_cast<std::streamoff>(FirstRecordOffset(Header)), std::ios::beg);
-    RecordParser parser(*this);
+    const auto offset = static_cast<std::streamoff>(FirstRecordOffset(Header));
     // The block holds whole records, so only the last read can end in a fragment.
-    std::vector<uint8_t> block(RecordsPerBlock * parser.RecordSize());
-    while (in) {
-        in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()));
-        const auto got = static_cast<size_t>(in.gcount());
-        if (got == 0)
-            break;
-        parser.Feed(block.data(), got);
-    }
-    FinishChannels();
+    std::vector<uint8_t> block(RecordsPerBlock * (Header.FormatTag == Format2Tag ? 8 : 6));
+    ReadRecords([&](RecordParser& parser) {
+        in.clear();
+        in.seekg(offset, std::ios::beg);
+        while (in) {
+            in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()));
+            const auto got = static_cast<size_t>(in.gcount());
+            if (got == 0)
+                break;
+            parser.Feed(block.data(), got);
+        }
+    });
     return 0;
 }
 
@@ -156,15 +165,41 @@ uint32_t DispLogFile::OpenFromBytes(const uint8_t* data, size_t size)
     if (result != 0)
         return result;
     const size_t offset = FirstRecordOffset(Header);
-    if (offset < size) {
-        RecordParser parser(*this);
-        parser.Feed(data + offset, size - offset);
-    }
-    FinishChannels();
+    ReadRecords([&](RecordParser& parser) {
+        if (offset < size)
+            parser.Feed(data + offset, size - offset);
+    });
     return 0;
 }
 
-uint32_t DispLogFile::FindOrAddChannel(uint32_t id)
+// Two passes over the records: the first counts the samples of each channel, the second
+// stores them into arrays of that size. Growing the arrays while reading would copy every
+// sample again at each step, and leave up to half of each array unused.
+template <typename FeedAll>
+void DispLogFile::ReadRecords(FeedAll feedAll)
+{
+    {
+        RecordParser counter(*this, true);
+        feedAll(counter);
+    }
+    for (Channel& channel : Channels)
+        channel.Samples.reserve(channel.Counted);
+    LastChannel = 0;
+    {
+        RecordParser filler(*this, false);
+        feedAll(filler);
+    }
+    FinishChannels();
+}
+
+inline void DispLogFile::CountSample(uint32_t id)
+{
+    if (Channels.size() >= std::numeric_limits<uint32_t>::max() && !ChannelById.contains(id))
+        return;
+    ++Channels[FindOrAddChannel(id)].Counted;
+}
+
+inline uint32_t DispLogFile::FindOrAddChannel(uint32_t id)
 {
     // Logs write their channels in the same order after every time stamp, so the channel after
     // the last one (or the last one again) is nearly always the answer.
@@ -176,21 +211,27 @@ uint32_t DispLogFile::FindOrAddChannel(uint32_t id)
         if (Channels[LastChannel].Id == id)
             return LastChannel;
     }
-    const auto [it, added] = ChannelById.try_emplace(id, count);
+    return LastChannel = LookUpChannel(id);
+}
+
+uint32_t DispLogFile::LookUpChannel(uint32_t id)
+{
+    const auto [it, added] = ChannelById.try_emplace(id, static_cast<uint32_t>(Channels.size()));
     if (added) {
         Channels.emplace_back();
         Channels.back().Id = id;
     }
-    return LastChannel = it->second;
+    return it->second;
 }
 
-void DispLogFile::AddSample(uint32_t id, double time, bool valid, uint32_t valueWord)
+inline void DispLogFile::AddSample(uint32_t id, double time, bool valid, uint32_t valueWord)
 {
     // Channel indexes are 32-bit: a file with more distinct identifiers than that is not a log.
     if (Channels.size() >= std::numeric_limits<uint32_t>::max() && !ChannelById.contains(id))
         return;
     Channel& channel = Channels[FindOrAddChannel(id)];
-    // Geometric growth: appending stays linear in the number of samples.
+    // Sized by the counting pass; should the file have grown since, the array grows
+    // geometrically.
     channel.Samples.push_back(
         LogSample{id, time, static_cast<uint8_t>(valid ? 1 : 0), std::bit_cast<float>(valueWord)});
 }
@@ -198,6 +239,8 @@ void DispLogFile::AddSample(uint32_t id, double time, bool valid, uint32_t value
 void DispLogFile::FinishChannels()
 {
     ChannelById.clear();
+    // Only a file that shrank between the two passes leaves a channel without samples.
+    std::erase_if(Channels, [](const Channel& channel) { return channel.Samples.empty(); });
     for (Channel& channel : Channels) {
         const std::vector<LogSample>& samples = channel.Samples;
         const bool sorted = std::is_sorted(samples.begin(), samples.end(),
@@ -241,19 +284,15 @@ const std::vector<LogSample>& DispLogFile::GetSamples(uint32_t index) const
     return index < Channels.size() ? Channels[index].Samples : none;
 }
 
-double DispLogFile::KeyTime(const Channel& channel, size_t i) const
+// First index in [0, count) whose key time is later than t, starting from a cursor; the keys
+// never decrease. key(i) is the time of sample i, or the running maximum where times go back.
+template <typename Key>
+static size_t FirstLater(const Key& key, size_t count, double t, size_t cursor)
 {
-    return channel.RunningMax.empty() ? channel.Samples[i].Time : channel.RunningMax[i];
-}
-
-size_t DispLogFile::FirstLaterThan(const Channel& channel, double t, size_t cursor) const
-{
-    const size_t count = channel.Samples.size();
     auto search = [&](size_t low, size_t high) {
-        // First index in [low, high) whose key time is later than t; the keys never decrease.
         while (low < high) {
             const size_t mid = low + (high - low) / 2;
-            if (KeyTime(channel, mid) > t)
+            if (key(mid) > t)
                 high = mid;
             else
                 low = mid + 1;
@@ -261,14 +300,25 @@ size_t DispLogFile::FirstLaterThan(const Channel& channel, double t, size_t curs
         return low;
     };
     cursor = std::min(cursor, count);
-    if (cursor > 0 && KeyTime(channel, cursor - 1) > t)
+    if (cursor > 0 && key(cursor - 1) > t)
         return search(0, cursor);
     // Walking forward in time: the answer is usually at or just after the cursor.
     constexpr int ShortWalk = 8;
     for (int step = 0; step < ShortWalk && cursor < count; ++step, ++cursor)
-        if (KeyTime(channel, cursor) > t)
+        if (key(cursor) > t)
             return cursor;
     return search(cursor, count);
+}
+
+size_t DispLogFile::FirstLaterThan(const Channel& channel, double t, size_t cursor) const
+{
+    const size_t count = channel.Samples.size();
+    if (channel.RunningMax.empty()) {
+        const LogSample* samples = channel.Samples.data();
+        return FirstLater([samples](size_t i) { return samples[i].Time; }, count, t, cursor);
+    }
+    const double* highest = channel.RunningMax.data();
+    return FirstLater([highest](size_t i) { return highest[i]; }, count, t, cursor);
 }
 
 bool DispLogFile::ValueFrom(const Channel& channel, size_t next, double t, float& value) const

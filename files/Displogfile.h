@@ -69,6 +69,7 @@ public:
 private:
     struct Channel {
         uint32_t Id = 0;
+        size_t Counted = 0; // samples found by the counting pass of Open
         std::vector<LogSample> Samples;
         // Running maximum of the sample times, kept only when the times ever decrease (time
         // stamps that go back); the first sample later than t is then the first whose running
@@ -79,12 +80,16 @@ private:
 
     void Clear();
     [[nodiscard]] uint32_t ReadHeader(const uint8_t* bytes, size_t size);
-    uint32_t FindOrAddChannel(uint32_t id);
-    void AddSample(uint32_t id, double time, bool valid, uint32_t valueWord);
+    template <typename FeedAll>
+    void ReadRecords(FeedAll feedAll);
+    // Called for every record while reading, defined with the reader alone.
+    inline uint32_t FindOrAddChannel(uint32_t id);
+    uint32_t LookUpChannel(uint32_t id);
+    inline void CountSample(uint32_t id);
+    inline void AddSample(uint32_t id, double time, bool valid, uint32_t valueWord);
     void FinishChannels();
-    [[nodiscard]] double KeyTime(const Channel& channel, size_t i) const;
-    [[nodiscard]] size_t FirstLaterThan(const Channel& channel, double t, size_t cursor) const;
-    [[nodiscard]] bool ValueFrom(const Channel& channel, size_t next, double t, float& value) const;
+    [[nodiscard]] inline size_t FirstLaterThan(const Channel& channel, double t, size_t cursor) const;
+    [[nodiscard]] inline bool ValueFrom(const Channel& channel, size_t next, double t, float& value) const;
 
     DispLogHeader Header;
     std::string Path;

@@ -3,6 +3,7 @@
 #include "Displogfile.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -30,43 +31,86 @@ bool NeedsQuotes(char c)
 // |value| * 10^decimals rounded to an integer, halves away from zero, computed on the exact
 // binary value: value = m * 2^e, so the product m * 10^decimals is an exact integer and only the
 // shift by e rounds. std::to_chars cannot do this: it rounds halves to even (2.5 gives "2").
-unsigned __int128 ScaledMagnitude(double magnitude, int decimals)
+// False when the value is an integer of 2^52 or more (magnitude < 10^18): whole is then its value
+// and it has no decimals.
+template <int Decimals>
+bool ScaleMagnitude(double magnitude, uint64_t& scaled)
 {
     const auto bits = std::bit_cast<uint64_t>(magnitude);
-    const auto biased = static_cast<int>((bits >> 52) & 0x7FF);
+    const auto biased = static_cast<int>(bits >> 52);
     const uint64_t fraction = bits & ((uint64_t{1} << 52) - 1);
     const uint64_t mantissa = biased == 0 ? fraction : fraction | (uint64_t{1} << 52);
     const int exponent = (biased == 0 ? 1 : biased) - 1075;
-    // mantissa < 2^53 and 10^3 < 2^10: the product fits in 63 bits.
-    const uint64_t product = mantissa * PowersOfTen[decimals];
-    if (exponent >= 0)
-        return static_cast<unsigned __int128>(product) << exponent; // magnitude < 10^18: no overflow
+    if (exponent >= 0) {
+        scaled = mantissa << exponent;
+        return false;
+    }
     const int shift = -exponent;
-    if (shift >= 64)
-        return 0; // product < 2^63 is below half of 2^shift
-    const uint64_t kept = product >> shift;
+    if (shift >= 64) {
+        scaled = 0; // the product (< 2^63) is below half of 2^shift
+        return true;
+    }
+    // mantissa < 2^53 and 10^3 < 2^10: the product fits in 63 bits.
+    const uint64_t product = mantissa * PowersOfTen[Decimals];
     const uint64_t dropped = product & ((uint64_t{1} << shift) - 1);
-    const uint64_t half = uint64_t{1} << (shift - 1);
-    return kept + (dropped >= half ? 1 : 0);
+    scaled = (product >> shift) + (dropped >= (uint64_t{1} << (shift - 1)) ? 1 : 0);
+    return true;
 }
 
-size_t WriteFixed(double value, int decimals, char separator, char* out)
+// "00" to "99", so that digits are written two at a time.
+constexpr auto DigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[static_cast<size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+        pairs[static_cast<size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+int DigitCount(uint64_t n)
 {
-    const unsigned __int128 scaled = ScaledMagnitude(std::fabs(value), decimals);
+    int count = 1;
+    for (uint64_t limit = 10; n >= limit && count < 20; limit *= 10)
+        ++count;
+    return count;
+}
+
+// Writes the decimal digits of n ending just before end.
+void WriteDigitsBackwards(uint64_t n, char* end)
+{
+    while (n >= 100) {
+        end -= 2;
+        std::memcpy(end, &DigitPairs[static_cast<size_t>(n % 100) * 2], 2);
+        n /= 100;
+    }
+    if (n >= 10) {
+        end -= 2;
+        std::memcpy(end, &DigitPairs[static_cast<size_t>(n) * 2], 2);
+    } else {
+        *--end = static_cast<char>('0' + n);
+    }
+}
+
+template <int Decimals>
+size_t WriteFixed(double value, char separator, char* out)
+{
+    constexpr uint64_t Unit = PowersOfTen[Decimals];
+    uint64_t scaled = 0;
+    const bool hasDecimals = ScaleMagnitude<Decimals>(std::fabs(value), scaled);
+    const uint64_t whole = hasDecimals ? scaled / Unit : scaled;
+    uint64_t part = hasDecimals ? scaled % Unit : 0;
     char* p = out;
     if (std::signbit(value) && scaled != 0)
         *p++ = '-';
-    const uint64_t unit = PowersOfTen[decimals];
-    const auto whole = static_cast<uint64_t>(scaled / unit);
-    auto part = static_cast<uint64_t>(scaled % unit);
-    p = std::to_chars(p, out + CsvNumberMaxLength, whole).ptr;
-    if (decimals > 0) {
+    p += DigitCount(whole);
+    WriteDigitsBackwards(whole, p);
+    if constexpr (Decimals > 0) {
         *p++ = separator;
-        for (int i = decimals - 1; i >= 0; --i) {
+        for (int i = Decimals - 1; i >= 0; --i) {
             p[i] = static_cast<char>('0' + part % 10);
             part /= 10;
         }
-        p += decimals;
+        p += Decimals;
     }
     return static_cast<size_t>(p - out);
 }
@@ -217,7 +261,12 @@ size_t FormatCsvNumber(double value, int decimals, char separator, char* out)
     }
     if (std::fabs(value) >= ExponentFormFrom)
         return WriteExponent(value, separator, out);
-    return WriteFixed(value, std::clamp(decimals, 0, MaxDecimals), separator, out);
+    switch (std::clamp(decimals, 0, MaxDecimals)) {
+    case 0: return WriteFixed<0>(value, separator, out);
+    case 1: return WriteFixed<1>(value, separator, out);
+    case 2: return WriteFixed<2>(value, separator, out);
+    default: return WriteFixed<3>(value, separator, out);
+    }
 }
 
 int DecimalsOfPattern(const char* pattern)

@@ -1,0 +1,206 @@
+// Reading and converting generated display logs: a 24-channel log sampled at 50 Hz per
+// channel, format 2, converted at 0.01 s, for 10 minutes and for 1 hour of recording.
+#include "Displogfile.h"
+#include "LogCsv.h"
+#include "LogGenerator.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr size_t Channels = 24;
+constexpr float Interval = 0.01f;
+
+std::filesystem::path BenchFolder()
+{
+    static const std::filesystem::path folder = [] {
+        auto path = std::filesystem::temp_directory_path() / "tessaly-files-bench";
+        std::filesystem::create_directories(path);
+        return path;
+    }();
+    return folder;
+}
+
+LogSpec BenchSpec(int minutes)
+{
+    LogSpec spec;
+    spec.Format = 2;
+    spec.TickRate = 1000;
+    spec.FirstCounter = 0xFFFF0000u; // wraps after about a minute
+    spec.DurationSeconds = minutes * 60.0;
+    spec.CycleHz = 50;
+    spec.CycleJitter = 0.2;
+    spec.NoValueProbability = 0.001;
+    spec.Channels = RealisticChannels(2, Channels);
+    for (LogChannelSpec& channel : spec.Channels)
+        channel.RateHz = 50;
+    return spec;
+}
+
+// Generated once per length and kept on disk for all runs.
+const std::string& LogPath(int minutes)
+{
+    static std::map<int, std::string> paths;
+    auto it = paths.find(minutes);
+    if (it == paths.end()) {
+        const std::string path = (BenchFolder() / ("bench-" + std::to_string(minutes) + "min.displog")).string();
+        if (!WriteDispLog(path, BenchSpec(minutes)))
+            std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        it = paths.emplace(minutes, path).first;
+    }
+    return it->second;
+}
+
+// Peak resident size since the last reset, in bytes (Linux: VmHWM, reset through clear_refs).
+void ResetPeakRss()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+double PeakRssBytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6)) * 1024.0;
+    return 0;
+}
+
+// Time per cell of each log length, printed side by side at the end: the cost must grow
+// linearly with the log.
+std::map<int, double> NsPerCell;
+
+void BM_ConvertLogFileToCsv(benchmark::State& state)
+{
+    const int minutes = static_cast<int>(state.range(0));
+    const std::string& log = LogPath(minutes);
+    const std::string csv = CsvPathForLog(log);
+    const double inputSize = static_cast<double>(std::filesystem::file_size(log));
+
+    DispLogFile reader;
+    if (reader.Open(log) != 0) {
+        state.SkipWithError("cannot open the generated log");
+        return;
+    }
+    const double rows = std::ceil(reader.GetDuration() / static_cast<double>(Interval));
+    const double cells = rows * reader.GetChannelCount();
+    reader = DispLogFile();
+
+    ResetPeakRss();
+    double seconds = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const uint32_t result = ConvertLogFileToCsv(log, csv, Interval);
+        benchmark::DoNotOptimize(result);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    const double peak = PeakRssBytes();
+    const double csvSize = static_cast<double>(std::filesystem::file_size(csv));
+    const auto iterations = static_cast<double>(state.iterations());
+
+    state.counters["cells/s"] = benchmark::Counter(cells * iterations, benchmark::Counter::kIsRate);
+    state.counters["CSV_MB/s"] = benchmark::Counter(csvSize * iterations / 1e6, benchmark::Counter::kIsRate);
+    state.counters["ns/cell"] = benchmark::Counter(cells * iterations / 1e9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["peakRSS/input"] = peak / inputSize;
+    state.counters["peakRSS/(4in+csv)"] = peak / (4 * inputSize + csvSize);
+    state.counters["input_MB"] = inputSize / 1e6;
+    state.counters["csv_MB"] = csvSize / 1e6;
+    state.counters["samples_M"] = inputSize / 8 / 1e6 * Channels / (Channels + 1);
+    NsPerCell[minutes] = seconds / iterations / cells * 1e9;
+    state.SetLabel(std::to_string(minutes) + " min, " + std::to_string(static_cast<long>(cells)) + " cells");
+}
+BENCHMARK(BM_ConvertLogFileToCsv)->Arg(10)->Arg(60)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// Opening alone: decoding the records into per-channel arrays.
+void BM_DispLogOpen(benchmark::State& state)
+{
+    const std::string& log = LogPath(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        DispLogFile reader;
+        const uint32_t result = reader.Open(log);
+        benchmark::DoNotOptimize(result);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(std::filesystem::file_size(log)) * state.iterations());
+}
+BENCHMARK(BM_DispLogOpen)->Arg(10)->Arg(60)->Unit(benchmark::kMillisecond);
+
+// Look-ups at random times (binary search) against the walk in time order (cursor).
+void BM_GetValueAt(benchmark::State& state)
+{
+    DispLogFile reader;
+    if (reader.Open(LogPath(10)) != 0) {
+        state.SkipWithError("cannot open the generated log");
+        return;
+    }
+    const bool walk = state.range(0) != 0;
+    std::mt19937 random(1);
+    std::uniform_real_distribution<double> time(0.0, reader.GetDuration());
+    std::vector<double> times(1 << 16);
+    for (double& t : times)
+        t = time(random);
+    if (walk)
+        std::sort(times.begin(), times.end());
+    size_t cursor = 0;
+    size_t i = 0;
+    for (auto _ : state) {
+        float value = 0;
+        const double t = times[i++ & (times.size() - 1)];
+        const bool found = walk ? reader.GetValueAt(3, t, value, cursor) : reader.GetValueAt(3, t, value);
+        benchmark::DoNotOptimize(found);
+        benchmark::DoNotOptimize(value);
+    }
+    state.SetLabel(walk ? "cursor, times in order" : "search, random times");
+}
+BENCHMARK(BM_GetValueAt)->Arg(0)->Arg(1);
+
+void BM_FormatCsvNumber(benchmark::State& state)
+{
+    std::mt19937 random(2);
+    std::uniform_real_distribution<float> values(-8000.0f, 8000.0f);
+    std::vector<float> numbers(4096);
+    for (float& n : numbers)
+        n = values(random);
+    const int decimals = static_cast<int>(state.range(0));
+    char out[CsvNumberMaxLength];
+    size_t i = 0;
+    for (auto _ : state) {
+        const size_t length = FormatCsvNumber(numbers[i++ & 4095], decimals, '.', out);
+        benchmark::DoNotOptimize(length);
+        benchmark::DoNotOptimize(out);
+    }
+}
+BENCHMARK(BM_FormatCsvNumber)->Arg(0)->Arg(3);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (!NsPerCell.empty()) {
+        std::printf("\nConversion time per cell (rows x channels):");
+        for (const auto& [minutes, ns] : NsPerCell)
+            std::printf("  %d min: %.2f ns", minutes, ns);
+        if (NsPerCell.size() == 2)
+            std::printf("  (ratio %.2f)", NsPerCell.rbegin()->second / NsPerCell.begin()->second);
+        std::printf("\n");
+    }
+    std::error_code error;
+    std::filesystem::remove_all(BenchFolder(), error);
+    return 0;
+}
