@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
-#include <string>
 
 namespace sim {
 namespace {
@@ -165,34 +164,6 @@ std::optional<FaultPlan> FaultPlan::FromEnvironment(std::string* error)
     if (!plan && error)
         *error = std::string(FaultPlanVariable) + ": " + *error;
     return plan;
-}
-
-std::string FaultPlan::ToText() const
-{
-    // Built with a stream: g++ 12 warns falsely (-Wrestrict) on "x" + std::to_string(...).
-    std::ostringstream text;
-    const char* separator = "";
-    for (const ReportFault& fault : Reports) {
-        static const char* const kinds[] = {"drop", "dup", "corrupt", "delay"};
-        text << separator << kinds[static_cast<int>(fault.Kind)]
-             << (fault.Direction == FaultDirection::In ? "-in=" : "-out=") << fault.Report;
-        if (fault.Kind == FaultKind::Corrupt || fault.Kind == FaultKind::Delay)
-            text << ':' << fault.Value;
-        separator = ",";
-    }
-    for (const StatusFault& fault : Statuses) {
-        text << separator << "status=" << fault.Code << ':' << static_cast<unsigned>(fault.Status);
-        if (fault.Occurrence != 0)
-            text << '@' << fault.Occurrence;
-        separator = ",";
-    }
-    if (MuteAfter != 0) {
-        text << separator << "mute-after=" << MuteAfter;
-        separator = ",";
-    }
-    if (UnplugAfter != 0)
-        text << separator << "unplug-after=" << UnplugAfter;
-    return text.str();
 }
 
 } // namespace sim

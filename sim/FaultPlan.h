@@ -69,8 +69,6 @@ struct FaultPlan {
     static std::optional<FaultPlan> Parse(const std::string& text, std::string* error = nullptr);
     // The plan in TESSALY_SIM_FAULTS; an empty plan when the variable is unset.
     static std::optional<FaultPlan> FromEnvironment(std::string* error = nullptr);
-    // The text form (Parse(ToText()) gives the same plan).
-    std::string ToText() const;
 };
 
 } // namespace sim

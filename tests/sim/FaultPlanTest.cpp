@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "FaultPlan.h"
 
 using sim::FaultDirection;
@@ -65,37 +63,4 @@ TEST(FaultPlanParse, RefusesMalformedItems)
         EXPECT_FALSE(FaultPlan::Parse(text, &error)) << text;
         EXPECT_NE(error.find("fault plan item"), std::string::npos) << text;
     }
-}
-
-// ToText writes a plan that parses back to the same items.
-TEST(FaultPlanParse, TextRoundTrip)
-{
-    const std::string text = "drop-in=5,corrupt-out=3:20,delay-in=4:300,status=16402:5@3,mute-after=7,unplug-after=9";
-    const auto plan = FaultPlan::Parse(text);
-    ASSERT_TRUE(plan);
-    EXPECT_EQ(plan->ToText(), text);
-    const auto again = FaultPlan::Parse(plan->ToText());
-    ASSERT_TRUE(again);
-    EXPECT_EQ(again->ToText(), text);
-}
-
-// The tools take the plan from TESSALY_SIM_FAULTS; unset means no fault, a bad value an error.
-TEST(FaultPlanEnvironment, ReadsVariable)
-{
-    ::unsetenv(sim::FaultPlanVariable);
-    auto plan = FaultPlan::FromEnvironment();
-    ASSERT_TRUE(plan);
-    EXPECT_TRUE(plan->Empty());
-
-    ::setenv(sim::FaultPlanVariable, "drop-in=2,unplug-after=9", 1);
-    plan = FaultPlan::FromEnvironment();
-    ASSERT_TRUE(plan);
-    EXPECT_EQ(plan->Reports.size(), 1u);
-    EXPECT_EQ(plan->UnplugAfter, 9u);
-
-    ::setenv(sim::FaultPlanVariable, "drop-in=nine", 1);
-    std::string error;
-    EXPECT_FALSE(FaultPlan::FromEnvironment(&error));
-    EXPECT_EQ(error.rfind("TESSALY_SIM_FAULTS: ", 0), 0u);
-    ::unsetenv(sim::FaultPlanVariable);
 }

@@ -263,7 +263,7 @@ TEST_F(HostTest, MuteAndUnplugAfter)
     EXPECT_TRUE(host.IsPlugged());
 }
 
-// The tools' settings come from the environment; a bad link name is an error.
+// The tools' settings come from the environment; a bad plan or link name is an error.
 TEST_F(HostTest, OptionsFromEnvironment)
 {
     ::setenv("TESSALY_SIM_LINK", "full-speed", 1);
@@ -274,8 +274,12 @@ TEST_F(HostTest, OptionsFromEnvironment)
     EXPECT_EQ(options->Link, LinkModel::FullSpeed);
     EXPECT_EQ(options->Unit.CardFolder, Card.Path());
     EXPECT_EQ(options->Faults.Reports.size(), 1u);
-    ::setenv("TESSALY_SIM_LINK", "warp", 1);
     std::string error;
+    ::setenv(FaultPlanVariable, "drop-in=nine", 1);
+    EXPECT_FALSE(SimOptions::FromEnvironment(&error));
+    EXPECT_EQ(error.rfind("TESSALY_SIM_FAULTS: ", 0), 0u) << error;
+    ::unsetenv(FaultPlanVariable);
+    ::setenv("TESSALY_SIM_LINK", "warp", 1);
     EXPECT_FALSE(SimOptions::FromEnvironment(&error));
     EXPECT_NE(error.find("TESSALY_SIM_LINK"), std::string::npos);
     ::unsetenv("TESSALY_SIM_LINK");
