@@ -33,8 +33,9 @@ uint32_t QXStandardFile::Open(const std::string& path)
     File.clear();
     Clear();
 
+    // Folders, devices and pipes are not packages; a pipe would even block the open.
     std::error_code error;
-    if (std::filesystem::is_directory(path, error))
+    if (!std::filesystem::is_regular_file(path, error))
         return ERR_FILE_IHV;
     File.open(path, std::ios::binary);
     if (!File.is_open())

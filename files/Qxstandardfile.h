@@ -39,9 +39,10 @@ public:
     QXStandardFile(const QXStandardFile&) = delete;
     QXStandardFile& operator=(const QXStandardFile&) = delete;
 
-    // Opens the package at `path` and loads its sections: 0, ERR_FILE_IHV,
-    // ERR_FILE_READ or ERR_FILE_SIG. The file stays open until destruction.
-    // After a failure no section is held.
+    // Opens the package at `path` and loads its sections: 0, ERR_FILE_IHV
+    // (missing or not a regular file), ERR_FILE_READ (header or table cut
+    // short) or ERR_FILE_SIG (wrong signature, or larger than MaxPackageSize).
+    // The file stays open until destruction. After a failure no section is held.
     [[nodiscard]] uint32_t Open(const std::string& path);
     // The same for a package already in memory; the bytes are not kept.
     [[nodiscard]] uint32_t OpenFromBytes(const uint8_t* bytes, size_t size);

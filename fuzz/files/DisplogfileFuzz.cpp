@@ -112,6 +112,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     Check(samples <= size / 6);
-    Convert(data, size, result, duration);
+    // The conversion goes through files and costs far more than the reading:
+    // one input in four, picked by its bytes so that a run can be repeated.
+    uint32_t hash = 2166136261u;
+    for (size_t i = 0; i < size; ++i)
+        hash = (hash ^ data[i]) * 16777619u;
+    if ((hash & 3) == 0)
+        Convert(data, size, result, duration);
     return 0;
 }

@@ -309,6 +309,7 @@ TEST(StandardFileErrors, CannotOpen)
     EXPECT_EQ(file.Path(), missing);
     EXPECT_FALSE(file.IsFileOpen());
     EXPECT_EQ(file.Open(folder.Folder().string()), ERR_FILE_IHV);
+    EXPECT_EQ(file.Open("/dev/zero"), ERR_FILE_IHV); // not a regular file: never read
 }
 
 // A package file too large to hold in memory is refused before anything is read.
