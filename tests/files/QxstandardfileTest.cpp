@@ -81,33 +81,25 @@ uint32_t OpenBytes(QXStandardFile& file, const Bytes& bytes) { return file.OpenF
 
 } // namespace
 
-// Worked example: one type-4 section of 8 bytes at offset 48, read from disk.
-TEST(StandardFileOpen, WorkedExampleFromFile)
+// Worked example: one type-4 section of 8 bytes at offset 48, from disk and from memory.
+TEST(StandardFileOpen, WorkedExample)
 {
     TempFile temp(WorkedExample);
-    QXStandardFile file;
-    ASSERT_EQ(file.Open(temp.Name()), 0u);
-    EXPECT_TRUE(file.IsFileOpen());
-    EXPECT_EQ(file.Path(), temp.Name());
-    const StandardFileSection* image = file.FindSection(4);
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(image->Size, 8u);
-    EXPECT_EQ(image->Revision, 1u);
-    EXPECT_TRUE(image->IsComplete());
-    EXPECT_EQ(image->Data, Bytes(WorkedExample.begin() + 48, WorkedExample.end()));
-    EXPECT_EQ(file.FindSection(5), nullptr);
-}
-
-// The in-memory open gives the same result as the file open.
-TEST(StandardFileOpen, WorkedExampleFromBytes)
-{
-    QXStandardFile file;
-    ASSERT_EQ(OpenBytes(file, WorkedExample), 0u);
-    EXPECT_FALSE(file.IsFileOpen());
-    const StandardFileSection* image = file.FindSection(4);
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(image->Data, Bytes(WorkedExample.begin() + 48, WorkedExample.end()));
-    EXPECT_EQ(file.FindSection(5), nullptr);
+    QXStandardFile fromFile;
+    ASSERT_EQ(fromFile.Open(temp.Name()), 0u);
+    EXPECT_TRUE(fromFile.IsFileOpen());
+    EXPECT_EQ(fromFile.Path(), temp.Name());
+    QXStandardFile fromBytes;
+    ASSERT_EQ(OpenBytes(fromBytes, WorkedExample), 0u);
+    for (const QXStandardFile* file : {&fromFile, &fromBytes}) {
+        const StandardFileSection* image = file->FindSection(4);
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(image->Size, 8u);
+        EXPECT_EQ(image->Revision, 1u);
+        EXPECT_TRUE(image->IsComplete());
+        EXPECT_EQ(image->Data, Bytes(WorkedExample.begin() + 48, WorkedExample.end()));
+        EXPECT_EQ(file->FindSection(5), nullptr);
+    }
 }
 
 // The table may lie anywhere; data still follow its end entry directly.
@@ -221,14 +213,10 @@ TEST(StandardFileTruncated, ShortSectionData)
     EXPECT_EQ(image->DeclaredSize, 8u);
     EXPECT_FALSE(image->IsComplete());
     EXPECT_EQ(image->Data, (Bytes{0x11, 0x22, 0x33, 0x44, 0x55}));
-}
 
-TEST(StandardFileTruncated, LaterSectionsEmpty)
-{
-    Bytes bytes = Package({{1, 0, {1, 2, 3, 4}}, {2, 0, {5, 6}}});
-    bytes.resize(bytes.size() - 4);
-    QXStandardFile file;
-    ASSERT_EQ(OpenBytes(file, bytes), 0u);
+    Bytes two = Package({{1, 0, {1, 2, 3, 4}}, {2, 0, {5, 6}}});
+    two.resize(two.size() - 4);
+    ASSERT_EQ(OpenBytes(file, two), 0u);
     EXPECT_EQ(file.FindSection(1)->Data, (Bytes{1, 2}));
     EXPECT_EQ(file.FindSection(2)->Size, 0u);
     EXPECT_FALSE(file.FindSection(2)->IsComplete());

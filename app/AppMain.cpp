@@ -1,0 +1,134 @@
+#include "AppMain.h"
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include <QApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QStringList>
+
+#include "CardSeed.h"
+#include "PlatformServices.h"
+#include "SettingsStore.h"
+#include "SimHost.h"
+#include "UnitDisplayMain.h"
+#ifdef TESSALY_HAVE_HIDAPI
+#include "HidapiHost.h"
+#endif
+
+namespace {
+
+struct Arguments {
+    bool Simulate = false;
+    QString Card;
+    QString Screenshot;
+    QString Error;
+};
+
+Arguments ParseArguments(const QStringList& args)
+{
+    Arguments parsed;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (arg == QLatin1String("--simulate")) {
+            parsed.Simulate = true;
+        } else if (arg.startsWith(QLatin1String("--simulate="))) {
+            parsed.Simulate = true;
+            parsed.Card = arg.mid(int(sizeof("--simulate=")) - 1);
+        } else if (arg == QLatin1String("--screenshot") && i + 1 < args.size()) {
+            parsed.Screenshot = args[++i];
+        } else {
+            parsed.Error = QStringLiteral("unknown argument \"%1\"\n"
+                                          "usage: tessaly [--simulate[=CARD_FOLDER]] [--screenshot FILE]")
+                               .arg(arg);
+        }
+    }
+    return parsed;
+}
+
+std::unique_ptr<sim::SimHost> SimulatedHost(const QString& card, std::string& error)
+{
+    std::optional<sim::SimOptions> options = sim::SimOptions::FromEnvironment(&error);
+    if (!options)
+        return nullptr;
+    if (!card.isEmpty())
+        options->Unit.CardFolder = card.toStdString();
+    if (!SeedSimCard(options->Unit.CardFolder, error)) {
+        error = options->Unit.CardFolder.string() + ": " + error;
+        return nullptr;
+    }
+    return std::make_unique<sim::SimHost>(std::move(*options));
+}
+
+int SaveScreenshot(TFormMain& form, const QString& file)
+{
+    form.Timer1Timer();
+    QApplication::processEvents();
+    if (!form.grab().toImage().save(file, "PNG")) {
+        std::fprintf(stderr, "tessaly: cannot write %s\n", qPrintable(file));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int RunTessaly(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(ApplicationTitle);
+    QGuiApplication::setDesktopFileName(QStringLiteral("tessaly"));
+    QtPlatformServices services;
+
+    const Arguments args = ParseArguments(QCoreApplication::arguments());
+    if (!args.Error.isEmpty()) {
+        std::fprintf(stderr, "tessaly: %s\n", qPrintable(args.Error));
+        return 2;
+    }
+    std::unique_ptr<HidHost> host;
+    sim::SimHost* simulator = nullptr;
+    if (args.Simulate) {
+        std::string error;
+        std::unique_ptr<sim::SimHost> simulated = SimulatedHost(args.Card, error);
+        if (!simulated) {
+            services.ShowError(nullptr, QString::fromStdString(error));
+            return 1;
+        }
+        simulator = simulated.get();
+        host = std::move(simulated);
+    } else {
+#ifdef TESSALY_HAVE_HIDAPI
+        host = std::make_unique<HidapiHost>();
+#else
+        services.ShowError(nullptr, QStringLiteral("This build has no USB support; start it with --simulate."));
+        return 1;
+#endif
+    }
+
+    FileSettingsStore settings(FileSettingsStore::DefaultPath());
+    AppEnvironment environment;
+    environment.Host = host.get();
+    environment.Simulator = simulator;
+    environment.Settings = &settings;
+    environment.Services = &services;
+    environment.ExecutablePath = QCoreApplication::applicationFilePath();
+
+    // An error while the window is built (a stored setting of the wrong type, say) is reported
+    // and ends the run; errors inside commands are reported by the window and the run goes on.
+    std::unique_ptr<TFormMain> form;
+    try {
+        form = std::make_unique<TFormMain>(nullptr, environment);
+    } catch (const std::exception& error) {
+        services.ShowError(nullptr, QString::fromLocal8Bit(error.what()));
+        return 1;
+    } catch (...) {
+        services.ShowError(nullptr, QString());
+        return 1;
+    }
+    form->show();
+    if (!args.Screenshot.isEmpty())
+        return SaveScreenshot(*form, args.Screenshot);
+    return app.exec();
+}

@@ -1,0 +1,189 @@
+#pragma once
+// The main window: the file list of the unit's selected folder, the command buttons, menus and
+// progress panel, the connection monitor on a one-second timer, and the settings kept between
+// runs.
+//
+// Commands run on the window's thread and let events through while they list or transfer, so a
+// timer tick, a tab change, another command or a close can arrive in the middle of one. The
+// window guards that itself: while a command (or a tick, which may list) runs, another command is
+// refused, and a tick, a tab change or a close is remembered and run as soon as the command has
+// returned. So a device object is never destroyed while an operation on it runs, and no two
+// device commands ever run at once.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+#include "PlatformServices.h"
+#include "Qxdisplay.h"
+
+class QAction;
+class QLabel;
+class QListWidget;
+class QListWidgetItem;
+class QMenu;
+class QProgressBar;
+class QTabBar;
+class QTimer;
+class SettingsStore;
+class TQXGradButton;
+class TQXGradPanel;
+class DesignAnchors;
+namespace sim {
+class SimHost;
+}
+
+// The application title; the caption adds the executable's version to it.
+inline const QString ApplicationTitle = QStringLiteral("Korvane Tessaly");
+
+// What the window is given by the program entry (or by a test).
+struct AppEnvironment {
+    HidHost* Host = nullptr;            // the USB bus, or the simulated unit's
+    sim::SimHost* Simulator = nullptr;  // set with --simulate: the "Simulator" menu controls it
+    SettingsStore* Settings = nullptr;
+    PlatformServices* Services = nullptr;
+    QString ExecutablePath;             // full path of the executable
+    // Used instead of the executable's folder for Maps and Logs when that folder is not
+    // writable; empty: the user's documents folder.
+    QString DocumentsFolder;
+};
+
+// The folder that holds Maps and Logs by default, with its trailing separator: the executable's
+// folder when it is writable (a portable copy, a build tree), else "Tessaly" in the documents
+// folder, so the commands never start in a folder that cannot be made.
+QString DefaultWorkingFolder(const QString& executablePath, const QString& documentsFolder);
+
+class TFormMain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    TFormMain(QWidget* owner, const AppEnvironment& environment);
+    ~TFormMain() override;
+
+    // Settings fields and device objects, used directly by the commands.
+    QString DevicePath;
+    QString LogFilePath;
+    QString MapFilePath;
+    std::string RegistryKey;
+    std::unique_ptr<QXDisplay> Display;
+    std::unique_ptr<QXDisplay> Bootloader;
+    double ExportInterval = 1.0;
+    bool AutoExport = true;
+
+    // Controls of the design.
+    TQXGradPanel* QXGradPanel1 = nullptr;
+    TQXGradPanel* QXGradPanel3 = nullptr;
+    TQXGradButton* XiButton2 = nullptr;
+    TQXGradButton* ButtonDevInfo = nullptr;
+    TQXGradButton* ButtonGetFiles = nullptr;
+    TQXGradButton* ButtonPut = nullptr;
+    TQXGradButton* XiButton1 = nullptr;
+    QTabBar* TabControl1 = nullptr;
+    QListWidget* ListBoxFiles = nullptr;
+    TQXGradPanel* PanelProgress = nullptr;
+    QLabel* LabelStatus = nullptr;
+    QLabel* LabelCurrentFile = nullptr;
+    QLabel* LabelCurrent = nullptr;
+    QLabel* LabelTotal = nullptr;
+    QProgressBar* ProgressBarCurrent = nullptr;
+    QProgressBar* ProgressBarTotal = nullptr;
+    OpenDialogRequest OpenDialog1;
+    QTimer* Timer1 = nullptr;
+    QAction* ActionRefreshFileList = nullptr;
+    QAction* ActionDeleteFiles = nullptr;
+    QAction* ActionUpdateFirmware = nullptr;
+    QAction* ActionGetDevInfo = nullptr;
+    QAction* ActionGetFiles = nullptr;
+    QAction* ActionSendFiles = nullptr;
+    QAction* ActionExportLogFile = nullptr;
+    QMenu* Actions1 = nullptr;
+    QMenu* Options1 = nullptr;
+    QAction* csvfileexportoptions1 = nullptr;
+    // Present only with the simulated unit.
+    QMenu* MenuSimulator = nullptr;
+    QAction* SimulatorPlugged = nullptr;
+    QAction* SimulatorBootloader = nullptr;
+    QAction* SimulatorNormal = nullptr;
+    QAction* SimulatorCardLocked = nullptr;
+    // Over the empty list: why a unit that is present could not be opened.
+    QLabel* LabelOpenError = nullptr;
+
+    // Connection monitor and file list.
+    void Timer1Timer();
+    void TabControl1Change();
+    void ActionRefreshFileListExecute();
+    void RefreshFileList(const QString& folder);
+    static void AddFileListEntry(const char* folder, const FILE_ENTRY& entry);
+
+    // Commands that come with the transfer, information, export and firmware parts: they show
+    // nothing yet, but are guarded like every command.
+    void ActionGetFilesExecute();
+    void ActionSendFilesExecute();
+    void ActionDeleteFilesExecute();
+    void ActionGetDevInfoExecute();
+    void ActionExportLogFileExecute();
+    void ActionUpdateFirmwareExecute();
+    void csvfileexportoptions1Click();
+    void WMDropFiles(const QStringList& paths);
+
+    // The size in bytes that an item of ListBoxFiles carries.
+    static uint32_t ItemSize(const QListWidgetItem* item);
+
+    // Guard state, for the tests and the curious.
+    bool CommandRunning() const { return CommandDepth > 0; }
+    int RefusedCommands() const { return Refused; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    class CommandScope;
+    void BuildDesign();
+    void BuildSimulatorMenu();
+    void ReadSettings();
+    void WriteSettings();
+    void ApplyPlacement(bool havePosition, QPoint position, QSize outerSize, int state);
+    void CreateWorkingFolders();
+    void MonitorTick();
+    void SetActionStates();
+    QString TabFolder() const;
+    void AddFileItem(const QString& name, uint32_t size);
+    void ShowOpenError(const QString& text);
+
+    // Entry points: a command is refused while another runs; a tick or a tab change is run
+    // once the running command has returned.
+    void RunCommand(const std::function<void()>& body);
+    void RunGuarded(const std::function<void()>& body);
+    void RunDeferredWork();
+
+    HidHost& Host;
+    sim::SimHost* Simulator;
+    SettingsStore& Settings;
+    PlatformServices& Services;
+    QString ExecutablePath;
+    QString WorkingFolder;
+    QString DefaultLogFilePath;
+    QString DefaultMapFilePath;
+    DesignAnchors* ButtonAnchors = nullptr;
+    DesignAnchors* ClientAnchors = nullptr;
+    // Outer size to reach once the window manager has told the frame's size.
+    QSize PendingOuterSize;
+
+    int CommandDepth = 0;
+    int Refused = 0;
+    bool TickDeferred = false;
+    bool TabDeferred = false;
+    bool CloseDeferred = false;
+    bool DrainingDeferred = false;
+};
+
+// The main window while it exists; the device callbacks reach the window through it.
+extern TFormMain* FormMain;

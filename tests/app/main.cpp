@@ -1,0 +1,16 @@
+// The window tests need a QApplication, created before any test runs, on the offscreen platform.
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+#include "UnitDisplayMain.h"
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(ApplicationTitle);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
