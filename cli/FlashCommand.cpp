@@ -54,6 +54,9 @@ public:
     }
     void SetBars(uint32_t position, uint32_t maximum) override
     {
+        // Bars are reset before the status line of their phase: draw from the first step on.
+        if (position == 0)
+            return;
         if (!Bar || maximum != BarMaximum) {
             EndBar();
             Bar.emplace(Phase);
