@@ -315,12 +315,16 @@ void HIDDeviceEx::AddReport(const uint8_t* report)
         Deliver();
         return;
     }
+    const uint32_t now = Host.Ticks();
+    if (Expected != 0 && static_cast<uint32_t>(now - LastReportTick) > MessageGapMs)
+        Expected = 0;
+    LastReportTick = now;
     size_t offset = 5;
     if (Expected == 0) {
         const uint16_t total = GetLE16(report + 7);
         Expected = total > 4 ? total - 4u : 0;
         Received = 0;
-        Assembly.Time = Host.Ticks();
+        Assembly.Time = now;
         Assembly.ReportId = report[0];
         Assembly.Magic = GetLE32(report + 1);
         Assembly.Code = GetLE16(report + 5);

@@ -33,6 +33,11 @@ constexpr size_t DevicePathLength = 288;        // including the terminating NUL
 // The reader waits for a report in slices of this length so that it notices a
 // stop request long before the 1500 ms that Close grants it.
 constexpr uint32_t ReaderSliceMs = 20;
+// The unit sends the reports of one message back to back, one per polling
+// interval. A longer pause inside a message means that a report was lost: the
+// half-built message is dropped and the report after the pause starts a new
+// one, instead of completing the old message with the next reply's bytes.
+constexpr uint32_t MessageGapMs = 100;
 
 struct DeviceRecord {
     uint16_t ProductId = 0;
@@ -110,6 +115,7 @@ private:
     HID_COMMAND Assembly;
     uint32_t Received = 0;
     uint32_t Expected = 0;
+    uint32_t LastReportTick = 0;
 
     DeviceRecord Record;                 // used by Reopen only
     std::vector<std::string> FoundPaths; // kept by the last enumeration

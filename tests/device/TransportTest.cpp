@@ -291,6 +291,26 @@ TEST_F(Transport, ShortAndEmptyMessages)
     EXPECT_TRUE(second->Data.empty());
 }
 
+// A reply that lost a report is dropped once the reports pause, so the next
+// reply is assembled from its own reports and not glued onto the old one.
+TEST_F(Transport, LostReportDoesNotSpoilTheNextReply)
+{
+    FramedDevice device(host);
+    Open(device);
+    std::vector<uint8_t> payload(1029, 0x11);
+    auto broken = FrameReply(0x4013, payload);
+    broken.erase(broken.begin() + 3); // lost on the way
+    host.Inject(broken);
+    std::this_thread::sleep_for(std::chrono::milliseconds(MessageGapMs + 150));
+    std::fill(payload.begin(), payload.end(), 0x22);
+    host.Inject(FrameReply(0x4013, payload));
+    uint32_t status = 1;
+    auto reply = device.WaitNextReply(0x4013, 1000, status);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->Data, payload);
+    EXPECT_EQ(device.QueuedReplies(), 0u);
+}
+
 TEST_F(Transport, IncompleteReportIsSkipped)
 {
     FramedDevice device(host);
