@@ -493,3 +493,21 @@ TEST(FirmwareUpdate, UnitGoneBeforeStart)
     EXPECT_EQ(ui.Statuses, (std::vector<std::string>{"Display Bootloader found."}));
     EXPECT_EQ(ui.Panel, (std::vector<bool>{true, false}));
 }
+
+// The window's connection monitor enumerates again on the same bootloader
+// object while the update pumps; the run is not disturbed by it.
+TEST(FirmwareUpdate, MonitorTickDuringPump)
+{
+    BootRig rig;
+    const std::vector<uint8_t> image = Pattern(6144, 13);
+    RecordingUi ui;
+    ui.Chosen = rig.Folder.Write("fw.bin", image);
+    int found = 0;
+    ui.OnPump = [&] {
+        rig.Boot->FindBootDevices();
+        found += rig.Boot->DeviceCount();
+    };
+    EXPECT_TRUE(rig.Run(ui).Succeeded());
+    EXPECT_EQ(found, ui.Pumps);
+    EXPECT_EQ(rig.Host->ReadFlash(AppStart, 6144), image);
+}
