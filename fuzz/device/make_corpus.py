@@ -73,6 +73,11 @@ seeds = {
     'program-block': b'\x0b' + b'\xc0' + u32(0x10008000) + u16(8) + status(0x6002),
     'erase-sector': b'\x0c' + u32(3) + u32(0x10008000) + status(0x6003, 0x05),
     'show-text-finish': b'\x0d' + status(0x6005) + b'\x00',
+    # The unit is unplugged after the first entry: the listing ends and the
+    # next command finds the device closed.
+    'unplugged-while-listing': b'\x04' + reply(0x4010, entry('LOG001.displog', 1500)) + b'\x40' + b'\x00' + b'\x01',
+    # A write that is not taken ends the command at once.
+    'write-fails': b'\x00' + b'\x80' + b'\x0c' + u32(1) + u32(2) + status(0x6003),
 }
 
 here = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'corpus-qxdisplay')
