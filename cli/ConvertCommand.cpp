@@ -77,13 +77,21 @@ int RunConvertCommand(const std::vector<std::string>& args)
     }
     if (logs.empty())
         return UsageError("no log file given");
-    // Checked here, before it is narrowed to the single precision the conversion steps by.
-    if (!std::isfinite(interval) || interval <= 0 || interval > FLT_MAX)
+    // The conversion steps by the interval in single precision: it must stay a positive number
+    // there (1e-50 would become 0, 1e300 would not fit).
+    if (!std::isfinite(interval) || interval <= 0 || interval > FLT_MAX || static_cast<float>(interval) <= 0.0f)
         return UsageError("the interval must be a positive number of seconds");
 
     int exitCode = 0;
     for (const std::string& log : logs) {
         const std::string csv = CsvPathForLog(log);
+        std::error_code same;
+        if (csv == log || std::filesystem::equivalent(csv, log, same)) {
+            // A log named *.csv would be replaced by its own conversion.
+            std::fprintf(stderr, "tessaly-cli convert: %s: the CSV file would replace the log itself\n", log.c_str());
+            exitCode = 1;
+            continue;
+        }
         TerminalProgress progress(std::filesystem::path(log).filename().string());
         options.Progress = [&progress](uint64_t done, uint64_t total) { progress.Update(done, total); };
         try {
@@ -93,6 +101,8 @@ int RunConvertCommand(const std::vector<std::string>& args)
                 std::fprintf(stderr, "tessaly-cli convert: %s: cannot read the log (%s)\n", log.c_str(),
                              ResultCodeName(result).c_str());
                 exitCode = 1;
+            } else {
+                std::printf("%s -> %s\n", log.c_str(), csv.c_str());
             }
         } catch (const CsvIntervalError& error) {
             // Too small an interval for this log's duration; a shorter log may still do.

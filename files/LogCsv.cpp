@@ -314,14 +314,14 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
 
     const double duration = log.GetDuration();
     const double step = interval;
+    const uint32_t channelCount = log.GetChannelCount();
     const double expectedRows = std::ceil(duration / step);
-    if (expectedRows > static_cast<double>(MaxCsvRows))
+    if (expectedRows * (channelCount + 1.0) > static_cast<double>(MaxCsvFields))
         throw CsvIntervalError("The export interval of " + IntervalText(step) + " s is too small for a log of " +
-                               IntervalText(duration) + " s: it would give more than " +
-                               std::to_string(MaxCsvRows) + " rows.");
+                               IntervalText(duration) + " s with " + std::to_string(channelCount) +
+                               " channels: it would give more than " + std::to_string(MaxCsvFields) + " values.");
     const auto totalRows = static_cast<uint64_t>(expectedRows);
 
-    const uint32_t channelCount = log.GetChannelCount();
     std::vector<Column> columns;
     columns.reserve(channelCount);
     std::string header = "Time";
@@ -341,12 +341,21 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
     ReplacingFileWriter out(destination);
     out.Write(header.data(), header.size());
 
-    // Rows are built in a block that goes to the file whenever it is full; a row never needs
-    // more than rowLimit characters (every field quoted with each character doubled).
+    // Rows are built in a block that goes to the file whenever it is full. A field never needs
+    // more than FieldLimit characters (quoted, each character doubled, with its comma and CR LF).
     constexpr size_t BlockSize = size_t{1} << 20;
-    const size_t rowLimit = (columns.size() + 1) * (2 * CsvNumberMaxLength + 3) + 2;
-    std::vector<char> block(BlockSize + rowLimit);
+    constexpr size_t FieldLimit = 2 * CsvNumberMaxLength + 8;
+    std::vector<char> block(BlockSize + FieldLimit);
     size_t used = 0;
+    uint64_t rows = 0;
+    auto makeRoom = [&] {
+        if (used < BlockSize)
+            return;
+        out.Write(block.data(), used);
+        used = 0;
+        if (options.Progress)
+            options.Progress(rows, std::max(rows, totalRows));
+    };
     const char separator = options.DecimalSeparator;
     const bool quoteNumbers = NeedsQuotes(separator);
 
@@ -376,10 +385,10 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
     // The instants are accumulated by repeated addition of the single-precision interval, as
     // sums in double precision; the check on the row count above guarantees that every addition
     // moves t on.
-    uint64_t rows = 0;
     for (double t = 0.0; t < duration; t += step) {
         putNumber(t, 3);
         for (Column& column : columns) {
+            makeRoom();
             block[used++] = ',';
             float value = 0.0f;
             if (log.GetValueAt(column.Index, t, value, column.Cursor)) {
@@ -392,12 +401,7 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
         block[used++] = '\r';
         block[used++] = '\n';
         ++rows;
-        if (used >= BlockSize) {
-            out.Write(block.data(), used);
-            used = 0;
-            if (options.Progress)
-                options.Progress(rows, std::max(rows, totalRows));
-        }
+        makeRoom();
     }
     out.Write(block.data(), used);
     out.Commit();

@@ -16,7 +16,7 @@ public:
 };
 
 // The export interval cannot step through the log: not a positive finite number of seconds,
-// or so small that the rows would be beyond any use (see MaxCsvRows).
+// or so small that the rows would be beyond any use (see MaxCsvFields).
 class CsvIntervalError : public std::invalid_argument {
 public:
     using std::invalid_argument::invalid_argument;
@@ -29,9 +29,10 @@ struct CsvOptions {
     std::function<void(uint64_t done, uint64_t total)> Progress;
 };
 
-// A log is refused rather than written with more rows than this: at 8 or more bytes a row that is
-// beyond 8 GB of text, and it bounds the work of any interval that passes the other checks.
-constexpr uint64_t MaxCsvRows = 1'000'000'000;
+// A conversion is refused rather than written with more fields (rows x columns) than this: at 4
+// or more bytes a field that is beyond 40 GB of text, minutes of work. It also guarantees that
+// each step of the interval moves the time on.
+constexpr uint64_t MaxCsvFields = 10'000'000'000;
 
 // Converts the log at source into CSV text at destination, created or replaced. Returns 0, or the
 // reader's result code when the source cannot be read (nothing is written then). Throws

@@ -94,6 +94,7 @@ TEST(ConvertCommand, UsageErrors)
         {log, "--interval", "inf"},
         {log, "--interval", "nan"},
         {log, "--interval", "1e300"},
+        {log, "--interval", "1e-50"},
         {log, "--decimal-separator", ""},
         {log, "--decimal-separator", "::"},
         {log, "--decimal-separator", "5"},
@@ -119,4 +120,15 @@ TEST(ConvertCommand, IntervalTooSmallForLog)
     EXPECT_NE(run.Errors.find("too small"), std::string::npos) << run.Errors;
     EXPECT_EQ(FolderEntries(folder.Folder()),
               (std::vector<std::string>{"long.displog", "short.csv", "short.displog"}));
+}
+
+// A log whose name already ends in .csv is not replaced by its own conversion.
+TEST(ConvertCommand, RefusesToReplaceTheLog)
+{
+    TempFolder folder;
+    ASSERT_TRUE(WriteBytes(folder.File("odd.csv"), Example.Bytes));
+    const CommandRun run = Convert({folder.File("odd.csv")});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(run.Errors.find("would replace the log itself"), std::string::npos) << run.Errors;
+    EXPECT_EQ(ReadText(folder.File("odd.csv")), std::string(Example.Bytes.begin(), Example.Bytes.end()));
 }

@@ -405,3 +405,27 @@ TEST(CsvPathForLog, ReplacesExtension)
     EXPECT_EQ(CsvPathForLog("/data/run.1/LOG.DISPLOG"), "/data/run.1/LOG.csv");
     EXPECT_EQ(CsvPathForLog("/data/LOG"), "/data/LOG.csv");
 }
+
+// A row longer than the conversion's write block (here 150000 channels) is written whole.
+TEST(ConvertLogFileToCsv, RowLongerThanWriteBlock)
+{
+    constexpr uint32_t Count = 150000;
+    LogBytes bytes(2, 10);
+    bytes.TimeStamp(0);
+    for (uint32_t i = 0; i < Count; ++i)
+        bytes.Sample(0x02000000u + i + 1, static_cast<float>(i % 1000));
+    bytes.TimeStamp(10);
+    for (uint32_t i = 0; i < Count; ++i)
+        bytes.Sample(0x02000000u + i + 1, 0.0f);
+    const std::string csv = Convert(bytes.Bytes, 1.0f);
+
+    std::string expected = "0.000";
+    for (uint32_t i = 0; i < Count; ++i)
+        expected += "," + std::to_string(i % 1000) + ".000";
+    expected += "\r\n";
+    ASSERT_GT(expected.size(), size_t{1} << 20);
+    const size_t headerEnd = csv.find("\r\n");
+    ASSERT_NE(headerEnd, std::string::npos);
+    EXPECT_EQ(std::count(csv.begin(), csv.begin() + static_cast<std::ptrdiff_t>(headerEnd), ','), Count);
+    EXPECT_TRUE(csv.substr(headerEnd + 2) == expected);
+}
