@@ -62,6 +62,15 @@ std::unique_ptr<sim::SimHost> SimulatedHost(const QString& card, std::string& er
     return std::make_unique<sim::SimHost>(std::move(*options));
 }
 
+// Start-up failures go to standard error as well, and a picture-only run (no one to press OK on
+// an offscreen platform) shows no box at all.
+void ReportStartError(PlatformServices& services, const QString& text, bool interactive)
+{
+    std::fprintf(stderr, "tessaly: %s\n", qPrintable(text));
+    if (interactive)
+        services.ShowError(nullptr, text);
+}
+
 int SaveScreenshot(TFormMain& form, const QString& file)
 {
     form.Timer1Timer();
@@ -87,13 +96,14 @@ int RunTessaly(int argc, char** argv)
         std::fprintf(stderr, "tessaly: %s\n", qPrintable(args.Error));
         return 2;
     }
+    const bool interactive = args.Screenshot.isEmpty();
     std::unique_ptr<HidHost> host;
     sim::SimHost* simulator = nullptr;
     if (args.Simulate) {
         std::string error;
         std::unique_ptr<sim::SimHost> simulated = SimulatedHost(args.Card, error);
         if (!simulated) {
-            services.ShowError(nullptr, QString::fromStdString(error));
+            ReportStartError(services, QString::fromStdString(error), interactive);
             return 1;
         }
         simulator = simulated.get();
@@ -102,7 +112,8 @@ int RunTessaly(int argc, char** argv)
 #ifdef TESSALY_HAVE_HIDAPI
         host = std::make_unique<HidapiHost>();
 #else
-        services.ShowError(nullptr, QStringLiteral("This build has no USB support; start it with --simulate."));
+        ReportStartError(services, QStringLiteral("This build has no USB support; start it with --simulate."),
+                         interactive);
         return 1;
 #endif
     }
@@ -121,10 +132,10 @@ int RunTessaly(int argc, char** argv)
     try {
         form = std::make_unique<TFormMain>(nullptr, environment);
     } catch (const std::exception& error) {
-        services.ShowError(nullptr, QString::fromLocal8Bit(error.what()));
+        ReportStartError(services, QString::fromLocal8Bit(error.what()), interactive);
         return 1;
     } catch (...) {
-        services.ShowError(nullptr, QString());
+        ReportStartError(services, QString(), interactive);
         return 1;
     }
     form->show();
