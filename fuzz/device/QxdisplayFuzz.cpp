@@ -103,7 +103,7 @@ public:
         Changed.notify_all();
         // Hand the replies over before the display starts waiting for them.
         if (released)
-            Changed.wait_for(lock, HandOverLimit, [this] { return Drained; });
+            Changed.wait_for(lock, HandOverLimit, [this] { return Drained || ReaderGone; });
         return true;
     }
 
@@ -121,8 +121,11 @@ public:
             Pending.pop_front();
             return {HidReadStatus::Good, 0};
         }
-        if (Unplugged)
+        if (Unplugged) {
+            ReaderGone = true;
+            Changed.notify_all();
             return {HidReadStatus::Failed, 31};
+        }
         if (Clock == SeenClock)
             return {HidReadStatus::TimedOut, 0};
         // The waiting side has looked at the clock: an unrelated message wakes
@@ -173,6 +176,7 @@ private:
     std::deque<std::vector<uint8_t>> Pending;
     bool Drained = true;
     bool Unplugged = false;
+    bool ReaderGone = false; // a later write may still try to hand reports over
     uint32_t Clock = 1000;
     uint32_t SeenClock = 1000;
 };
