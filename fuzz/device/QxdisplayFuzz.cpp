@@ -48,15 +48,23 @@ public:
     Input(const uint8_t* data, size_t size) : Data(data), Size(size) {}
     bool Empty() const { return Pos >= Size; }
     uint8_t U8() { return Empty() ? 0 : Data[Pos++]; }
-    uint16_t U16() { return static_cast<uint16_t>(U8() | U8() << 8); }
-    uint32_t U32() { return U16() | static_cast<uint32_t>(U16()) << 16; }
-    // Copies up to `length` bytes; false when the input ran out first.
-    bool Take(uint8_t* out, size_t length)
+    // Little-endian; the bytes past the end of the input read as 0.
+    uint16_t U16()
+    {
+        const uint8_t low = U8();
+        return static_cast<uint16_t>(low | U8() << 8);
+    }
+    uint32_t U32()
+    {
+        const uint16_t low = U16();
+        return low | static_cast<uint32_t>(U16()) << 16;
+    }
+    // Copies up to `length` bytes; the rest of `out` is left as it is.
+    void Take(uint8_t* out, size_t length)
     {
         const size_t count = std::min(length, Size - std::min(Pos, Size));
         std::memcpy(out, Data + Pos, count);
         Pos += count;
-        return count == length;
     }
 
 private:
