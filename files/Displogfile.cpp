@@ -230,6 +230,8 @@ inline void DispLogFile::AddSample(uint32_t id, double time, bool valid, uint32_
     if (Channels.size() >= std::numeric_limits<uint32_t>::max() && !ChannelById.contains(id))
         return;
     Channel& channel = Channels[FindOrAddChannel(id)];
+    if (!channel.Samples.empty() && time < channel.Samples.back().Time)
+        channel.InOrder = false;
     // Sized by the counting pass; should the file have grown since, the array grows
     // geometrically.
     channel.Samples.push_back(
@@ -242,11 +244,9 @@ void DispLogFile::FinishChannels()
     // Only a file that shrank between the two passes leaves a channel without samples.
     std::erase_if(Channels, [](const Channel& channel) { return channel.Samples.empty(); });
     for (Channel& channel : Channels) {
-        const std::vector<LogSample>& samples = channel.Samples;
-        const bool sorted = std::is_sorted(samples.begin(), samples.end(),
-                                           [](const LogSample& a, const LogSample& b) { return a.Time < b.Time; });
-        if (sorted)
+        if (channel.InOrder)
             continue;
+        const std::vector<LogSample>& samples = channel.Samples;
         channel.RunningMax.resize(samples.size());
         double highest = -std::numeric_limits<double>::infinity();
         for (size_t i = 0; i < samples.size(); ++i) {

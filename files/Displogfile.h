@@ -69,7 +69,8 @@ public:
 private:
     struct Channel {
         uint32_t Id = 0;
-        size_t Counted = 0; // samples found by the counting pass of Open
+        size_t Counted = 0;  // samples found by the counting pass of Open
+        bool InOrder = true; // no sample is earlier than the one before it
         std::vector<LogSample> Samples;
         // Running maximum of the sample times, kept only when the times ever decrease (time
         // stamps that go back); the first sample later than t is then the first whose running

@@ -406,22 +406,23 @@ TEST(CsvPathForLog, ReplacesExtension)
     EXPECT_EQ(CsvPathForLog("/data/LOG"), "/data/LOG.csv");
 }
 
-// A row longer than the conversion's write block (here 150000 channels) is written whole.
+// A row longer than the conversion's write block (80000 quoted values with a decimal comma) is
+// written whole.
 TEST(ConvertLogFileToCsv, RowLongerThanWriteBlock)
 {
-    constexpr uint32_t Count = 150000;
+    constexpr uint32_t Count = 80000;
     LogBytes bytes(2, 10);
     bytes.TimeStamp(0);
     for (uint32_t i = 0; i < Count; ++i)
-        bytes.Sample(0x02000000u + i + 1, static_cast<float>(i % 1000));
+        bytes.Sample(0x02000000u + i + 1, static_cast<float>(1000000 + i));
     bytes.TimeStamp(10);
     for (uint32_t i = 0; i < Count; ++i)
         bytes.Sample(0x02000000u + i + 1, 0.0f);
-    const std::string csv = Convert(bytes.Bytes, 1.0f);
+    const std::string csv = Convert(bytes.Bytes, 1.0f, ',');
 
-    std::string expected = "0.000";
+    std::string expected = "\"0,000\"";
     for (uint32_t i = 0; i < Count; ++i)
-        expected += "," + std::to_string(i % 1000) + ".000";
+        expected += ",\"" + std::to_string(1000000 + i) + ",000\"";
     expected += "\r\n";
     ASSERT_GT(expected.size(), size_t{1} << 20);
     const size_t headerEnd = csv.find("\r\n");
