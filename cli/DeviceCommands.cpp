@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -175,6 +176,42 @@ int Ls(HidHost& host, const std::vector<std::string>& args)
     return 0;
 }
 
+// Opens the unit and runs `action` on each argument after the folder; every
+// argument is tried, and the exit code tells whether one of them failed.
+using FileAction = std::function<bool(QXDisplay&, const std::string& folder, const std::string& argument)>;
+
+int ForEachArgument(HidHost& host, const std::vector<std::string>& args, const char* usage,
+                    const std::function<void(QXDisplay&, const std::string& folder)>& prepare,
+                    const FileAction& action)
+{
+    if (args.size() < 2)
+        return Usage(usage);
+    QXDisplay display(host);
+    if (!OpenNormal(display, host))
+        return 1;
+    const std::string folder = UnitFolder(args[0]);
+    if (prepare)
+        prepare(display, folder);
+    int failures = 0;
+    for (size_t i = 1; i < args.size(); ++i)
+        if (!action(display, folder, args[i]))
+            ++failures;
+    return failures == 0 ? 0 : 1;
+}
+
+// Prints the failure of one argument; false, for the argument's result.
+bool Failed(const std::string& what, uint32_t code)
+{
+    Fail(what, code);
+    return false;
+}
+
+bool Report(const std::string& what, const std::string& error)
+{
+    std::fprintf(stderr, "tessaly-cli: %s: %s\n", what.c_str(), error.c_str());
+    return false;
+}
+
 int Get(HidHost& host, std::vector<std::string> args)
 {
     std::filesystem::path destination = ".";
@@ -185,74 +222,44 @@ int Get(HidHost& host, std::vector<std::string> args)
             break;
         }
     }
-    if (args.size() < 2)
-        return Usage("get FOLDER NAME... [--to FOLDER]");
-    QXDisplay display(host);
-    if (!OpenNormal(display, host))
-        return 1;
-    const std::string folder = UnitFolder(args[0]);
     std::map<std::string, uint32_t> sizes;
-    for (const FILE_ENTRY& entry : List(display, folder))
-        if (!entry.IsFolder())
-            sizes[entry.Name()] = entry.Size();
-    int failures = 0;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& name = args[i];
-        if (!IsSafeFileName(name)) {
-            std::fprintf(stderr, "tessaly-cli: %s: refused, the name would leave the destination folder\n",
-                         name.c_str());
-            ++failures;
-            continue;
-        }
+    const auto listSizes = [&](QXDisplay& display, const std::string& folder) {
+        for (const FILE_ENTRY& entry : List(display, folder))
+            if (!entry.IsFolder())
+                sizes[entry.Name()] = entry.Size();
+    };
+    const auto get = [&](QXDisplay& display, const std::string& folder, const std::string& name) {
+        if (!IsSafeFileName(name))
+            return Report(name, "refused, the name would leave the destination folder");
         const auto found = sizes.find(name);
-        if (found == sizes.end()) {
-            std::fprintf(stderr, "tessaly-cli: %s: not in %s\n", name.c_str(), folder.c_str());
-            ++failures;
-            continue;
-        }
+        if (found == sizes.end())
+            return Report(name, "not in " + folder);
         std::vector<uint8_t> data(found->second);
         uint32_t result;
         {
             ProgressScope progress(name);
             result = display.GetFile(folder.c_str(), name.c_str(), found->second, data.data(), ShowProgress);
         }
-        if (result != 0) {
-            Fail(name, result);
-            ++failures;
-            continue;
-        }
+        if (result != 0)
+            return Failed(name, result);
         std::string error;
-        if (!WriteFileReplacing(destination / name, data.data(), data.size(), error)) {
-            std::fprintf(stderr, "tessaly-cli: %s: %s\n", (destination / name).c_str(), error.c_str());
-            ++failures;
-        }
-    }
-    return failures == 0 ? 0 : 1;
+        if (!WriteFileReplacing(destination / name, data.data(), data.size(), error))
+            return Report((destination / name).string(), error);
+        return true;
+    };
+    return ForEachArgument(host, args, "get FOLDER NAME... [--to FOLDER]", listSizes, get);
 }
 
 int Put(HidHost& host, const std::vector<std::string>& args)
 {
-    if (args.size() < 2)
-        return Usage("put FOLDER FILE...");
-    QXDisplay display(host);
-    if (!OpenNormal(display, host))
-        return 1;
-    const std::string folder = UnitFolder(args[0]);
-    int failures = 0;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::filesystem::path path = args[i];
+    const auto put = [](QXDisplay& display, const std::string& folder, const std::string& argument) {
+        const std::filesystem::path path = argument;
         std::vector<uint8_t> data;
         std::string error;
-        if (!ReadWholeFile(path, data, error)) {
-            std::fprintf(stderr, "tessaly-cli: %s: %s\n", path.c_str(), error.c_str());
-            ++failures;
-            continue;
-        }
-        if (data.size() > UINT32_MAX) {
-            std::fprintf(stderr, "tessaly-cli: %s: too large for the unit\n", path.c_str());
-            ++failures;
-            continue;
-        }
+        if (!ReadWholeFile(path, data, error))
+            return Report(argument, error);
+        if (data.size() > UINT32_MAX)
+            return Report(argument, "too large for the unit");
         const std::string name = path.filename().string();
         uint32_t result;
         {
@@ -260,30 +267,18 @@ int Put(HidHost& host, const std::vector<std::string>& args)
             result = display.PutFile(folder.c_str(), name.c_str(), static_cast<uint32_t>(data.size()), data.data(),
                                      ShowProgress);
         }
-        if (result != 0) {
-            Fail(name, result);
-            ++failures;
-        }
-    }
-    return failures == 0 ? 0 : 1;
+        return result == 0 || Failed(name, result);
+    };
+    return ForEachArgument(host, args, "put FOLDER FILE...", nullptr, put);
 }
 
 int Rm(HidHost& host, const std::vector<std::string>& args)
 {
-    if (args.size() < 2)
-        return Usage("rm FOLDER NAME...");
-    QXDisplay display(host);
-    if (!OpenNormal(display, host))
-        return 1;
-    const std::string folder = UnitFolder(args[0]);
-    int failures = 0;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (const uint32_t result = display.RemoveFile(folder.c_str(), args[i].c_str()); result != 0) {
-            Fail(args[i], result);
-            ++failures;
-        }
-    }
-    return failures == 0 ? 0 : 1;
+    const auto remove = [](QXDisplay& display, const std::string& folder, const std::string& name) {
+        const uint32_t result = display.RemoveFile(folder.c_str(), name.c_str());
+        return result == 0 || Failed(name, result);
+    };
+    return ForEachArgument(host, args, "rm FOLDER NAME...", nullptr, remove);
 }
 
 } // namespace
