@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <new>
 
 namespace {
 
@@ -141,7 +142,7 @@ uint32_t DispLogFile::Open(const std::string& path)
     const auto offset = static_cast<std::streamoff>(FirstRecordOffset(Header));
     // The block holds whole records, so only the last read can end in a fragment.
     std::vector<uint8_t> block(RecordsPerBlock * (Header.FormatTag == Format2Tag ? 8 : 6));
-    ReadRecords([&](RecordParser& parser) {
+    return ReadRecords([&](RecordParser& parser) {
         in.clear();
         in.seekg(offset, std::ios::beg);
         while (in) {
@@ -152,7 +153,6 @@ uint32_t DispLogFile::Open(const std::string& path)
             parser.Feed(block.data(), got);
         }
     });
-    return 0;
 }
 
 uint32_t DispLogFile::OpenFromBytes(const uint8_t* data, size_t size)
@@ -165,31 +165,39 @@ uint32_t DispLogFile::OpenFromBytes(const uint8_t* data, size_t size)
     if (result != 0)
         return result;
     const size_t offset = FirstRecordOffset(Header);
-    ReadRecords([&](RecordParser& parser) {
+    return ReadRecords([&](RecordParser& parser) {
         if (offset < size)
             parser.Feed(data + offset, size - offset);
     });
-    return 0;
 }
 
 // Two passes over the records: the first counts the samples of each channel, the second
 // stores them into arrays of that size. Growing the arrays while reading would copy every
 // sample again at each step, and leave up to half of each array unused.
 template <typename FeedAll>
-void DispLogFile::ReadRecords(FeedAll feedAll)
+uint32_t DispLogFile::ReadRecords(FeedAll feedAll)
 {
-    {
-        RecordParser counter(*this, true);
-        feedAll(counter);
+    // The samples take three to four times the size of the records (more with many channels);
+    // a file too large for the memory is refused instead of ending the program.
+    try {
+        {
+            RecordParser counter(*this, true);
+            feedAll(counter);
+        }
+        for (Channel& channel : Channels)
+            channel.Samples.reserve(channel.Counted);
+        LastChannel = 0;
+        {
+            RecordParser filler(*this, false);
+            feedAll(filler);
+        }
+        FinishChannels();
+    } catch (const std::bad_alloc&) {
+        Channels = {};
+        ChannelById = {};
+        return ERR_ALLOC_FAIL;
     }
-    for (Channel& channel : Channels)
-        channel.Samples.reserve(channel.Counted);
-    LastChannel = 0;
-    {
-        RecordParser filler(*this, false);
-        feedAll(filler);
-    }
-    FinishChannels();
+    return 0;
 }
 
 inline void DispLogFile::CountSample(uint32_t id)

@@ -35,7 +35,8 @@ public:
     DispLogFile& operator=(DispLogFile&&) noexcept = default;
 
     // Reads the file at path completely. Returns 0, ERR_FILE_IHV (cannot be opened), ERR_FILE_READ
-    // (shorter than the header) or ERR_FILE_SIG (unknown format tag); on failure the reader is empty.
+    // (shorter than the header), ERR_FILE_SIG (unknown format tag) or ERR_ALLOC_FAIL (the samples
+    // do not fit in memory); on failure the reader has no channels.
     [[nodiscard]] uint32_t Open(const std::string& path);
     // The same from bytes already in memory (the path is left empty); the bytes are not kept.
     [[nodiscard]] uint32_t OpenFromBytes(const uint8_t* data, size_t size);
@@ -82,7 +83,7 @@ private:
     void Clear();
     [[nodiscard]] uint32_t ReadHeader(const uint8_t* bytes, size_t size);
     template <typename FeedAll>
-    void ReadRecords(FeedAll feedAll);
+    [[nodiscard]] uint32_t ReadRecords(FeedAll feedAll);
     // Called for every record while reading, defined with the reader alone.
     inline uint32_t FindOrAddChannel(uint32_t id);
     uint32_t LookUpChannel(uint32_t id);

@@ -8,7 +8,10 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
 #include <random>
+#include <sys/resource.h>
 
 namespace {
 
@@ -502,4 +505,45 @@ TEST(DispLogOpen, GarbageRecordsOpen)
         EXPECT_LE(total, size / 6);
         EXPECT_TRUE(std::isfinite(log.GetDuration()));
     }
+}
+
+namespace {
+
+// Runs in a death-test child: limits the address space to a little more than in use now and
+// opens a log whose samples need far more; exits with 0 when that was refused as ERR_ALLOC_FAIL.
+[[noreturn]] void OpenUnderMemoryLimit(const std::vector<uint8_t>& bytes)
+{
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t limit = static_cast<rlim_t>(pages) * 4096 + (48u << 20);
+    const rlimit cap{limit, limit};
+    setrlimit(RLIMIT_AS, &cap);
+    DispLogFile log;
+    const uint32_t result = log.OpenFromBytes(bytes.data(), bytes.size());
+    std::exit(result == ERR_ALLOC_FAIL && log.GetChannelCount() == 0 ? 0 : 1);
+}
+
+} // namespace
+
+// A log whose samples do not fit in memory is refused with ERR_ALLOC_FAIL instead of ending the
+// program: 4 million format-1 records need about 96 MB of samples, 48 MB are left.
+TEST(DispLogOpen, OutOfMemoryRefused)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr bool UnderSanitizer = true;
+#else
+    constexpr bool UnderSanitizer = false;
+#endif
+    if (UnderSanitizer)
+        GTEST_SKIP() << "sanitizers reserve more address space than the limit leaves";
+    LogBytes chunk(1, 1000);
+    chunk.Bytes.clear();
+    for (int i = 0; i < 1000; ++i)
+        chunk.Sample(0x0001, 1.0f);
+    LogBytes bytes(1, 1000);
+    bytes.TimeStamp(0);
+    bytes.Bytes.reserve(bytes.Bytes.size() + 4000 * chunk.Bytes.size());
+    for (int i = 0; i < 4000; ++i)
+        bytes.Bytes.insert(bytes.Bytes.end(), chunk.Bytes.begin(), chunk.Bytes.end());
+    EXPECT_EXIT(OpenUnderMemoryLimit(bytes.Bytes), testing::ExitedWithCode(0), "");
 }
