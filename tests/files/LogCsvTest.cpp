@@ -343,17 +343,6 @@ TEST(FormatCsvNumber, MatchesExactDecimalRounding)
     }
 }
 
-// Not finite: INF, -INF, NAN (any sign of not-a-number) whatever the number of decimals.
-TEST(FormatCsvNumber, NotFinite)
-{
-    for (int decimals = 0; decimals <= 3; ++decimals) {
-        EXPECT_EQ(Number(INFINITY, decimals), "INF");
-        EXPECT_EQ(Number(-INFINITY, decimals), "-INF");
-        EXPECT_EQ(Number(NAN, decimals), "NAN");
-        EXPECT_EQ(Number(-NAN, decimals), "NAN");
-    }
-}
-
 // From 10^18 on: at most 15 significant digits, the 15th rounded half away from zero, trailing
 // zeros dropped, "E+" and at least two exponent digits.
 TEST(FormatCsvNumber, ExponentForm)
@@ -367,15 +356,6 @@ TEST(FormatCsvNumber, ExponentForm)
     EXPECT_EQ(Number(9999999999999999e10, 3), "1E+26");                  // carries into the exponent
     EXPECT_EQ(Number(-DBL_MAX, 0).size(), 22u);
     EXPECT_LE(Number(-DBL_MAX, 0).size(), CsvNumberMaxLength);
-}
-
-TEST(FormatCsvNumber, DecimalsOfPattern)
-{
-    EXPECT_EQ(DecimalsOfPattern("0"), 0);
-    EXPECT_EQ(DecimalsOfPattern("0.0"), 1);
-    EXPECT_EQ(DecimalsOfPattern("0.00"), 2);
-    EXPECT_EQ(DecimalsOfPattern("0.000"), 3);
-    EXPECT_EQ(DecimalsOfPattern(""), 0);
 }
 
 // Quoting: a comma, a double quote, a space or a control character 1-31 puts the field between
