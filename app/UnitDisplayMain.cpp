@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMimeData>
@@ -35,7 +36,10 @@ namespace {
 
 constexpr QSize DesignClientSize(492, 344);
 constexpr QPoint DesignPosition(110, 86);
+// The design's minimum outer size is 500 x 350 on a frame of 4-pixel borders and a 23-pixel
+// caption; Qt's minimum is that of the window inside its frame (menu bar included).
 constexpr QSize MinimumOuterSize(500, 350);
+constexpr QSize DesignFrame(8, 31);
 constexpr int ButtonPanelWidth = 160;
 constexpr int TimerIntervalMs = 1000;
 constexpr int ItemHeight = 13;
@@ -260,9 +264,12 @@ void TFormMain::BuildDesign()
 
     connect(TabControl1, &QTabBar::currentChanged, this, [this] { TabControl1Change(); });
 
-    // The design's client area below the menu bar; the minimum is the design's outer minimum.
+    // The design's client area below the menu bar; the bar has its final height only once the
+    // style has polished it.
+    ensurePolished();
+    menuBar()->ensurePolished();
     resize(DesignClientSize.width(), DesignClientSize.height() + menuBar()->sizeHint().height());
-    setMinimumSize(MinimumOuterSize);
+    setMinimumSize(MinimumOuterSize - DesignFrame);
 }
 
 void TFormMain::BuildSimulatorMenu()
@@ -300,6 +307,7 @@ void TFormMain::ReadSettings()
     bool havePosition = false;
     QPoint position = DesignPosition;
     QSize outer = size();
+    bool haveSize = false;
     int state = 0;
     if (ValueExists(Settings, "Top")) {
         position.setY(ReadInteger(Settings, "Top"));
@@ -309,10 +317,14 @@ void TFormMain::ReadSettings()
         position.setX(ReadInteger(Settings, "Left"));
         havePosition = true;
     }
-    if (ValueExists(Settings, "Width"))
+    if (ValueExists(Settings, "Width")) {
         outer.setWidth(ReadInteger(Settings, "Width"));
-    if (ValueExists(Settings, "Height"))
+        haveSize = true;
+    }
+    if (ValueExists(Settings, "Height")) {
         outer.setHeight(ReadInteger(Settings, "Height"));
+        haveSize = true;
+    }
     if (ValueExists(Settings, "Window State"))
         state = ReadInteger(Settings, "Window State");
     if (ValueExists(Settings, "Export Interval")) {
@@ -329,15 +341,18 @@ void TFormMain::ReadSettings()
         MapFilePath = QString::fromStdString(ReadString(Settings, "Map File Path"));
     std::string ignored;
     (void)Settings.CloseKey(ignored);
-    ApplyPlacement(havePosition, position, outer, state);
+    ApplyPlacement(havePosition, position, haveSize ? outer : QSize(), state);
 }
 
 void TFormMain::ApplyPlacement(bool havePosition, QPoint position, QSize outerSize, int state)
 {
-    // The frame is not known before the window is shown: take the outer size as the window's
-    // size now and correct it once the frame is known (see event()).
-    resize(outerSize.expandedTo(minimumSize()));
-    PendingOuterSize = outerSize;
+    // The frame is not known before the window is shown: take a stored outer size as the
+    // window's size now and correct it once the frame is known (see event()). Without one the
+    // window keeps the design's client area.
+    if (outerSize.isValid()) {
+        resize(outerSize.expandedTo(minimumSize()));
+        PendingOuterSize = outerSize;
+    }
     // Reopen where it was when that place is on a screen; else (and on a first run) centre it,
     // as the design asks for.
     QScreen* target = havePosition ? QGuiApplication::screenAt(position + QPoint(20, 20)) : nullptr;

@@ -134,6 +134,18 @@ TEST_F(Design, ButtonsFollowTheirActions)
     EXPECT_EQ(Form->QXGradPanel1->width(), 160);
 }
 
+// A first run opens with the design's client area below the menu bar, the progress panel at its
+// design place, and the button panel on the right.
+TEST_F(Design, ClientAreaAtFirstRun)
+{
+    Open();
+    Form->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Form->centralWidget()->size(), QSize(492, 344));
+    EXPECT_EQ(Form->PanelProgress->geometry(), QRect(37, 70, 426, 126));
+    EXPECT_EQ(Form->QXGradPanel1->geometry(), QRect(332, 0, 160, 344));
+}
+
 // The progress panel is hidden at start and holds its labels and bars; the list allows several
 // selected items and sorts them; the timer ticks every second from the start.
 TEST_F(Design, ProgressPanelListAndTimer)

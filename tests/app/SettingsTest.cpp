@@ -2,6 +2,7 @@
 // and the two stores that keep them.
 #include <algorithm>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -123,6 +124,23 @@ TEST_F(WindowSettings, ClosingWhileMaximised)
     Open();
     EXPECT_TRUE(Form->windowState().testFlag(Qt::WindowMaximized));
     EXPECT_EQ(Form->size(), QSize(640, 480));
+}
+
+// "Width" and "Height" are the outer size, frame included: a shown window meets them exactly,
+// and a run that changes nothing stores them unchanged (the window never grows by its frame).
+TEST_F(WindowSettings, OuterSizeDoesNotCreep)
+{
+    Stored()["Width"] = SettingValue::FromDword(640);
+    Stored()["Height"] = SettingValue::FromDword(480);
+    for (int run = 0; run < 2; ++run) {
+        Open();
+        Form->show();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(Form->frameGeometry().size(), QSize(640, 480));
+        Close();
+        EXPECT_EQ(StoredInt("Width"), 640);
+        EXPECT_EQ(StoredInt("Height"), 480);
+    }
 }
 
 // A stored folder that no longer exists is made again; only its last level is made.
