@@ -348,8 +348,8 @@ bool DispLogFile::ValueFrom(const Channel& channel, size_t next, double t, float
     const double p = before.Value;
     double result = p + (static_cast<double>(after.Value) - p) * fraction;
     // Rounding in double can step just past the float range between two extreme values.
-    if (std::isfinite(result))
-        result = std::clamp(result, static_cast<double>(-FLT_MAX), static_cast<double>(FLT_MAX));
+    if (std::fabs(result) > FLT_MAX && std::isfinite(result))
+        result = std::copysign(static_cast<double>(FLT_MAX), result);
     value = static_cast<float>(result);
     return true;
 }

@@ -247,20 +247,19 @@ struct Column {
 
 size_t FormatCsvNumber(double value, int decimals, char separator, char* out)
 {
-    if (std::isnan(value)) {
-        std::memcpy(out, "NAN", 3);
-        return 3;
-    }
-    if (std::isinf(value)) {
-        if (value < 0) {
-            std::memcpy(out, "-INF", 4);
-            return 4;
+    // One comparison sends every ordinary value to the fixed form.
+    if (!(std::fabs(value) < ExponentFormFrom)) {
+        if (std::isnan(value)) {
+            std::memcpy(out, "NAN", 3);
+            return 3;
         }
-        std::memcpy(out, "INF", 3);
-        return 3;
-    }
-    if (std::fabs(value) >= ExponentFormFrom)
+        if (std::isinf(value)) {
+            const size_t length = value < 0 ? 4 : 3;
+            std::memcpy(out, value < 0 ? "-INF" : "INF", length);
+            return length;
+        }
         return WriteExponent(value, separator, out);
+    }
     switch (std::clamp(decimals, 0, MaxDecimals)) {
     case 0: return WriteFixed<0>(value, separator, out);
     case 1: return WriteFixed<1>(value, separator, out);

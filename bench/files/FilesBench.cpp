@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -78,9 +79,13 @@ double PeakRssBytes()
     return 0;
 }
 
-// Time per cell of each log length, printed side by side at the end: the cost must grow
-// linearly with the log.
-std::map<int, double> NsPerCell;
+// Time per cell of each log length (wall clock and process CPU), printed side by side at the
+// end: the cost must grow linearly with the log.
+struct PerCell {
+    double WallNs = 0;
+    double CpuNs = 0;
+};
+std::map<int, PerCell> NsPerCell;
 
 void BM_ConvertLogFileToCsv(benchmark::State& state)
 {
@@ -100,10 +105,13 @@ void BM_ConvertLogFileToCsv(benchmark::State& state)
 
     ResetPeakRss();
     double seconds = 0;
+    double cpuSeconds = 0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
+        const std::clock_t cpuStart = std::clock();
         const uint32_t result = ConvertLogFileToCsv(log, csv, Interval);
         benchmark::DoNotOptimize(result);
+        cpuSeconds += static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
     const double peak = PeakRssBytes();
@@ -118,7 +126,7 @@ void BM_ConvertLogFileToCsv(benchmark::State& state)
     state.counters["input_MB"] = inputSize / 1e6;
     state.counters["csv_MB"] = csvSize / 1e6;
     state.counters["samples_M"] = inputSize / 8 / 1e6 * Channels / (Channels + 1);
-    NsPerCell[minutes] = seconds / iterations / cells * 1e9;
+    NsPerCell[minutes] = {seconds / iterations / cells * 1e9, cpuSeconds / iterations / cells * 1e9};
     state.SetLabel(std::to_string(minutes) + " min, " + std::to_string(static_cast<long>(cells)) + " cells");
 }
 BENCHMARK(BM_ConvertLogFileToCsv)->Arg(10)->Arg(60)->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -193,11 +201,12 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (!NsPerCell.empty()) {
-        std::printf("\nConversion time per cell (rows x channels):");
+        std::printf("\nConversion time per cell (rows x channels), wall / CPU:");
         for (const auto& [minutes, ns] : NsPerCell)
-            std::printf("  %d min: %.2f ns", minutes, ns);
+            std::printf("  %d min: %.1f / %.1f ns", minutes, ns.WallNs, ns.CpuNs);
         if (NsPerCell.size() == 2)
-            std::printf("  (ratio %.2f)", NsPerCell.rbegin()->second / NsPerCell.begin()->second);
+            std::printf("  (ratio %.2f / %.2f)", NsPerCell.rbegin()->second.WallNs / NsPerCell.begin()->second.WallNs,
+                        NsPerCell.rbegin()->second.CpuNs / NsPerCell.begin()->second.CpuNs);
         std::printf("\n");
     }
     std::error_code error;

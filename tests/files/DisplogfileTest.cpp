@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -546,4 +547,19 @@ TEST(DispLogOpen, OutOfMemoryRefused)
     for (int i = 0; i < 4000; ++i)
         bytes.Bytes.insert(bytes.Bytes.end(), chunk.Bytes.begin(), chunk.Bytes.end());
     EXPECT_EXIT(OpenUnderMemoryLimit(bytes.Bytes), testing::ExitedWithCode(0), "");
+}
+
+// Interpolating between the extremes of the float range stays within it: never infinite.
+TEST(DispLogValue, ExtremeValuesStayFinite)
+{
+    const DispLogFile log = OpenBytes(
+        LogBytes(2, 1000000).TimeStamp(0).Sample(1, -FLT_MAX).TimeStamp(1000000).Sample(1, FLT_MAX).Bytes);
+    for (int micro = 1; micro < 1000000; micro += 997) {
+        float value = 0;
+        ASSERT_TRUE(log.GetValueAt(0, micro / 1e6, value));
+        ASSERT_TRUE(std::isfinite(value)) << micro;
+    }
+    float value = 0;
+    ASSERT_TRUE(log.GetValueAt(0, 0.999999999, value));
+    EXPECT_EQ(value, FLT_MAX);
 }
