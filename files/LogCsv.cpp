@@ -384,14 +384,19 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
     // The instants are accumulated by repeated addition of the single-precision interval, as
     // sums in double precision; the check on the row count above guarantees that every addition
     // moves t on.
+    // The values of a row are looked up before any is written, so that the look-ups (each with
+    // a division) do not wait for the text of the one before.
+    std::vector<float> values(columns.size());
+    std::vector<uint8_t> found(columns.size());
     for (double t = 0.0; t < duration; t += step) {
+        for (size_t c = 0; c < columns.size(); ++c)
+            found[c] = log.GetValueAt(columns[c].Index, t, values[c], columns[c].Cursor) ? 1 : 0;
         putNumber(t, 3);
-        for (Column& column : columns) {
+        for (size_t c = 0; c < columns.size(); ++c) {
             makeRoom();
             block[used++] = ',';
-            float value = 0.0f;
-            if (log.GetValueAt(column.Index, t, value, column.Cursor)) {
-                putNumber(value, column.Decimals);
+            if (found[c] != 0) {
+                putNumber(values[c], columns[c].Decimals);
             } else {
                 std::memcpy(block.data() + used, "NAN", 3);
                 used += 3;
