@@ -101,8 +101,6 @@ public:
 
     std::map<std::string, std::map<std::string, SettingValue>> Keys;
     std::vector<std::string> Log;
-    // When set, CloseKey fails with this text.
-    std::string FailClose;
 
 private:
     std::string OpenName;
