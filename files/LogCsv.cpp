@@ -31,8 +31,8 @@ bool NeedsQuotes(char c)
 // |value| * 10^decimals rounded to an integer, halves away from zero, computed on the exact
 // binary value: value = m * 2^e, so the product m * 10^decimals is an exact integer and only the
 // shift by e rounds. std::to_chars cannot do this: it rounds halves to even (2.5 gives "2").
-// False when the value is an integer of 2^52 or more (magnitude < 10^18): whole is then its value
-// and it has no decimals.
+// False for an integer of 2^52 or more (below 10^18): scaled is then the value itself, not
+// multiplied, and all its decimals are zero.
 template <int Decimals>
 bool ScaleMagnitude(double magnitude, uint64_t& scaled)
 {
