@@ -23,6 +23,9 @@ constexpr const char* Usage =
 // The default export interval of the window's settings.
 constexpr double DefaultInterval = 1.0;
 
+// Logs from this size on show a progress bar (on a terminal): about a second of converting.
+constexpr uintmax_t ProgressFromBytes = 8u << 20;
+
 std::optional<double> ParseNumber(const std::string& text)
 {
     double value = 0;
@@ -93,7 +96,12 @@ int RunConvertCommand(const std::vector<std::string>& args)
             continue;
         }
         TerminalProgress progress(std::filesystem::path(log).filename().string());
-        options.Progress = [&progress](uint64_t done, uint64_t total) { progress.Update(done, total); };
+        // Small logs convert in a blink: a bar would only flash.
+        std::error_code sizeError;
+        const bool large = std::filesystem::file_size(log, sizeError) >= ProgressFromBytes && !sizeError;
+        options.Progress = nullptr;
+        if (large)
+            options.Progress = [&progress](uint64_t done, uint64_t total) { progress.Update(done, total); };
         try {
             const uint32_t result = ConvertLogFileToCsv(log, csv, static_cast<float>(interval), options);
             progress.Finish();
