@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QAction>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -166,6 +167,22 @@ TEST_F(Monitor, RefreshAfterFilesChanged)
     EXPECT_EQ(Form->DevicePath, QStringLiteral("A:\\Maps"));
     EXPECT_EQ(ListedNames(), (QStringList{QStringLiteral("b.qxm"), QStringLiteral("c.qxm")}));
     EXPECT_EQ(TFormMain::ItemSize(Form->ListBoxFiles->item(1)), 44u);
+}
+
+// The shortcut reaches the command from anywhere in the window, the file list included.
+TEST_F(Monitor, F5KeyRefreshes)
+{
+    PutCardFile(QStringLiteral("Maps"), QStringLiteral("a.qxm"), 1);
+    MakeUnit(true);
+    Open();
+    Form->show();
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    Form->Timer1Timer();
+    PutCardFile(QStringLiteral("Maps"), QStringLiteral("b.qxm"), 1);
+    Form->ListBoxFiles->setFocus();
+    QTest::keyClick(Form->ListBoxFiles, Qt::Key_F5);
+    EXPECT_EQ(ListedNames(), (QStringList{QStringLiteral("a.qxm"), QStringLiteral("b.qxm")}));
 }
 
 // Sub-folders are left out; every file is listed whatever its extension, sorted by name without
