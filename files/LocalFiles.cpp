@@ -51,7 +51,7 @@ ReplacingFile::ReplacingFile(std::filesystem::path destination) : Target(std::mo
 
 ReplacingFile::~ReplacingFile()
 {
-    if (File) {
+    if (File || Flushed) {
         File.reset();
         std::error_code ignored;
         std::filesystem::remove(TempPath, ignored);
@@ -61,8 +61,9 @@ ReplacingFile::~ReplacingFile()
 bool ReplacingFile::Fail(std::string text)
 {
     Error = std::move(text);
-    if (File) {
+    if (File || Flushed) {
         File.reset();
+        Flushed = false;
         std::error_code ignored;
         std::filesystem::remove(TempPath, ignored);
     }
@@ -99,27 +100,28 @@ bool ReplacingFile::Write(const void* data, size_t size)
     return true;
 }
 
-bool ReplacingFile::Commit()
+bool ReplacingFile::Flush()
 {
     if (!File)
-        return Fail(Error.empty() ? "file is not open" : Error);
-    // A full disk often shows only when the buffered rest is flushed.
+        return Flushed || Fail(Error.empty() ? "file is not open" : Error);
     const bool flushed = std::fflush(File.get()) == 0 && std::ferror(File.get()) == 0;
     const int flushError = errno;
     const bool closed = std::fclose(File.release()) == 0;
-    std::error_code ignored;
-    if (!flushed || !closed) {
-        Error = std::strerror(flushed ? errno : flushError);
-        std::filesystem::remove(TempPath, ignored);
+    Flushed = true;
+    if (!flushed || !closed)
+        return Fail(std::strerror(flushed ? errno : flushError));
+    return true;
+}
+
+bool ReplacingFile::Commit()
+{
+    if (!Flush())
         return false;
-    }
     std::error_code error;
     std::filesystem::rename(TempPath, Target, error);
-    if (error) {
-        Error = error.message();
-        std::filesystem::remove(TempPath, ignored);
-        return false;
-    }
+    if (error)
+        return Fail(error.message());
+    Flushed = false;
     return true;
 }
 

@@ -29,6 +29,10 @@ public:
     // Each returns false on failure; ErrorText() then tells why.
     [[nodiscard]] bool Open();
     [[nodiscard]] bool Write(const void* data, size_t size);
+    // Writes out what is buffered and closes the temporary file (a full disk
+    // often shows only here); Commit does it when it has not been done.
+    [[nodiscard]] bool Flush();
+    // Puts the complete file in place of the destination.
     [[nodiscard]] bool Commit();
 
     const std::string& ErrorText() const { return Error; }
@@ -43,6 +47,7 @@ private:
     std::filesystem::path Target;
     std::filesystem::path TempPath;
     std::unique_ptr<std::FILE, FileCloser> File;
+    bool Flushed = false; // closed, complete, not yet renamed
     std::string Error;
 };
 

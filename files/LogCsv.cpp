@@ -1,18 +1,17 @@
 #include "LogCsv.h"
 
 #include "Displogfile.h"
+#include "LocalFiles.h"
 
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <vector>
 
 namespace {
@@ -157,77 +156,39 @@ size_t WriteExponent(double value, char separator, char* out)
     return static_cast<size_t>(p - out);
 }
 
-// Creates the CSV under a temporary name in the destination's folder and puts it in place of
-// the destination only when it is complete, so a failed conversion never leaves a partial file
-// where a good one was.
+// Writes the CSV beside its destination and puts it in place only when it is
+// complete, so a failed conversion never leaves a partial file where a good one
+// was; failures travel as the conversion's error texts.
 class ReplacingFileWriter {
 public:
-    explicit ReplacingFileWriter(const std::string& destination) : Destination(destination)
+    explicit ReplacingFileWriter(const std::string& destination) : Destination(destination), File(destination)
     {
-        std::random_device seed;
-        std::mt19937_64 names(seed());
-        // A few attempts in case a name is taken; any other failure is final.
-        constexpr int Attempts = 8;
-        for (int attempt = 0; attempt < Attempts && !File; ++attempt) {
-            char suffix[32];
-            std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(names()));
-            TempPath = Destination + suffix;
-            errno = 0;
-            File.reset(std::fopen(TempPath.c_str(), "wbx"));
-            if (!File && errno != EEXIST)
-                break;
-        }
-        if (!File)
-            throw CannotCreate(errno);
-    }
-
-    ReplacingFileWriter(const ReplacingFileWriter&) = delete;
-    ReplacingFileWriter& operator=(const ReplacingFileWriter&) = delete;
-
-    ~ReplacingFileWriter()
-    {
-        if (File) {
-            File.reset();
-            std::remove(TempPath.c_str());
-        }
+        if (!File.Open())
+            throw CannotCreate(File.ErrorText());
     }
 
     void Write(const char* data, size_t size)
     {
-        if (size != 0 && std::fwrite(data, 1, size, File.get()) != size)
+        if (!File.Write(data, size))
             throw CsvWriteError("Stream write error");
     }
 
     void Commit()
     {
-        // A full disk often shows only when the buffered rest is flushed.
-        const bool flushed = std::fflush(File.get()) == 0 && std::ferror(File.get()) == 0;
-        const bool closed = std::fclose(File.release()) == 0;
-        if (!flushed || !closed) {
-            std::remove(TempPath.c_str());
+        if (!File.Flush())
             throw CsvWriteError("Stream write error");
-        }
-        std::error_code error;
-        std::filesystem::rename(TempPath, Destination, error);
-        if (error) {
-            std::remove(TempPath.c_str());
-            throw CsvWriteError("Cannot create file \"" + Destination + "\". " + error.message());
-        }
+        if (!File.Commit())
+            throw CannotCreate(File.ErrorText());
     }
 
 private:
-    struct FileCloser {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
-
-    CsvWriteError CannotCreate(int error) const
+    CsvWriteError CannotCreate(const std::string& reason) const
     {
-        return CsvWriteError("Cannot create file \"" + Destination + "\". " + std::strerror(error));
+        return CsvWriteError("Cannot create file \"" + Destination + "\". " + reason);
     }
 
     std::string Destination;
-    std::string TempPath;
-    std::unique_ptr<std::FILE, FileCloser> File;
+    ReplacingFile File;
 };
 
 std::string IntervalText(double interval)
