@@ -46,3 +46,5 @@ QString QtPlatformServices::SelectFolder(QWidget* owner, const QString& caption,
 {
     return QFileDialog::getExistingDirectory(owner, caption, startFolder, QFileDialog::ShowDirsOnly);
 }
+
+int QtPlatformServices::ExecDialog(QDialog& dialog) { return dialog.exec(); }

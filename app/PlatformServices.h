@@ -1,10 +1,11 @@
 #pragma once
 // The platform services the main window uses: message boxes, the error report, file and folder
-// dialogs. The window reaches them only through this interface, so tests drive the real handlers
-// with scripted answers. Files dropped on the window arrive as local paths at its drop handler.
+// dialogs, and the modal run of its own dialogs. The window reaches them only through this
+// interface, so tests drive the real handlers with scripted answers. Files dropped on the window arrive as local paths at its drop handler.
 #include <QString>
 #include <QStringList>
 
+class QDialog;
 class QWidget;
 
 struct OpenDialogRequest {
@@ -25,6 +26,8 @@ public:
     virtual QStringList OpenFiles(QWidget* owner, const OpenDialogRequest& request) = 0;
     // Chosen folder, empty when the user cancels.
     virtual QString SelectFolder(QWidget* owner, const QString& caption, const QString& startFolder) = 0;
+    // Shows one of the window's own dialogs modally; its modal result.
+    virtual int ExecDialog(QDialog& dialog) = 0;
 };
 
 // The services of the desktop, on Qt's dialogs.
@@ -34,6 +37,7 @@ public:
     void ShowError(QWidget* owner, const QString& text) override;
     QStringList OpenFiles(QWidget* owner, const OpenDialogRequest& request) override;
     QString SelectFolder(QWidget* owner, const QString& caption, const QString& startFolder) override;
+    int ExecDialog(QDialog& dialog) override;
 };
 
 // "A (*.x)|*.x|B (*.y)|*.y" as Qt's filter list "A (*.x)", "B (*.y)": Qt takes the patterns from

@@ -1,6 +1,5 @@
 #include "UnitDisplayMain.h"
 
-#include <cmath>
 #include <cstdio>
 
 #include <QApplication>
@@ -24,10 +23,12 @@
 #include <QVBoxLayout>
 
 #include "DesignAnchors.h"
+#include "FirmwareUpdate.h"
 #include "Qxgradbutton.h"
 #include "Qxgradpanel.h"
 #include "SettingsStore.h"
 #include "SimHost.h"
+#include "UnitExportOptions.h"
 #include "Versioninfo.h"
 
 TFormMain* FormMain = nullptr;
@@ -258,8 +259,6 @@ void TFormMain::BuildDesign()
     Actions1->addAction(ActionDeleteFiles);
     Options1 = menuBar()->addMenu(QStringLiteral("Options"));
     csvfileexportoptions1 = Options1->addAction(QStringLiteral("Log File Export Options"));
-    // Off until the export options dialog exists; nothing else would happen on a click.
-    csvfileexportoptions1->setEnabled(false);
     connect(csvfileexportoptions1, &QAction::triggered, this, [this] { csvfileexportoptions1Click(); });
 
     connect(TabControl1, &QTabBar::currentChanged, this, [this] { TabControl1Change(); });
@@ -328,10 +327,8 @@ void TFormMain::ReadSettings()
     if (ValueExists(Settings, "Window State"))
         state = ReadInteger(Settings, "Window State");
     if (ValueExists(Settings, "Export Interval")) {
-        const double interval = ReadFloat(Settings, "Export Interval");
         // An interval of 0 or below would make a conversion step through time forever.
-        if (std::isfinite(interval) && interval > 0)
-            ExportInterval = interval;
+        ExportInterval = CorrectedExportInterval(ReadFloat(Settings, "Export Interval"));
     }
     if (ValueExists(Settings, "Auto Export"))
         AutoExport = ReadBool(Settings, "Auto Export");
@@ -461,6 +458,10 @@ void TFormMain::Timer1Timer()
 {
     if (CommandDepth > 0) {
         TickDeferred = true;
+        // A firmware update waits between its steps for minutes; the bootloader's half of the
+        // tick goes on there, on the same object, which it never destroys while the update runs.
+        if (FirmwareUpdateRunning() && Bootloader && !Bootloader->IsBusy())
+            BootloaderTick();
         return;
     }
     RunGuarded([this] { MonitorTick(); });
@@ -491,8 +492,15 @@ void TFormMain::MonitorTick()
     if (!Bootloader)
         Bootloader = std::make_unique<QXDisplay>(Host);
     Bootloader->FindBootDevices();
-    if (Bootloader->DeviceCount() == 0 && !Bootloader->IsBusy())
+    // The update is not busy on the object while it pumps between steps, yet still needs it.
+    if (Bootloader->DeviceCount() == 0 && !Bootloader->IsBusy() && !FirmwareUpdateRunning())
         Bootloader.reset();
+    SetActionStates();
+}
+
+void TFormMain::BootloaderTick()
+{
+    Bootloader->FindBootDevices();
     SetActionStates();
 }
 
@@ -585,48 +593,6 @@ void TFormMain::ShowOpenError(const QString& text)
     LabelOpenError->setText(QStringLiteral("The unit is connected but cannot be opened.\n\n") + text);
     LabelOpenError->setGeometry(ListBoxFiles->viewport()->rect());
     LabelOpenError->show();
-}
-
-// ---- commands of the later parts: guarded, nothing more yet
-
-void TFormMain::ActionGetFilesExecute()
-{
-    RunCommand([] { /* comes with the file transfer commands */ });
-}
-
-void TFormMain::ActionSendFilesExecute()
-{
-    RunCommand([] { /* comes with the file transfer commands */ });
-}
-
-void TFormMain::ActionDeleteFilesExecute()
-{
-    RunCommand([] { /* comes with the file transfer commands */ });
-}
-
-void TFormMain::WMDropFiles(const QStringList& /*paths*/)
-{
-    RunCommand([] { /* comes with the file transfer commands */ });
-}
-
-void TFormMain::ActionGetDevInfoExecute()
-{
-    RunCommand([] { /* comes with the device information dialog */ });
-}
-
-void TFormMain::ActionExportLogFileExecute()
-{
-    RunCommand([] { /* comes with the log conversion command */ });
-}
-
-void TFormMain::csvfileexportoptions1Click()
-{
-    RunCommand([] { /* comes with the export options dialog */ });
-}
-
-void TFormMain::ActionUpdateFirmwareExecute()
-{
-    RunCommand([] { /* comes with the firmware update */ });
 }
 
 // ---- window events

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QMainWindow>
 #include <QString>
@@ -119,16 +120,23 @@ public:
     void RefreshFileList(const QString& folder);
     static void AddFileListEntry(const char* folder, const FILE_ENTRY& entry);
 
-    // Commands that come with the transfer, information, export and firmware parts: they show
-    // nothing yet, but are guarded like every command.
+    // File transfers: the selected files to a folder on the PC, chosen or dropped files to the
+    // unit, the selected files deleted on the unit.
     void ActionGetFilesExecute();
     void ActionSendFilesExecute();
     void ActionDeleteFilesExecute();
+    void WMDropFiles(const QStringList& paths);
+    // Sends one local file into `folder` on `device`; false when it does not exist, cannot be
+    // read, is empty or is not taken by the unit.
+    bool SendFileToDevice(QXDisplay* device, const QString& folder, const QString& path);
+    // The ProgressCallback of GetFile and PutFile: the file's name and bar, then pending events.
+    static void ShowTransferProgress(const char* folder, const char* name, uint32_t total, uint32_t done);
+
+    // Device information, export options, conversion of log files on the PC, firmware update.
     void ActionGetDevInfoExecute();
     void ActionExportLogFileExecute();
     void ActionUpdateFirmwareExecute();
     void csvfileexportoptions1Click();
-    void WMDropFiles(const QStringList& paths);
 
     // The size in bytes that an item of ListBoxFiles carries.
     static uint32_t ItemSize(const QListWidgetItem* item);
@@ -146,6 +154,13 @@ protected:
 
 private:
     class CommandScope;
+    class ProgressScope;
+    class WindowUpdateUi;
+    enum class Conversion { Done, Failed, Reported };
+    struct SelectedFile {
+        QString Name;
+        uint32_t Size = 0;
+    };
     void BuildDesign();
     void BuildSimulatorMenu();
     void ReadSettings();
@@ -157,6 +172,25 @@ private:
     QString TabFolder() const;
     void AddFileItem(const QString& name, uint32_t size);
     void ShowOpenError(const QString& text);
+
+    // Bodies of the commands, run inside the guard.
+    void GetSelectedFiles();
+    bool GetOneFile(const QByteArray& devicePath, const QString& folder, const SelectedFile& file,
+                    QString& notConverted);
+    void SendChosenFiles();
+    void SendDroppedFiles(const QStringList& paths);
+    void DeleteSelectedFiles();
+    void ShowDeviceInfo();
+    void EditExportOptions();
+    void ConvertChosenLogs();
+    bool PutLocalFile(QXDisplay& device, const QByteArray& folder, const QString& path);
+    Conversion ConvertLog(const QString& source);
+    void ShowNotConverted(const QString& failureList);
+    std::vector<SelectedFile> SelectedFiles() const;
+    // The folder of the selected tab on the PC: MapFilePath on the Maps tab, LogFilePath on Logs.
+    QString& TabLocalFolder();
+    // The monitor's bootloader half, while a firmware update waits between its steps.
+    void BootloaderTick();
 
     // Entry points: a command is refused while another runs; a tick or a tab change is run
     // once the running command has returned.

@@ -26,6 +26,7 @@ public:
     void ShowError(QWidget*, const QString&) override {}
     QStringList OpenFiles(QWidget*, const OpenDialogRequest&) override { return {}; }
     QString SelectFolder(QWidget*, const QString&, const QString&) override { return {}; }
+    int ExecDialog(QDialog&) override { return 0; }
 };
 
 struct Bench {

@@ -15,6 +15,12 @@ void Put(std::vector<uint8_t>& out, size_t at, uint64_t value, int size)
 
 } // namespace
 
+int RecordingServices::ExecDialog(QDialog& dialog)
+{
+    ++DialogsShown;
+    return DialogScript ? DialogScript(dialog) : 0;
+}
+
 std::vector<uint8_t> MakeElf(const std::string& name, const std::vector<uint8_t>& payload)
 {
     // Layout: header (64), names table, payload, then three section headers: null, names, `name`.

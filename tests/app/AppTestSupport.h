@@ -1,5 +1,6 @@
 #pragma once
 // A main window on the simulated unit, with settings in memory and scripted platform services.
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,11 +21,29 @@ public:
         Messages << caption + QStringLiteral(": ") + text;
     }
     void ShowError(QWidget*, const QString& text) override { Errors << text; }
-    QStringList OpenFiles(QWidget*, const OpenDialogRequest&) override { return {}; }
-    QString SelectFolder(QWidget*, const QString&, const QString&) override { return {}; }
+    QString SelectFolder(QWidget*, const QString& caption, const QString& startFolder) override
+    {
+        FolderRequests << caption + QStringLiteral(" | ") + startFolder;
+        return ChosenFolder;
+    }
+    QStringList OpenFiles(QWidget*, const OpenDialogRequest& request) override
+    {
+        OpenRequests.push_back(request);
+        return ChosenFiles;
+    }
+    // Runs the test's script on the dialog (reading its fields, clicking its buttons), which
+    // gives the modal result; without a script the dialog is cancelled.
+    int ExecDialog(QDialog& dialog) override;
 
     QStringList Messages;
     QStringList Errors;
+    // Answers of the file and folder dialogs, and what they were asked.
+    QString ChosenFolder;
+    QStringList ChosenFiles;
+    QStringList FolderRequests;
+    std::vector<OpenDialogRequest> OpenRequests;
+    std::function<int(QDialog&)> DialogScript;
+    int DialogsShown = 0;
 };
 
 // A minimal 64-bit little-endian ELF file with one section `name` holding `payload`.

@@ -1,0 +1,548 @@
+// The main window's commands: file transfers, device information, log export options and
+// conversion, and the firmware update. Each runs inside the window's command guard.
+#include <climits>
+#include <filesystem>
+#include <new>
+#include <optional>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
+#include <QLocale>
+#include <QProgressBar>
+#include <QTabBar>
+
+#include "FirmwareImage.h"
+#include "FirmwareUpdate.h"
+#include "LocalFiles.h"
+#include "LogCsv.h"
+#include "Qxgradpanel.h"
+#include "UnitDevInfo.h"
+#include "UnitDisplayMain.h"
+#include "UnitExportOptions.h"
+
+namespace {
+
+constexpr int ModalResultOk = 1;
+
+const QString SendErrorCaption = QStringLiteral("File Send Error");
+const QString DeletionErrorCaption = QStringLiteral("File Deletion Error");
+const QString GetErrorCaption = QStringLiteral("File Get Error");
+const QString ExportErrorCaption = QStringLiteral("Log Export Error");
+const QString CardLockedHint = QStringLiteral("\n\nVerify SD card is not locked.");
+
+QString FailureLine(const QString& name) { return QStringLiteral("\n\t") + name; }
+
+QString FileNameOf(const QString& path) { return QFileInfo(path).fileName(); }
+
+// A path on the PC as the file system spells it.
+std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+// Names and folders on the unit are 8-bit text: Latin-1 maps each character to one byte.
+QByteArray UnitText(const QString& text) { return text.toLatin1(); }
+
+bool HasExtension(const QString& path, const QString& extension)
+{
+    return QFileInfo(path).suffix().compare(extension, Qt::CaseInsensitive) == 0;
+}
+
+// A bar takes an int; byte counts of up to 4 GiB are halved until they fit, so the bar keeps its
+// proportion. An empty range would turn the bar into a busy indicator, so it becomes 0 of 1.
+void SetBar(QProgressBar* bar, uint64_t position, uint64_t maximum)
+{
+    while (maximum > static_cast<uint64_t>(INT_MAX)) {
+        maximum >>= 1;
+        position >>= 1;
+    }
+    bar->setRange(0, maximum == 0 ? 1 : static_cast<int>(maximum));
+    bar->setValue(static_cast<int>(std::min(position, maximum)));
+}
+
+// The user's decimal separator for the CSV numbers, where it is one 8-bit character.
+char RegionalDecimalSeparator()
+{
+    const QString point = QLocale().decimalPoint();
+    if (point.size() == 1 && point[0].unicode() > 0x20 && point[0].unicode() < 0x7F)
+        return static_cast<char>(point[0].unicode());
+    return '.';
+}
+
+// Sets a dialog's global reference for as long as the dialog is shown.
+template <typename Form>
+class GlobalFormScope {
+public:
+    GlobalFormScope(Form*& global, Form* form) : Global(global) { Global = form; }
+    ~GlobalFormScope() { Global = nullptr; }
+    GlobalFormScope(const GlobalFormScope&) = delete;
+    GlobalFormScope& operator=(const GlobalFormScope&) = delete;
+
+private:
+    Form*& Global;
+};
+
+} // namespace
+
+// Shows the progress panel for a command's transfer loop and hides it again however the loop
+// ends, so no failure leaves it on screen.
+class TFormMain::ProgressScope {
+public:
+    explicit ProgressScope(TFormMain& form) : Form(form)
+    {
+        Form.PanelProgress->show();
+        Form.PanelProgress->raise();
+    }
+    ~ProgressScope() { Form.PanelProgress->hide(); }
+    ProgressScope(const ProgressScope&) = delete;
+    ProgressScope& operator=(const ProgressScope&) = delete;
+
+private:
+    TFormMain& Form;
+};
+
+// The firmware update's front end on the window: the progress panel's labels and bars, the
+// window's events between steps, the file dialog and the message box.
+class TFormMain::WindowUpdateUi : public FirmwareUpdateUi {
+public:
+    explicit WindowUpdateUi(TFormMain& form) : Form(form) {}
+
+    void SetStatus(const std::string& text) override { Form.LabelStatus->setText(QString::fromStdString(text)); }
+    void SetFile(const std::string& text) override { Form.LabelCurrentFile->setText(QString::fromStdString(text)); }
+    void ShowProgressPanel(bool visible) override
+    {
+        Form.PanelProgress->setVisible(visible);
+        if (visible)
+            Form.PanelProgress->raise();
+    }
+    void SetBars(uint32_t position, uint32_t maximum) override
+    {
+        SetBar(Form.ProgressBarCurrent, position, maximum);
+        SetBar(Form.ProgressBarTotal, position, maximum);
+    }
+    void Pump() override { QCoreApplication::processEvents(); }
+    // A close asked for while the update runs waits for it; the update ends early on it.
+    bool IsTerminating() override { return Form.CloseDeferred; }
+    std::optional<std::string> ChooseImageFile() override
+    {
+        Form.OpenDialog1.FilterIndex = 3;
+        Form.OpenDialog1.FileName.clear();
+        Form.OpenDialog1.InitialDir = QFileInfo(Form.ExecutablePath).absolutePath();
+        const QStringList chosen = Form.Services.OpenFiles(&Form, Form.OpenDialog1);
+        if (chosen.isEmpty())
+            return std::nullopt;
+        return LocalPath(chosen.first());
+    }
+    bool LoadImage(const std::string& path, std::vector<uint8_t>& image, uint8_t& imageFlags) override
+    {
+        // The update itself reports a missing image as "bin buffer error", ERR_BUFFER_UNDER.
+        FirmwareImage loaded;
+        if (LoadFirmwareImage(path, loaded) != 0)
+            return false;
+        image = std::move(loaded.Bytes);
+        imageFlags = loaded.Flags;
+        return true;
+    }
+    void ShowMessage(const std::string& text) override
+    {
+        Form.Services.ShowMessage(&Form, QString::fromStdString(text), ApplicationTitle);
+    }
+
+private:
+    TFormMain& Form;
+};
+
+// ---- progress
+
+void TFormMain::ShowTransferProgress(const char* /*folder*/, const char* name, uint32_t total, uint32_t done)
+{
+    TFormMain* form = FormMain;
+    if (!form)
+        return;
+    form->LabelCurrentFile->setText(QString::fromLatin1(name));
+    SetBar(form->ProgressBarCurrent, done, total);
+    QCoreApplication::processEvents();
+}
+
+std::vector<TFormMain::SelectedFile> TFormMain::SelectedFiles() const
+{
+    std::vector<SelectedFile> files;
+    for (int row = 0; row < ListBoxFiles->count(); ++row) {
+        const QListWidgetItem* item = ListBoxFiles->item(row);
+        if (item->isSelected())
+            files.push_back({item->text(), ItemSize(item)});
+    }
+    return files;
+}
+
+QString& TFormMain::TabLocalFolder() { return TabControl1->currentIndex() == 0 ? MapFilePath : LogFilePath; }
+
+// ---- Get Selected Files
+
+void TFormMain::ActionGetFilesExecute()
+{
+    RunCommand([this] { GetSelectedFiles(); });
+}
+
+void TFormMain::GetSelectedFiles()
+{
+    if (!Display)
+        return;
+    if (!Display->IsOpen())
+        (void)Display->OpenByIndex(0, 0);
+    const std::vector<SelectedFile> files = SelectedFiles();
+    if (files.empty())
+        return;
+    QString& remembered = TabLocalFolder();
+    const QString folder =
+        Services.SelectFolder(this, QStringLiteral("Select Destination for your files."), remembered);
+    if (folder.isEmpty())
+        return;
+    remembered = QDir::toNativeSeparators(folder);
+
+    const int count = static_cast<int>(files.size());
+    LabelStatus->setText((count > 1 ? QStringLiteral("Getting %1 files from device.")
+                                    : QStringLiteral("Getting %1 file from device."))
+                             .arg(count));
+    SetBar(ProgressBarTotal, 0, files.size());
+    QString failed;
+    QString notConverted;
+    {
+        ProgressScope panel(*this);
+        const QByteArray devicePath = UnitText(DevicePath);
+        for (size_t k = 0; k < files.size(); ++k) {
+            SetBar(ProgressBarTotal, k, files.size());
+            if (!GetOneFile(devicePath, folder, files[k], notConverted))
+                failed += FailureLine(files[k].Name);
+        }
+        // A file the unit did not deliver, a name that would leave the folder and a file that
+        // could not be written are all named, so no missing file passes for a got one.
+        if (!failed.isEmpty())
+            Services.ShowMessage(this, QStringLiteral("The following files could not be got from the device:\n") + failed,
+                                 GetErrorCaption);
+        if (!notConverted.isEmpty())
+            ShowNotConverted(notConverted);
+    }
+}
+
+bool TFormMain::GetOneFile(const QByteArray& devicePath, const QString& folder, const SelectedFile& file,
+                           QString& notConverted)
+{
+    // The name comes from the unit: one that could point outside the chosen folder, or that the
+    // PC would store under another name, is refused before anything is asked for.
+    const QByteArray name = UnitText(file.Name);
+    if (!IsSafeFileName(std::string_view(name.constData(), static_cast<size_t>(name.size()))))
+        return false;
+    std::vector<uint8_t> buffer;
+    try {
+        buffer.resize(file.Size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (Display->GetFile(devicePath.constData(), name.constData(), file.Size, buffer.data(), ShowTransferProgress) !=
+        0)
+        return false;
+    // Written under a temporary name and put in place only when whole: a failed write leaves an
+    // older file of the same name as it was.
+    const QString localPath = QDir(folder).filePath(file.Name);
+    std::string error;
+    if (!WriteFileReplacing(LocalPath(localPath), buffer.data(), buffer.size(), error))
+        return false;
+    if (AutoExport && HasExtension(localPath, QStringLiteral("displog"))) {
+        if (ConvertLog(localPath) == Conversion::Failed)
+            notConverted += FailureLine(file.Name);
+    }
+    return true;
+}
+
+// ---- Send Files To Device
+
+void TFormMain::ActionSendFilesExecute()
+{
+    RunCommand([this] {
+        SendChosenFiles();
+        RefreshFileList(DevicePath);
+    });
+}
+
+void TFormMain::SendChosenFiles()
+{
+    if (!Display)
+        return;
+    if (!Display->IsOpen() && Display->OpenByIndex(0, 0) != 0)
+        return;
+    OpenDialog1.FilterIndex = TabControl1->currentIndex() + 1;
+    OpenDialog1.FileName.clear();
+    QString& remembered = TabLocalFolder();
+    OpenDialog1.InitialDir = remembered;
+    const QStringList files = Services.OpenFiles(this, OpenDialog1);
+    if (files.isEmpty())
+        return;
+    remembered = QDir::toNativeSeparators(QFileInfo(files.first()).absolutePath());
+
+    const auto count = files.size();
+    LabelStatus->setText(
+        (count > 1 ? QStringLiteral("Sending %1 files to device.") : QStringLiteral("Sending %1 file to device."))
+            .arg(count));
+    SetBar(ProgressBarTotal, 0, static_cast<uint64_t>(count));
+    ProgressScope panel(*this);
+    const QByteArray devicePath = UnitText(DevicePath);
+    QString failed;
+    bool failing = false;
+    for (qsizetype i = 0; i < count; ++i) {
+        if (!failing) {
+            SetBar(ProgressBarTotal, static_cast<uint64_t>(i), static_cast<uint64_t>(count));
+            failing = !PutLocalFile(*Display, devicePath, files[i]);
+        }
+        if (failing)
+            failed += FailureLine(FileNameOf(files[i]));
+    }
+    if (!failed.isEmpty())
+        Services.ShowMessage(this,
+                             QStringLiteral("The following files could not be sent:   \n") + failed + CardLockedHint,
+                             SendErrorCaption);
+}
+
+bool TFormMain::PutLocalFile(QXDisplay& device, const QByteArray& folder, const QString& path)
+{
+    // A file the unit could not hold (sizes travel in 32 bits) is not read at all; one that cannot
+    // be read is a failed file like any other.
+    const QFileInfo info(path);
+    if (!info.isFile() || static_cast<uint64_t>(info.size()) > UINT32_MAX)
+        return false;
+    std::vector<uint8_t> data;
+    std::string error;
+    if (!ReadWholeFile(LocalPath(path), data, error) || data.size() > UINT32_MAX)
+        return false;
+    const QByteArray name = UnitText(info.fileName());
+    return device.PutFile(folder.constData(), name.constData(), static_cast<uint32_t>(data.size()), data.data(),
+                          ShowTransferProgress) == 0;
+}
+
+bool TFormMain::SendFileToDevice(QXDisplay* device, const QString& folder, const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() == 0 || !device)
+        return false;
+    if (!device->IsOpen() && device->OpenByIndex(0, 0) != 0)
+        return false;
+    return PutLocalFile(*device, UnitText(folder), path);
+}
+
+// ---- dropped files
+
+void TFormMain::WMDropFiles(const QStringList& paths)
+{
+    RunCommand([this, paths] {
+        SendDroppedFiles(paths);
+        RefreshFileList(DevicePath);
+    });
+}
+
+void TFormMain::SendDroppedFiles(const QStringList& paths)
+{
+    if (!Display)
+        return;
+    if (!Display->IsOpen())
+        (void)Display->OpenByIndex(0, 0);
+    const auto count = paths.size();
+    SetBar(ProgressBarTotal, 0, static_cast<uint64_t>(count));
+    LabelStatus->setText((count > 1 ? QStringLiteral("Sending %1 dropped files to device.")
+                                    : QStringLiteral("Sending %1 dropped file to device."))
+                             .arg(count));
+    ProgressScope panel(*this);
+    const bool maps = TabControl1->currentIndex() == 0;
+    QString failed;
+    for (qsizetype i = 0; i < count; ++i) {
+        SetBar(ProgressBarTotal, static_cast<uint64_t>(i), static_cast<uint64_t>(count));
+        QCoreApplication::processEvents();
+        const QString& path = paths[i];
+        const bool belongs = maps ? HasExtension(path, QStringLiteral("qxm")) || HasExtension(path, QStringLiteral("wzm"))
+                                  : HasExtension(path, QStringLiteral("displog"));
+        // The guard keeps the tick from taking the object while the drop runs.
+        if (!belongs || !SendFileToDevice(Display.get(), DevicePath, path))
+            failed += FailureLine(FileNameOf(path));
+    }
+    if (!failed.isEmpty())
+        Services.ShowMessage(this,
+                             QStringLiteral("The following files could not be sent:   \n") + failed + CardLockedHint,
+                             SendErrorCaption);
+}
+
+// ---- Delete Selected Files
+
+void TFormMain::ActionDeleteFilesExecute()
+{
+    RunCommand([this] { DeleteSelectedFiles(); });
+}
+
+void TFormMain::DeleteSelectedFiles()
+{
+    if (!Display)
+        return;
+    if (!Display->IsOpen())
+        (void)Display->OpenByIndex(0, 0);
+    const std::vector<SelectedFile> files = SelectedFiles();
+    LabelStatus->setText(QStringLiteral("Deleting Selected Files."));
+    SetBar(ProgressBarTotal, 0, files.size());
+    QString failed;
+    QStringList deleted;
+    {
+        ProgressScope panel(*this);
+        const QByteArray devicePath = UnitText(DevicePath);
+        bool failing = false;
+        for (size_t k = 0; k < files.size(); ++k) {
+            if (!failing) {
+                LabelCurrentFile->setText(files[k].Name);
+                SetBar(ProgressBarTotal, k, files.size());
+                failing = Display->RemoveFile(devicePath.constData(), UnitText(files[k].Name).constData()) != 0;
+                if (!failing)
+                    deleted << files[k].Name;
+            }
+            if (failing)
+                failed += FailureLine(files[k].Name);
+            QCoreApplication::processEvents();
+        }
+        if (failing)
+            Services.ShowMessage(this,
+                                 QStringLiteral("The following files could not be deleted:\n") + failed + CardLockedHint,
+                                 DeletionErrorCaption);
+    }
+    if (!failed.isEmpty()) {
+        RefreshFileList(DevicePath);
+        return;
+    }
+    // Removed by name, not by selection: the user may have selected other items meanwhile.
+    for (int row = ListBoxFiles->count() - 1; row >= 0; --row) {
+        if (deleted.contains(ListBoxFiles->item(row)->text()))
+            delete ListBoxFiles->takeItem(row);
+    }
+}
+
+// ---- Show Device Info
+
+void TFormMain::ActionGetDevInfoExecute()
+{
+    RunCommand([this] { ShowDeviceInfo(); });
+}
+
+void TFormMain::ShowDeviceInfo()
+{
+    // The list refresh opens the unit; this command does not.
+    if (!Display)
+        return;
+    DISPLAY_INFO info{};
+    DISPLAY_IDENTITY identity{};
+    uint32_t result = Display->GetDeviceInfo(info);
+    if (result == 0)
+        result = Display->ReadDeviceIdentity(info.AppStart, identity);
+    if (result != 0) {
+        Services.ShowMessage(this, QStringLiteral("Error Getting Production or Device Info."), ApplicationTitle);
+        return;
+    }
+    auto dialog = std::make_unique<TFormDevInfo>(this);
+    GlobalFormScope<TFormDevInfo> global(FormDevInfo, dialog.get());
+    dialog->ShowIdentity(info, identity);
+    (void)Services.ExecDialog(*dialog);
+}
+
+// ---- Log File Export Options
+
+void TFormMain::csvfileexportoptions1Click()
+{
+    RunCommand([this] { EditExportOptions(); });
+}
+
+void TFormMain::EditExportOptions()
+{
+    auto dialog = std::make_unique<TFormExportOptions>(this);
+    GlobalFormScope<TFormExportOptions> global(FormExportOptions, dialog.get());
+    dialog->ComboBoxInterval->setEditText(FormatExportInterval(ExportInterval));
+    dialog->ComboBoxAutoExport->setCurrentIndex(AutoExport ? 0 : 1);
+    if (Services.ExecDialog(*dialog) != ModalResultOk)
+        return;
+    ExportInterval = ParseExportInterval(dialog->ComboBoxInterval->currentText());
+    // The field is editable: what counts is the text it holds, whether picked or typed.
+    AutoExport = dialog->ComboBoxAutoExport->currentText().trimmed().compare(dialog->ComboBoxAutoExport->itemText(0),
+                                                                           Qt::CaseInsensitive) == 0;
+}
+
+// ---- Convert Log File(s) to .csv
+
+void TFormMain::ActionExportLogFileExecute()
+{
+    RunCommand([this] { ConvertChosenLogs(); });
+}
+
+void TFormMain::ConvertChosenLogs()
+{
+    OpenDialog1.FilterIndex = 2;
+    OpenDialog1.FileName.clear();
+    OpenDialog1.InitialDir = LogFilePath;
+    const QStringList files = Services.OpenFiles(this, OpenDialog1);
+    if (files.isEmpty())
+        return;
+    QString failed;
+    bool reported = false;
+    for (const QString& file : files) {
+        switch (ConvertLog(file)) {
+        case Conversion::Done:
+            break;
+        case Conversion::Failed:
+            failed += FailureLine(FileNameOf(file));
+            break;
+        case Conversion::Reported:
+            reported = true;
+            break;
+        }
+    }
+    if (!failed.isEmpty())
+        ShowNotConverted(failed);
+    else if (!reported)
+        Services.ShowMessage(this, QStringLiteral("Display Log Files Exported."), ApplicationTitle);
+    LogFilePath = QDir::toNativeSeparators(QFileInfo(files.first()).absolutePath());
+}
+
+TFormMain::Conversion TFormMain::ConvertLog(const QString& source)
+{
+    const std::string from = LocalPath(source);
+    const std::string to = CsvPathForLog(from);
+    // A log named *.csv would be replaced by its own conversion.
+    std::error_code ec;
+    if (to == from || std::filesystem::equivalent(to, from, ec))
+        return Conversion::Failed;
+    CsvOptions options;
+    options.DecimalSeparator = RegionalDecimalSeparator();
+    // Called after each megabyte of text: long logs keep the window live.
+    options.Progress = [](uint64_t, uint64_t) { QCoreApplication::processEvents(); };
+    try {
+        const float interval = static_cast<float>(CorrectedExportInterval(ExportInterval));
+        return ConvertLogFileToCsv(from, to, interval, options) == 0 ? Conversion::Done : Conversion::Failed;
+    } catch (const CsvIntervalError&) {
+        return Conversion::Failed;
+    } catch (const CsvWriteError& error) {
+        // "Cannot create file ..." and "Stream write error" go to the application's error report.
+        Services.ShowError(this, QString::fromLocal8Bit(error.what()));
+        return Conversion::Reported;
+    }
+}
+
+void TFormMain::ShowNotConverted(const QString& failureList)
+{
+    Services.ShowMessage(this, QStringLiteral("The following log files could not be converted to .csv:\n") + failureList,
+                         ExportErrorCaption);
+}
+
+// ---- Update Firmware
+
+void TFormMain::ActionUpdateFirmwareExecute()
+{
+    RunCommand([this] {
+        WindowUpdateUi ui(*this);
+        // Everything the run has to say it has said on the window; a second run is refused by
+        // the guard before it gets here.
+        (void)RunFirmwareUpdate(Bootloader.get(), Host, ui);
+    });
+}
