@@ -75,12 +75,14 @@ WindowTest::WindowTest()
 
 WindowTest::~WindowTest() { Close(); }
 
-void WindowTest::MakeUnit(bool plugged)
+void WindowTest::MakeUnit(bool plugged, const std::function<void(sim::SimOptions&)>& adjust)
 {
     sim::SimOptions options;
     options.Link = sim::LinkModel::Instant;
     options.Unit.CardFolder = Card.toStdString();
     options.StartPlugged = plugged;
+    if (adjust)
+        adjust(options);
     Sim = std::make_unique<sim::SimHost>(std::move(options));
 }
 
@@ -113,4 +115,17 @@ QStringList WindowTest::ListedNames() const
     for (int i = 0; i < Form->ListBoxFiles->count(); ++i)
         names << Form->ListBoxFiles->item(i)->text();
     return names;
+}
+
+void WindowTest::Select(const QStringList& names)
+{
+    for (int i = 0; i < Form->ListBoxFiles->count(); ++i) {
+        QListWidgetItem* item = Form->ListBoxFiles->item(i);
+        item->setSelected(names.contains(item->text()));
+    }
+}
+
+QString WindowTest::CardPath(const QString& folder, const QString& name) const
+{
+    return Card + QLatin1Char('/') + folder + QLatin1Char('/') + name;
 }

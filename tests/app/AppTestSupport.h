@@ -8,11 +8,16 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <ostream>
+
 #include "PlatformServices.h"
 #include "SettingsStore.h"
 #include "SimHost.h"
 #include "UnitDisplayMain.h"
 #include "Versioninfo.h"
+
+// Failures print texts, not their UTF-16 units.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 class RecordingServices : public PlatformServices {
 public:
@@ -58,13 +63,17 @@ public:
     ~WindowTest();
 
     // The simulated unit, unplugged unless `plugged`; the card holds only what the test puts there.
-    void MakeUnit(bool plugged = false);
+    // `adjust` may change the unit's settings (versions, chip) before it is made.
+    void MakeUnit(bool plugged = false, const std::function<void(sim::SimOptions&)>& adjust = {});
     // Builds the window (its timer stopped: the tests run the ticks) with the current settings.
     void Open();
     // Destroys the window, which stores its settings.
     void Close();
     void PutCardFile(const QString& folder, const QString& name, size_t size);
     QStringList ListedNames() const;
+    // Selects exactly the listed items of these names.
+    void Select(const QStringList& names);
+    QString CardPath(const QString& folder, const QString& name) const;
 
     QTemporaryDir Temp;
     QString Card;

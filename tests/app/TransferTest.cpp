@@ -1,0 +1,559 @@
+// Get, Send, drop and Delete through the window's handlers and the simulated unit, with the
+// dialogs answered by the test: status texts, failure messages, what ends up on the PC and on
+// the card, and how each command ends when a file fails or the unit goes away.
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QTabBar>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "AppTestSupport.h"
+#include "LogGenerator.h"
+#include "Qxgradpanel.h"
+
+namespace {
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray Pattern(int size, char seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(seed + i * 7);
+    return bytes;
+}
+
+bool WriteBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+const QString Hint = QStringLiteral("\n\nVerify SD card is not locked.");
+
+class Transfer : public ::testing::Test, public WindowTest {
+protected:
+    void SetUp() override
+    {
+        Dest = Temp.filePath(QStringLiteral("dest"));
+        QDir().mkpath(Dest);
+        Local = Temp.filePath(QStringLiteral("local"));
+        QDir().mkpath(Local);
+    }
+    // A plugged unit with the card as the test left it, listed on the first tick.
+    void Start(int tab = 0)
+    {
+        MakeUnit(true);
+        Open();
+        Form->TabControl1->setCurrentIndex(tab);
+        Form->Timer1Timer();
+        ASSERT_NE(Form->Display, nullptr);
+    }
+    void PutCardBytes(const QString& folder, const QString& name, const QByteArray& bytes)
+    {
+        QDir().mkpath(Card + QLatin1Char('/') + folder);
+        ASSERT_TRUE(WriteBytes(CardPath(folder, name), bytes));
+    }
+    QString PutLocal(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = Local + QLatin1Char('/') + name;
+        EXPECT_TRUE(WriteBytes(path, bytes));
+        return path;
+    }
+    void SetFaults(const std::string& text)
+    {
+        const std::optional<sim::FaultPlan> plan = sim::FaultPlan::Parse(text);
+        ASSERT_TRUE(plan.has_value()) << text;
+        Sim->SetFaultPlan(*plan);
+    }
+    // The command has ended: nothing left running, the panel gone, nothing reached the error report.
+    void ExpectFinished()
+    {
+        EXPECT_FALSE(Form->CommandRunning());
+        EXPECT_FALSE(Form->PanelProgress->isVisibleTo(Form.get()));
+        EXPECT_TRUE(Services.Errors.isEmpty()) << Services.Errors.join(QLatin1Char('|')).toStdString();
+    }
+    QString DestPath(const QString& name) const { return Dest + QLatin1Char('/') + name; }
+    // The status label as the command's first event pump finds it (Send, drop and a failed
+    // Delete refresh the list at their end, which puts its own text there).
+    QString StatusDuring(const std::function<void()>& command)
+    {
+        QString status;
+        QTimer::singleShot(0, Form.get(), [&] { status = Form->LabelStatus->text(); });
+        command();
+        return status;
+    }
+
+    QString Dest;
+    QString Local;
+};
+
+// ---- Get Selected Files
+
+// One file gives the singular status text, three the plural; each got file holds the card's bytes,
+// the chosen folder is remembered for the tab, and the current-file bar ends at the file's size.
+TEST_F(Transfer, GetStatusTextsAndContents)
+{
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("a.qxm"), Pattern(2500, 1));
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("b.wzm"), Pattern(10, 2));
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("c.qxm"), Pattern(1024, 3));
+    Start();
+    Services.ChosenFolder = Dest;
+
+    Select({QStringLiteral("a.qxm")});
+    const QString startFolder = Form->MapFilePath;
+    Form->ActionGetFiles->setEnabled(true);
+    Form->ActionGetFilesExecute();
+    EXPECT_EQ(Form->LabelStatus->text(), QStringLiteral("Getting 1 file from device."));
+    ASSERT_EQ(Services.FolderRequests.size(), 1);
+    EXPECT_EQ(Services.FolderRequests[0], QStringLiteral("Select Destination for your files. | ") + startFolder);
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("a.qxm"))), Pattern(2500, 1));
+    EXPECT_EQ(Form->LabelCurrentFile->text(), QStringLiteral("a.qxm"));
+    EXPECT_EQ(Form->ProgressBarCurrent->maximum(), 2500);
+    EXPECT_EQ(Form->ProgressBarCurrent->value(), 2500);
+    EXPECT_EQ(Form->MapFilePath, QDir::toNativeSeparators(Dest));
+    EXPECT_FALSE(QFile::exists(DestPath(QStringLiteral("b.wzm"))));
+
+    Select({QStringLiteral("a.qxm"), QStringLiteral("b.wzm"), QStringLiteral("c.qxm")});
+    Form->ActionGetFilesExecute();
+    EXPECT_EQ(Form->LabelStatus->text(), QStringLiteral("Getting 3 files from device."));
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("b.wzm"))), Pattern(10, 2));
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("c.qxm"))), Pattern(1024, 3));
+    EXPECT_EQ(Form->ProgressBarTotal->maximum(), 3);
+    EXPECT_TRUE(Services.Messages.isEmpty()) << Services.Messages.join(QLatin1Char('|')).toStdString();
+    // The list is not refreshed by a get: an item the card lost meanwhile stays listed.
+    EXPECT_EQ(ListedNames().size(), 3);
+    ExpectFinished();
+}
+
+// A cancelled folder choice and an empty selection end the command with nothing changed.
+TEST_F(Transfer, GetCancelledOrNothingSelected)
+{
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("a.qxm"), Pattern(20, 1));
+    Start();
+    const QString before = Form->MapFilePath;
+    Form->ActionGetFilesExecute();
+    EXPECT_TRUE(Services.FolderRequests.isEmpty());
+    Select({QStringLiteral("a.qxm")});
+    Form->ActionGetFilesExecute();
+    EXPECT_EQ(Services.FolderRequests.size(), 1);
+    EXPECT_EQ(Form->MapFilePath, before);
+    EXPECT_TRUE(QDir(Dest).isEmpty());
+    ExpectFinished();
+}
+
+// On the Logs tab a got log is converted beside itself while AutoExport is on, also when its
+// extension is written in capitals; with AutoExport off only the log arrives.
+TEST_F(Transfer, GetLogsAutoExportOnAndOff)
+{
+    LogSpec spec;
+    spec.DurationSeconds = 3.0;
+    const std::vector<uint8_t> log = GenerateDispLog(spec);
+    const QByteArray bytes(reinterpret_cast<const char*>(log.data()), static_cast<qsizetype>(log.size()));
+    PutCardBytes(QStringLiteral("Logs"), QStringLiteral("RUN1.DISPLOG"), bytes);
+    PutCardBytes(QStringLiteral("Logs"), QStringLiteral("run2.displog"), bytes);
+    Start(1);
+    Services.ChosenFolder = Dest;
+    Select({QStringLiteral("RUN1.DISPLOG"), QStringLiteral("run2.displog")});
+    Form->ActionGetFilesExecute();
+    EXPECT_EQ(Form->LogFilePath, QDir::toNativeSeparators(Dest));
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("RUN1.DISPLOG"))), bytes);
+    EXPECT_TRUE(ReadAll(DestPath(QStringLiteral("RUN1.csv"))).startsWith("Time,"));
+    EXPECT_TRUE(ReadAll(DestPath(QStringLiteral("run2.csv"))).startsWith("Time,"));
+
+    const QString off = Temp.filePath(QStringLiteral("off"));
+    QDir().mkpath(off);
+    Services.ChosenFolder = off;
+    Form->AutoExport = false;
+    Form->ActionGetFilesExecute();
+    EXPECT_EQ(QDir(off).entryList(QDir::Files), (QStringList{QStringLiteral("RUN1.DISPLOG"), QStringLiteral("run2.displog")}));
+    EXPECT_TRUE(Services.Messages.isEmpty());
+    ExpectFinished();
+}
+
+// A got log that is no log is still got; that it could not be converted is said.
+TEST_F(Transfer, GetLogThatCannotBeConverted)
+{
+    PutCardBytes(QStringLiteral("Logs"), QStringLiteral("junk.displog"), QByteArray("not a log at all"));
+    Start(1);
+    Services.ChosenFolder = Dest;
+    Select({QStringLiteral("junk.displog")});
+    Form->ActionGetFilesExecute();
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("junk.displog"))), QByteArray("not a log at all"));
+    EXPECT_FALSE(QFile::exists(DestPath(QStringLiteral("junk.csv"))));
+    EXPECT_EQ(Services.Messages,
+              QStringList{QStringLiteral("Log Export Error: The following log files could not be converted to .csv:\n\n\tjunk.displog")});
+    ExpectFinished();
+}
+
+// Getting a file that is already in the folder replaces it.
+TEST_F(Transfer, GetReplacesExistingFile)
+{
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("a.qxm"), Pattern(300, 4));
+    ASSERT_TRUE(WriteBytes(DestPath(QStringLiteral("a.qxm")), QByteArray(5000, 'x')));
+    Start();
+    Services.ChosenFolder = Dest;
+    Select({QStringLiteral("a.qxm")});
+    Form->ActionGetFilesExecute();
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("a.qxm"))), Pattern(300, 4));
+    EXPECT_EQ(QDir(Dest).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("a.qxm")});
+    ExpectFinished();
+}
+
+// Names the unit reports that would leave the chosen folder, or that the PC would store as
+// something else (a device name), are never asked for; they are failed and named, the others got.
+TEST_F(Transfer, GetRefusesNamesThatLeaveTheFolder)
+{
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("AUX.qxm"), Pattern(10, 5));
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("ok.qxm"), Pattern(10, 6));
+    Start();
+    // A unit that reported these names would have them in the list like any other.
+    Form->ListBoxFiles->addItem(QStringLiteral("..\\..\\evil.qxm"));
+    Form->ListBoxFiles->addItem(QStringLiteral("../up.qxm"));
+    Services.ChosenFolder = Dest;
+    Select({QStringLiteral("AUX.qxm"), QStringLiteral("ok.qxm"), QStringLiteral("..\\..\\evil.qxm"),
+            QStringLiteral("../up.qxm")});
+    Form->ActionGetFilesExecute();
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("ok.qxm"))), Pattern(10, 6));
+    EXPECT_EQ(QDir(Dest).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{QStringLiteral("ok.qxm")});
+    EXPECT_EQ(QDir(Temp.path()).entryList(QStringList{QStringLiteral("*.qxm")}, QDir::Files), QStringList());
+    ASSERT_EQ(Services.Messages.size(), 1);
+    const QString& message = Services.Messages[0];
+    EXPECT_TRUE(message.startsWith(QStringLiteral("File Get Error: The following files could not be got from the device:\n")))
+        << message.toStdString();
+    for (const char* name : {"AUX.qxm", "..\\..\\evil.qxm", "../up.qxm"})
+        EXPECT_TRUE(message.contains(QStringLiteral("\n\t") + QLatin1String(name))) << name;
+    EXPECT_FALSE(message.contains(QStringLiteral("ok.qxm")));
+    ExpectFinished();
+}
+
+// A got file that cannot be written is a failed file: the command goes on to the next file,
+// hides its panel, names the file, and a folder of that name in the way is left as it was.
+TEST_F(Transfer, GetFileThatCannotBeCreated)
+{
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("a.qxm"), Pattern(100, 7));
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("b.qxm"), Pattern(100, 8));
+    ASSERT_TRUE(QDir().mkpath(DestPath(QStringLiteral("a.qxm")) + QStringLiteral("/inside")));
+    Start();
+    Services.ChosenFolder = Dest;
+    Select({QStringLiteral("a.qxm"), QStringLiteral("b.qxm")});
+    Form->ActionGetFilesExecute();
+    EXPECT_TRUE(QFileInfo(DestPath(QStringLiteral("a.qxm")) + QStringLiteral("/inside")).isDir());
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("b.qxm"))), Pattern(100, 8));
+    EXPECT_EQ(Services.Messages,
+              QStringList{QStringLiteral("File Get Error: The following files could not be got from the device:\n\n\ta.qxm")});
+    ExpectFinished();
+
+    // A chosen folder that does not exist fails every file the same way.
+    Services.Messages.clear();
+    Services.ChosenFolder = Temp.filePath(QStringLiteral("missing"));
+    Form->ActionGetFilesExecute();
+    EXPECT_EQ(Services.Messages,
+              QStringList{QStringLiteral("File Get Error: The following files could not be got from the device:\n\n\ta.qxm\n\tb.qxm")});
+    EXPECT_FALSE(QFileInfo::exists(Temp.filePath(QStringLiteral("missing"))));
+    ExpectFinished();
+}
+
+// The unit unplugged in the middle of a get: the file is failed and named, a file of the same
+// name already on the PC is left whole, the later files fail too, and the window is ready again.
+TEST_F(Transfer, GetWithUnitUnpluggedMidway)
+{
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("big.qxm"), Pattern(20000, 9));
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("next.qxm"), Pattern(100, 10));
+    ASSERT_TRUE(WriteBytes(DestPath(QStringLiteral("big.qxm")), QByteArray("older copy")));
+    Start();
+    Services.ChosenFolder = Dest;
+    Select({QStringLiteral("big.qxm"), QStringLiteral("next.qxm")});
+    SetFaults("unplug-after=60");
+    Form->ActionGetFilesExecute();
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("big.qxm"))), QByteArray("older copy"));
+    EXPECT_FALSE(QFile::exists(DestPath(QStringLiteral("next.qxm"))));
+    EXPECT_EQ(QDir(Dest).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("big.qxm")});
+    EXPECT_EQ(Services.Messages,
+              QStringList{QStringLiteral("File Get Error: The following files could not be got from the device:\n\n\tbig.qxm\n\tnext.qxm")});
+    ExpectFinished();
+    Form->Timer1Timer();
+    EXPECT_EQ(Form->Display, nullptr);
+}
+
+// A double-click on the list runs Get Selected Files.
+TEST_F(Transfer, DoubleClickGets)
+{
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("a.qxm"), Pattern(64, 11));
+    Start();
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    Services.ChosenFolder = Dest;
+    const QRect rect = Form->ListBoxFiles->visualItemRect(Form->ListBoxFiles->item(0));
+    // The first click of a double-click selects the item.
+    QTest::mouseClick(Form->ListBoxFiles->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseDClick(Form->ListBoxFiles->viewport(), Qt::LeftButton, {}, rect.center());
+    EXPECT_EQ(Services.FolderRequests.size(), 1);
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("a.qxm"))), Pattern(64, 11));
+}
+
+// ---- Send Files To Device
+
+// Sending from the Maps tab asks with the map filter in the Maps folder; whatever the dialog gives
+// is sent, a log file included, into A:\Maps, an empty file as a transfer of no blocks; the folder
+// is remembered and the list refreshed.
+TEST_F(Transfer, SendFromMapsTab)
+{
+    Start();
+    const QString map = PutLocal(QStringLiteral("street.qxm"), Pattern(3000, 12));
+    const QString log = PutLocal(QStringLiteral("run.displog"), Pattern(10, 13));
+    const QString empty = PutLocal(QStringLiteral("empty.wzm"), QByteArray());
+    Services.ChosenFiles = {map, log, empty};
+    const QString startFolder = Form->MapFilePath;
+    EXPECT_EQ(StatusDuring([&] { Form->ActionSendFilesExecute(); }), QStringLiteral("Sending 3 files to device."));
+    ASSERT_EQ(Services.OpenRequests.size(), 1u);
+    EXPECT_EQ(Services.OpenRequests[0].FilterIndex, 1);
+    EXPECT_EQ(Services.OpenRequests[0].InitialDir, startFolder);
+    EXPECT_TRUE(Services.OpenRequests[0].FileName.isEmpty());
+    EXPECT_EQ(ReadAll(CardPath(QStringLiteral("Maps"), QStringLiteral("street.qxm"))), Pattern(3000, 12));
+    EXPECT_EQ(ReadAll(CardPath(QStringLiteral("Maps"), QStringLiteral("run.displog"))), Pattern(10, 13));
+    EXPECT_EQ(Form->MapFilePath, QDir::toNativeSeparators(Local));
+    EXPECT_EQ(ListedNames(), (QStringList{QStringLiteral("run.displog"), QStringLiteral("street.qxm")}));
+    EXPECT_TRUE(Services.Messages.isEmpty());
+    ExpectFinished();
+
+    // One file: the singular text; the Logs tab asks with the log filter.
+    Form->TabControl1->setCurrentIndex(1);
+    Services.ChosenFiles = {log};
+    EXPECT_EQ(StatusDuring([&] { Form->ActionSendFilesExecute(); }), QStringLiteral("Sending 1 file to device."));
+    EXPECT_EQ(Services.OpenRequests.back().FilterIndex, 2);
+    EXPECT_EQ(ListedNames(), QStringList{QStringLiteral("run.displog")});
+}
+
+// The first failure stops the sending: the failed file and every later one are listed in the
+// "File Send Error" message; the local files are untouched.
+TEST_F(Transfer, SendStopsAtFirstFailure)
+{
+    Start();
+    const QString a = PutLocal(QStringLiteral("a.qxm"), Pattern(10, 14));
+    const QString b = PutLocal(QStringLiteral("b.qxm"), Pattern(2000, 15));
+    const QString c = PutLocal(QStringLiteral("c.qxm"), Pattern(10, 16));
+    Services.ChosenFiles = {a, b, c};
+    SetFaults("status=0x4012:0x04@2");
+    Form->ActionSendFilesExecute();
+    EXPECT_TRUE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("a.qxm"))));
+    EXPECT_FALSE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("c.qxm"))));
+    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
+                                                            "\n\tb.qxm\n\tc.qxm") +
+                                             Hint});
+    EXPECT_EQ(ReadAll(b), Pattern(2000, 15));
+    ExpectFinished();
+}
+
+// A chosen file that cannot be read (gone since it was chosen, or a folder) is a failed file; the
+// command finishes, hides its panel and refreshes the list.
+TEST_F(Transfer, SendFileThatCannotBeRead)
+{
+    Start();
+    const QString gone = Local + QStringLiteral("/gone.qxm");
+    const QString folder = Local + QStringLiteral("/folder.qxm");
+    QDir().mkpath(folder);
+    const QString good = PutLocal(QStringLiteral("good.qxm"), Pattern(10, 17));
+    Services.ChosenFiles = {good, gone, folder};
+    Form->ActionSendFilesExecute();
+    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
+                                                            "\n\tgone.qxm\n\tfolder.qxm") +
+                                             Hint});
+    EXPECT_EQ(ListedNames(), QStringList{QStringLiteral("good.qxm")});
+    ExpectFinished();
+}
+
+// The unit unplugged in the middle of a send: the file is failed and named, the PC's copy is
+// whole, the list (refreshed from a unit that is gone) is empty.
+TEST_F(Transfer, SendWithUnitUnpluggedMidway)
+{
+    Start();
+    const QString big = PutLocal(QStringLiteral("big.qxm"), Pattern(30000, 18));
+    const QString after = PutLocal(QStringLiteral("after.qxm"), Pattern(10, 19));
+    Services.ChosenFiles = {big, after};
+    SetFaults("unplug-after=100");
+    Form->ActionSendFilesExecute();
+    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
+                                                            "\n\tbig.qxm\n\tafter.qxm") +
+                                             Hint});
+    EXPECT_EQ(ReadAll(big), Pattern(30000, 18));
+    EXPECT_EQ(ListedNames(), QStringList());
+    ExpectFinished();
+}
+
+// Without a unit Send only refreshes the (empty) list.
+TEST_F(Transfer, SendWithoutUnit)
+{
+    MakeUnit(false);
+    Open();
+    Form->Timer1Timer();
+    Form->DevicePath = QStringLiteral("A:\\Maps");
+    Form->ActionSendFilesExecute();
+    EXPECT_TRUE(Services.OpenRequests.empty());
+    EXPECT_TRUE(Form->DevicePath.isEmpty());
+    ExpectFinished();
+}
+
+// ---- dropped files
+
+// On the Maps tab a map file is sent; a log file and an unrelated file are listed as not sent.
+TEST_F(Transfer, DropMixedFilesOnMapsTab)
+{
+    Start();
+    const QString map = PutLocal(QStringLiteral("track.wzm"), Pattern(1500, 20));
+    const QString log = PutLocal(QStringLiteral("run.displog"), Pattern(10, 21));
+    const QString text = PutLocal(QStringLiteral("notes.txt"), Pattern(10, 22));
+    EXPECT_EQ(StatusDuring([&] { Form->WMDropFiles({map, log, text}); }),
+              QStringLiteral("Sending 3 dropped files to device."));
+    EXPECT_EQ(ReadAll(CardPath(QStringLiteral("Maps"), QStringLiteral("track.wzm"))), Pattern(1500, 20));
+    EXPECT_EQ(ListedNames(), QStringList{QStringLiteral("track.wzm")});
+    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
+                                                            "\n\trun.displog\n\tnotes.txt") +
+                                             Hint});
+    ExpectFinished();
+}
+
+// On the Logs tab only logs are taken; an empty or missing file is not sent; one file is named in
+// the singular; every file is tried after a failure.
+TEST_F(Transfer, DropOnLogsTab)
+{
+    Start(1);
+    const QString empty = PutLocal(QStringLiteral("empty.displog"), QByteArray());
+    const QString log = PutLocal(QStringLiteral("RUN.DisplOG"), Pattern(100, 23));
+    Form->WMDropFiles({empty, Local + QStringLiteral("/missing.displog"), log});
+    EXPECT_EQ(ListedNames(), QStringList{QStringLiteral("RUN.DisplOG")});
+    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
+                                                            "\n\tempty.displog\n\tmissing.displog") +
+                                             Hint});
+    Services.Messages.clear();
+    EXPECT_EQ(StatusDuring([&] { Form->WMDropFiles({log}); }), QStringLiteral("Sending 1 dropped file to device."));
+    EXPECT_TRUE(Services.Messages.isEmpty());
+    ExpectFinished();
+}
+
+// Without a unit a drop shows nothing and leaves the list empty.
+TEST_F(Transfer, DropWithoutUnit)
+{
+    MakeUnit(false);
+    Open();
+    Form->Timer1Timer();
+    Form->WMDropFiles({PutLocal(QStringLiteral("a.qxm"), Pattern(5, 24))});
+    EXPECT_TRUE(Services.Messages.isEmpty());
+    EXPECT_EQ(Form->ListBoxFiles->count(), 0);
+    ExpectFinished();
+}
+
+// ---- Delete Selected Files
+
+// Three selected files where the second fails: the first is deleted, the second and third are
+// listed, and the list is rebuilt from the unit.
+TEST_F(Transfer, DeleteThreeWhereSecondFails)
+{
+    for (const char* name : {"a.qxm", "b.qxm", "c.qxm", "d.qxm"})
+        PutCardBytes(QStringLiteral("Maps"), QLatin1String(name), Pattern(10, 25));
+    Start();
+    Select({QStringLiteral("a.qxm"), QStringLiteral("b.qxm"), QStringLiteral("c.qxm")});
+    SetFaults("status=0x4014:0x04@2");
+    EXPECT_EQ(StatusDuring([&] { Form->ActionDeleteFilesExecute(); }), QStringLiteral("Deleting Selected Files."));
+    EXPECT_FALSE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("a.qxm"))));
+    EXPECT_TRUE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("b.qxm"))));
+    EXPECT_TRUE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("c.qxm"))));
+    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Deletion Error: The following files could not be deleted:\n"
+                                                            "\n\tb.qxm\n\tc.qxm") +
+                                             Hint});
+    EXPECT_EQ(ListedNames(), (QStringList{QStringLiteral("b.qxm"), QStringLiteral("c.qxm"), QStringLiteral("d.qxm")}));
+    ExpectFinished();
+}
+
+// All deleted: the items leave the list without a new listing (a file that appeared on the card
+// meanwhile is not shown); nothing selected changes nothing.
+TEST_F(Transfer, DeleteAllAndNothing)
+{
+    for (const char* name : {"a.qxm", "b.qxm", "c.qxm"})
+        PutCardBytes(QStringLiteral("Maps"), QLatin1String(name), Pattern(10, 26));
+    Start();
+    Select({});
+    Form->ActionDeleteFilesExecute();
+    EXPECT_EQ(ListedNames().size(), 3);
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("new.qxm"), Pattern(10, 27));
+    Select({QStringLiteral("a.qxm"), QStringLiteral("c.qxm")});
+    Form->ActionDeleteFilesExecute();
+    EXPECT_EQ(ListedNames(), QStringList{QStringLiteral("b.qxm")});
+    EXPECT_FALSE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("a.qxm"))));
+    EXPECT_FALSE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("c.qxm"))));
+    EXPECT_TRUE(Services.Messages.isEmpty());
+    ExpectFinished();
+}
+
+// A locked card refuses the first deletion: every selected file is listed.
+TEST_F(Transfer, DeleteOnLockedCard)
+{
+    for (const char* name : {"a.qxm", "b.qxm"})
+        PutCardBytes(QStringLiteral("Maps"), QLatin1String(name), Pattern(10, 28));
+    Start();
+    Sim->SetCardLocked(true);
+    Select({QStringLiteral("a.qxm"), QStringLiteral("b.qxm")});
+    Form->ActionDeleteFilesExecute();
+    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Deletion Error: The following files could not be deleted:\n"
+                                                            "\n\ta.qxm\n\tb.qxm") +
+                                             Hint});
+    EXPECT_EQ(ListedNames().size(), 2);
+}
+
+// The unit unplugged during the second deletion: it and the rest are listed as not deleted, the list
+// (rebuilt from a unit that is gone) is empty, and the next tick drops the unit.
+TEST_F(Transfer, DeleteWithUnitUnpluggedMidway)
+{
+    for (const char* name : {"a.qxm", "b.qxm", "c.qxm"})
+        PutCardBytes(QStringLiteral("Maps"), QLatin1String(name), Pattern(10, 29));
+    Start();
+    Select({QStringLiteral("a.qxm"), QStringLiteral("b.qxm"), QStringLiteral("c.qxm")});
+    // Gone as soon as the second request has reached it: that deletion is done, but never
+    // confirmed, so it counts as failed.
+    SetFaults("unplug-after=3");
+    Form->ActionDeleteFilesExecute();
+    EXPECT_FALSE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("a.qxm"))));
+    EXPECT_TRUE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("c.qxm"))));
+    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Deletion Error: The following files could not be deleted:\n"
+                                                            "\n\tb.qxm\n\tc.qxm") +
+                                             Hint});
+    EXPECT_EQ(ListedNames(), QStringList());
+    ExpectFinished();
+    Form->Timer1Timer();
+    EXPECT_EQ(Form->Display, nullptr);
+}
+
+// A tick during a get waits for it: the object the get uses is not taken from under it.
+TEST_F(Transfer, TickDuringGetIsDeferred)
+{
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("a.qxm"), Pattern(5000, 30));
+    Start();
+    Services.ChosenFolder = Dest;
+    Select({QStringLiteral("a.qxm")});
+    bool kept = false;
+    QTimer::singleShot(0, [&] {
+        Sim->Unplug();
+        Form->Timer1Timer();
+        kept = Form->Display != nullptr;
+        Form->ActionDeleteFilesExecute();
+    });
+    Form->ActionGetFilesExecute();
+    EXPECT_TRUE(kept);
+    EXPECT_EQ(Form->RefusedCommands(), 1);
+    EXPECT_EQ(Form->Display, nullptr);
+    ExpectFinished();
+}
+
+} // namespace
