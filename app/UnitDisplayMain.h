@@ -8,7 +8,9 @@
 // window guards that itself: while a command (or a tick, which may list) runs, another command is
 // refused, and a tick, a tab change or a close is remembered and run as soon as the command has
 // returned. So a device object is never destroyed while an operation on it runs, and no two
-// device commands ever run at once.
+// device commands ever run at once. The firmware update is the one command during which the tick
+// still searches the bus for the bootloader (on the object the update uses, which it keeps
+// whether found or not); the rest of the tick waits for the update's end like any other.
 #include <cstdint>
 #include <functional>
 #include <memory>

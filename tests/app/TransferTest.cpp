@@ -197,6 +197,28 @@ TEST_F(Transfer, GetLogThatCannotBeConverted)
     ExpectFinished();
 }
 
+// A CSV file that cannot be created beside a got log goes to the application's error report with
+// the conversion's text; the log itself is got and the command ends normally.
+TEST_F(Transfer, GetLogWhoseCsvCannotBeCreated)
+{
+    LogSpec spec;
+    spec.DurationSeconds = 1.0;
+    const std::vector<uint8_t> log = GenerateDispLog(spec);
+    PutCardBytes(QStringLiteral("Logs"), QStringLiteral("run.displog"),
+                 QByteArray(reinterpret_cast<const char*>(log.data()), static_cast<qsizetype>(log.size())));
+    ASSERT_TRUE(QDir().mkpath(DestPath(QStringLiteral("run.csv/inside"))));
+    Start(1);
+    Services.ChosenFolder = Dest;
+    Select({QStringLiteral("run.displog")});
+    Form->ActionGetFilesExecute();
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("run.displog"))).size(), static_cast<qsizetype>(log.size()));
+    ASSERT_EQ(Services.Errors.size(), 1);
+    EXPECT_TRUE(Services.Errors[0].startsWith(QStringLiteral("Cannot create file \""))) << Services.Errors[0].toStdString();
+    EXPECT_TRUE(Services.Messages.isEmpty());
+    EXPECT_FALSE(Form->CommandRunning());
+    EXPECT_FALSE(Form->PanelProgress->isVisibleTo(Form.get()));
+}
+
 // Getting a file that is already in the folder replaces it.
 TEST_F(Transfer, GetReplacesExistingFile)
 {
