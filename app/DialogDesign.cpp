@@ -23,11 +23,11 @@ TQXGradPanel* BuildDialogFrame(QDialog& dialog, QSize clientSize)
     return panel;
 }
 
-QLabel* AddDialogLabel(QWidget* parent, const QString& caption, QRect rect)
+QLabel* AddDialogLabel(QWidget* parent, const QString& caption, QRect rect, Qt::Alignment horizontal)
 {
     auto* label = new QLabel(caption, parent);
     label->setGeometry(rect);
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setAlignment(horizontal | Qt::AlignVCenter);
     label->setAttribute(Qt::WA_TranslucentBackground);
     return label;
 }

@@ -17,8 +17,9 @@ class TQXGradPanel;
 // Makes `dialog` frameless and of the fixed client size, and fills it with the panel it returns.
 TQXGradPanel* BuildDialogFrame(QDialog& dialog, QSize clientSize);
 
-// A fixed-size caption, right-aligned and vertically centred, on a transparent background.
-QLabel* AddDialogLabel(QWidget* parent, const QString& caption, QRect rect);
+// A fixed-size caption, vertically centred (right-aligned unless told), on a transparent background.
+QLabel* AddDialogLabel(QWidget* parent, const QString& caption, QRect rect,
+                       Qt::Alignment horizontal = Qt::AlignRight);
 
 // A read-only field on the button face colour.
 QLineEdit* AddReadOnlyField(QWidget* parent, QRect rect);

@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include "DesignAnchors.h"
+#include "DialogDesign.h"
 #include "FirmwareUpdate.h"
 #include "Qxgradbutton.h"
 #include "Qxgradpanel.h"
@@ -67,15 +68,6 @@ QFont DesignFont(const char* family, int pixelSize, bool bold)
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     return font;
-}
-
-QLabel* AddPanelLabel(QWidget* parent, const QString& caption, QRect rect)
-{
-    auto* label = new QLabel(caption, parent);
-    label->setGeometry(rect);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    label->setAttribute(Qt::WA_TranslucentBackground);
-    return label;
 }
 
 QProgressBar* AddBar(QWidget* parent, QRect rect)
@@ -230,10 +222,10 @@ void TFormMain::BuildDesign()
 
     PanelProgress = new TQXGradPanel(client);
     PanelProgress->setFont(DesignFont("Arial", 13, true));
-    LabelStatus = AddPanelLabel(PanelProgress, QString(), QRect(20, 20, 386, 17));
-    LabelCurrentFile = AddPanelLabel(PanelProgress, QString(), QRect(20, 40, 386, 17));
-    LabelCurrent = AddPanelLabel(PanelProgress, QStringLiteral("Current File:"), QRect(20, 70, 100, 17));
-    LabelTotal = AddPanelLabel(PanelProgress, QStringLiteral("Total:"), QRect(20, 90, 100, 17));
+    LabelStatus = AddDialogLabel(PanelProgress, QString(), QRect(20, 20, 386, 17), Qt::AlignLeft);
+    LabelCurrentFile = AddDialogLabel(PanelProgress, QString(), QRect(20, 40, 386, 17), Qt::AlignLeft);
+    LabelCurrent = AddDialogLabel(PanelProgress, QStringLiteral("Current File:"), QRect(20, 70, 100, 17), Qt::AlignLeft);
+    LabelTotal = AddDialogLabel(PanelProgress, QStringLiteral("Total:"), QRect(20, 90, 100, 17), Qt::AlignLeft);
     ProgressBarCurrent = AddBar(PanelProgress, QRect(130, 70, 276, 17));
     ProgressBarTotal = AddBar(PanelProgress, QRect(130, 90, 276, 17));
     ClientAnchors = new DesignAnchors(client, DesignClientSize);
