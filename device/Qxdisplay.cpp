@@ -204,22 +204,23 @@ uint32_t QXDisplay::ReadBootMemory(uint32_t address, uint32_t length, uint8_t* b
     return ReadMemory(CMD_READ_BOOT_MEMORY, address, length, buffer);
 }
 
-uint32_t QXDisplay::ReadDeviceIdentity(uint32_t appStart, DISPLAY_IDENTITY& identity)
+uint32_t QXDisplay::ReadIdentity(uint16_t code, uint32_t appStart, DISPLAY_IDENTITY& identity)
 {
     uint8_t bytes[IdentityLength] = {};
-    const uint32_t result = ReadDeviceMemory(appStart - IdentityOffset, IdentityLength, bytes);
+    const uint32_t result = ReadMemory(code, appStart - IdentityOffset, IdentityLength, bytes);
     if (result == 0)
         identity = DISPLAY_IDENTITY::FromBytes(bytes);
     return result;
 }
 
+uint32_t QXDisplay::ReadDeviceIdentity(uint32_t appStart, DISPLAY_IDENTITY& identity)
+{
+    return ReadIdentity(CMD_READ_DEVICE_MEMORY, appStart, identity);
+}
+
 uint32_t QXDisplay::ReadBootIdentity(uint32_t appStart, DISPLAY_IDENTITY& identity)
 {
-    uint8_t bytes[IdentityLength] = {};
-    const uint32_t result = ReadBootMemory(appStart - IdentityOffset, IdentityLength, bytes);
-    if (result == 0)
-        identity = DISPLAY_IDENTITY::FromBytes(bytes);
-    return result;
+    return ReadIdentity(CMD_READ_BOOT_MEMORY, appStart, identity);
 }
 
 std::unique_ptr<FILE_ENTRY> QXDisplay::NextEntry(uint16_t code, const std::vector<uint8_t>& payload)

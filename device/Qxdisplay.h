@@ -124,6 +124,7 @@ private:
     [[nodiscard]] uint32_t SendAndWaitStatus(uint16_t code, RequestPayload& payload, uint32_t timeoutMs);
     [[nodiscard]] uint32_t ReadMemory(uint16_t code, uint32_t address, uint32_t length, uint8_t* buffer);
     [[nodiscard]] uint32_t GetInfo(uint16_t code, DISPLAY_INFO& info);
+    [[nodiscard]] uint32_t ReadIdentity(uint16_t code, uint32_t appStart, DISPLAY_IDENTITY& identity);
     std::unique_ptr<FILE_ENTRY> NextEntry(uint16_t code, const std::vector<uint8_t>& payload);
     std::unique_ptr<FILE_ENTRY> FindFirstUnguarded(const char* folder, const char* pattern);
     [[nodiscard]] uint32_t ReadFileBlockUnguarded(const char* folder, const char* name, uint32_t offset,
