@@ -4,10 +4,12 @@
 #include "ResultCodes.h"
 #include "TerminalProgress.h"
 
+#include <atomic>
 #include <cctype>
 #include <cfloat>
 #include <cmath>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -18,7 +20,8 @@ namespace {
 constexpr const char* Usage =
     "usage: tessaly-cli convert FILE.displog... [--interval SECONDS] [--decimal-separator C]\n"
     "  Writes FILE.csv beside each log: one column per channel, one row every SECONDS\n"
-    "  (default 1). The decimal separator of the numbers is the point unless C is given.\n";
+    "  (default 1). The decimal separator of the numbers is the point unless C is given.\n"
+    "  Ctrl+C stops the conversion without leaving a partial file.\n";
 
 // The default export interval of the window's settings.
 constexpr double DefaultInterval = 1.0;
@@ -35,6 +38,50 @@ std::optional<double> ParseNumber(const std::string& text)
         return std::nullopt;
     return value;
 }
+
+// Set by SIGINT and SIGTERM while logs are converted: the conversion stops before its next row
+// and removes its temporary file, and the command ends with 128 + the signal's number.
+static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
+std::atomic<bool> stopRequested{false};
+volatile std::sig_atomic_t stopSignal = 0;
+
+void OnStopSignal(int signal)
+{
+    stopSignal = signal;
+    stopRequested.store(true, std::memory_order_relaxed);
+}
+
+// Ctrl+C or a termination request during the conversions stops them cleanly instead of killing
+// the process with a temporary file left behind; a second one ends the process at once (the
+// handler is reset when it runs). The previous handlers come back at the end.
+class StopSignalScope {
+public:
+    StopSignalScope()
+    {
+        stopRequested.store(false);
+        stopSignal = 0;
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        sigaction(SIGINT, &action, &PreviousInt);
+        sigaction(SIGTERM, &action, &PreviousTerm);
+    }
+    ~StopSignalScope()
+    {
+        sigaction(SIGINT, &PreviousInt, nullptr);
+        sigaction(SIGTERM, &PreviousTerm, nullptr);
+    }
+    StopSignalScope(const StopSignalScope&) = delete;
+    StopSignalScope& operator=(const StopSignalScope&) = delete;
+
+    // The exit code of a command stopped by a signal, as a shell reports it.
+    static int ExitCode() { return 128 + static_cast<int>(stopSignal); }
+
+private:
+    struct sigaction PreviousInt {};
+    struct sigaction PreviousTerm {};
+};
 
 int UsageError(const std::string& message)
 {
@@ -86,7 +133,11 @@ int RunConvertCommand(const std::vector<std::string>& args)
         return UsageError("the interval must be a positive number of seconds");
 
     int exitCode = 0;
+    const StopSignalScope signals;
+    options.Stop = &stopRequested;
     for (const std::string& log : logs) {
+        if (stopRequested.load())
+            return StopSignalScope::ExitCode();
         const std::string csv = CsvPathForLog(log);
         std::error_code same;
         if (csv == log || std::filesystem::equivalent(csv, log, same)) {
@@ -118,9 +169,14 @@ int RunConvertCommand(const std::vector<std::string>& args)
             std::fprintf(stderr, "tessaly-cli convert: %s: %s\n", log.c_str(), error.what());
             exitCode = 1;
         } catch (const CsvWriteError& error) {
+            // Also a CSV that would not fit (CsvTooLargeError): nothing was written.
             progress.Finish();
             std::fprintf(stderr, "tessaly-cli convert: %s\n", error.what());
             exitCode = 1;
+        } catch (const CsvStoppedError& error) {
+            progress.Finish();
+            std::fprintf(stderr, "tessaly-cli convert: %s\n", error.what());
+            return StopSignalScope::ExitCode();
         }
     }
     return exitCode;

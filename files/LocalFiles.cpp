@@ -5,7 +5,16 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <random>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#else
+#include <fstream>
+#endif
 
 namespace {
 
@@ -25,6 +34,107 @@ bool IsReservedDeviceName(std::string_view name)
         return true;
     return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) && stem[3] >= '1' &&
            stem[3] <= '9';
+}
+
+#ifndef _WIN32
+// Closes a file descriptor when it goes out of scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : Fd(fd) {}
+    ~Descriptor()
+    {
+        if (Fd >= 0)
+            ::close(Fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return Fd; }
+
+private:
+    int Fd;
+};
+#endif
+
+// Reads a regular file to its end into data, refusing it once it holds more than limit bytes.
+// The size the file system reports only sizes the first read: files under /proc report 0 and a
+// file may grow while it is read.
+LocalReadResult ReadRegularFile(const std::filesystem::path& path, uint64_t limit, std::vector<uint8_t>& data,
+                                std::string& reason)
+{
+    const auto fail = [&](LocalReadResult result, std::string text) {
+        data.clear();
+        data.shrink_to_fit();
+        reason = std::move(text);
+        return result;
+    };
+    const auto tooLarge = [&] {
+        return fail(LocalReadResult::TooLarge,
+                    "too large for the unit (more than " + std::to_string(limit) + " bytes)");
+    };
+    // One byte beyond the limit is read to tell a file of exactly `limit` bytes from a larger one.
+    const size_t capacity = static_cast<size_t>(std::min<uint64_t>(limit, std::numeric_limits<size_t>::max() - 1)) + 1;
+    constexpr size_t Chunk = size_t{64} << 10;
+    data.clear();
+    size_t used = 0;
+#ifndef _WIN32
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return fail(LocalReadResult::Unreadable, std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        return fail(LocalReadResult::NotRegularFile, "not a regular file");
+    // Non-blocking, so that a named pipe put in the file's place after the check cannot hold up
+    // the open; no terminal becomes the controlling one. The opened file is checked again.
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.Get() < 0)
+        return fail(LocalReadResult::Unreadable, std::strerror(errno));
+    if (::fstat(file.Get(), &info) != 0)
+        return fail(LocalReadResult::Unreadable, std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        return fail(LocalReadResult::NotRegularFile, "not a regular file");
+    if (static_cast<uint64_t>(info.st_size) > limit)
+        return tooLarge();
+    data.resize(std::min(capacity, std::max(static_cast<size_t>(info.st_size) + 1, Chunk)));
+    for (;;) {
+        if (used == data.size()) {
+            if (used == capacity)
+                return tooLarge();
+            data.resize(std::min(capacity, std::max(used * 2, used + Chunk)));
+        }
+        const ssize_t got = ::read(file.Get(), data.data() + used, data.size() - used);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return fail(LocalReadResult::Unreadable, std::strerror(errno));
+        if (got == 0)
+            break;
+        used += static_cast<size_t>(got);
+    }
+#else
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (error)
+        return fail(LocalReadResult::Unreadable, error.message());
+    if (!std::filesystem::is_regular_file(status))
+        return fail(LocalReadResult::NotRegularFile, "not a regular file");
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return fail(LocalReadResult::Unreadable, std::strerror(errno));
+    while (in) {
+        if (used == data.size()) {
+            if (used == capacity)
+                return tooLarge();
+            data.resize(std::min(capacity, std::max(used * 2, used + Chunk)));
+        }
+        in.read(reinterpret_cast<char*>(data.data() + used), static_cast<std::streamsize>(data.size() - used));
+        used += static_cast<size_t>(in.gcount());
+    }
+    if (in.bad())
+        return fail(LocalReadResult::Unreadable, "read error");
+#endif
+    if (used > limit)
+        return tooLarge();
+    data.resize(used);
+    return LocalReadResult::Ok;
 }
 
 } // namespace
@@ -73,13 +183,15 @@ bool ReplacingFile::Fail(std::string text)
 bool ReplacingFile::Open()
 {
     std::random_device seed;
-    std::mt19937_64 names(seed());
+    std::mt19937_64 names((static_cast<uint64_t>(seed()) << 32) | seed());
+    // A short name of fixed length beside the destination: whatever fits the destination's name
+    // fits it, and the rename on commit stays within one folder, so it is all or nothing.
     // "x" refuses a name that is taken; a few fresh names get past a clash.
+    const std::filesystem::path folder = Target.parent_path();
     for (int attempt = 0; attempt < 8; ++attempt) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(names()));
-        TempPath = Target;
-        TempPath += suffix;
+        char name[32];
+        std::snprintf(name, sizeof name, ".tessaly-%016llx.tmp", static_cast<unsigned long long>(names()));
+        TempPath = folder / name;
         errno = 0;
         File.reset(std::fopen(TempPath.c_str(), "wbx"));
         if (File)
@@ -136,21 +248,16 @@ bool WriteFileReplacing(const std::filesystem::path& path, const uint8_t* data, 
 
 bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& data, std::string& error)
 {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!file) {
-        error = std::strerror(errno);
-        return false;
+    return ReadRegularFile(path, std::numeric_limits<uint64_t>::max(), data, error) == LocalReadResult::Ok;
+}
+
+LocalReadResult ReadFileToSend(const std::filesystem::path& path, std::vector<uint8_t>& data, std::string& reason)
+{
+    const LocalReadResult result = ReadRegularFile(path, MaxSendFileSize, data, reason);
+    // Sending no bytes would only delete the unit's file of that name.
+    if (result == LocalReadResult::Ok && data.empty()) {
+        reason = "empty file";
+        return LocalReadResult::EmptyFile;
     }
-    std::error_code sizeError;
-    const auto size = std::filesystem::file_size(path, sizeError);
-    if (sizeError) {
-        error = sizeError.message();
-        return false;
-    }
-    data.resize(static_cast<size_t>(size));
-    if (size != 0 && std::fread(data.data(), 1, data.size(), file.get()) != data.size()) {
-        error = std::ferror(file.get()) ? std::strerror(errno) : "the file is shorter than its size";
-        return false;
-    }
-    return true;
+    return result;
 }

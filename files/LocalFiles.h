@@ -18,7 +18,9 @@ bool IsSafeFileName(std::string_view name);
 
 // Writes a file under a temporary name in its destination's folder and puts it
 // in place of the destination only when it is complete: a failed write never
-// leaves a truncated file and never destroys a file that was there before.
+// leaves a truncated file and never destroys a file that was there before. The
+// temporary name is short and fixed in length (".tessaly-<16 hex digits>.tmp"),
+// so any destination name the file system can hold can be written.
 class ReplacingFile {
 public:
     explicit ReplacingFile(std::filesystem::path destination);
@@ -54,4 +56,24 @@ private:
 // Whole-file helpers; false with a reason in `error` on failure.
 [[nodiscard]] bool WriteFileReplacing(const std::filesystem::path& path, const uint8_t* data, size_t size,
                                       std::string& error);
+// Reads a regular file as ReadFileToSend does, but an empty file is read (as no bytes) and there
+// is no size limit.
 [[nodiscard]] bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& data, std::string& error);
+
+// Sizes travel in 32 bits: the largest file the unit takes.
+constexpr uint64_t MaxSendFileSize = UINT32_MAX;
+
+enum class LocalReadResult {
+    Ok,
+    NotRegularFile, // folder, named pipe, device, socket: "not a regular file"
+    EmptyFile,      // "empty file": sending it would only delete the unit's file of that name
+    TooLarge,       // more than MaxSendFileSize bytes
+    Unreadable,     // missing, no permission, read error: the system's error text
+};
+
+// Reads a local file that is to be sent to the unit, before anything is sent. Only a regular
+// file is read, opened so that nothing can block the call (a named pipe put in its place is
+// refused, not waited on), and read to its end whatever size it reports (files under /proc
+// report 0). On anything but Ok, data is empty and reason tells why in a few words.
+[[nodiscard]] LocalReadResult ReadFileToSend(const std::filesystem::path& path, std::vector<uint8_t>& data,
+                                             std::string& reason);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -158,7 +159,8 @@ size_t WriteExponent(double value, char separator, char* out)
 
 // Writes the CSV beside its destination and puts it in place only when it is
 // complete, so a failed conversion never leaves a partial file where a good one
-// was; failures travel as the conversion's error texts.
+// was; failures travel as the conversion's error texts. Destroyed without a
+// commit (an error or a stop unwinding), it removes the temporary file.
 class ReplacingFileWriter {
 public:
     explicit ReplacingFileWriter(const std::string& destination) : Destination(destination), File(destination)
@@ -170,13 +172,13 @@ public:
     void Write(const char* data, size_t size)
     {
         if (!File.Write(data, size))
-            throw CsvWriteError("Stream write error");
+            throw WriteFailed();
     }
 
     void Commit()
     {
         if (!File.Flush())
-            throw CsvWriteError("Stream write error");
+            throw WriteFailed();
         if (!File.Commit())
             throw CannotCreate(File.ErrorText());
     }
@@ -186,10 +188,52 @@ private:
     {
         return CsvWriteError("Cannot create file \"" + Destination + "\". " + reason);
     }
+    // A full disk shows here: the path says which of several conversions it hit.
+    CsvWriteError WriteFailed() const
+    {
+        return CsvWriteError("Stream write error: " + Destination + ": " + File.ErrorText());
+    }
 
     std::string Destination;
     ReplacingFile File;
 };
+
+// A size for people: bytes, KiB, MiB or GiB with one decimal.
+std::string SizeText(uint64_t bytes)
+{
+    static constexpr const char* Units[] = {"KiB", "MiB", "GiB", "TiB"};
+    if (bytes < 1024)
+        return std::to_string(bytes) + " bytes";
+    double value = static_cast<double>(bytes) / 1024;
+    size_t unit = 0;
+    while (value >= 1024 && unit + 1 < std::size(Units)) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, Units[unit]);
+    return text;
+}
+
+// Refuses a CSV whose least size is beyond the cap or beyond the free space of the folder it
+// goes to; where the free space cannot be told (a missing folder too) the writing finds out.
+void CheckCsvFits(const std::string& destination, uint64_t leastSize)
+{
+    auto refuse = [&](const std::string& reason) {
+        throw CsvTooLargeError("Cannot create file \"" + destination + "\". The CSV would take at least " +
+                               SizeText(leastSize) + ", " + reason);
+    };
+    if (leastSize > MaxCsvSize)
+        refuse("more than the " + SizeText(MaxCsvSize) + " a conversion may write. Choose a larger export interval.");
+    std::filesystem::path folder = std::filesystem::path(destination).parent_path();
+    if (folder.empty())
+        folder = ".";
+    std::error_code error;
+    const std::filesystem::space_info space = std::filesystem::space(folder, error);
+    // Some network and FUSE mounts report no size at all: their free space says nothing.
+    if (!error && space.capacity != 0 && leastSize > space.available)
+        refuse("more than the " + SizeText(space.available) + " free on its disk.");
+}
 
 std::string IntervalText(double interval)
 {
@@ -255,6 +299,26 @@ void AppendCsvField(std::string& line, std::string_view field)
     line += '"';
 }
 
+uint64_t LeastCsvSize(double duration, float interval, std::span<const int> decimals, size_t headerSize)
+{
+    const double step = interval;
+    if (!(duration > 0) || !(step > 0) || !std::isfinite(step))
+        return headerSize;
+    // The instants are running sums of the interval; their rounding moves the row count by less
+    // than this share of it (n additions drift by at most n * 2^-53 of the sum, n <= MaxCsvFields).
+    constexpr double RowMargin = 1e-5;
+    const double rows = std::floor(std::ceil(duration / step) * (1 - RowMargin));
+    double perRow = 5 + 2; // "0.000" and CR LF
+    for (const int d : decimals)
+        perRow += 1 + (d == 0 ? 1 : 3); // comma and "0", or comma and "NAN" (a number has more)
+    double total = static_cast<double>(headerSize) + rows * perRow;
+    // Each instant from 10^k s on has one more digit before its point, up to the exponent form.
+    const double fixedRows = std::min(rows, std::ceil(ExponentFormFrom / step));
+    for (double limit = 10; limit < ExponentFormFrom && limit < duration; limit *= 10)
+        total += std::max(0.0, fixedRows - std::ceil(limit / step) - 1);
+    return total < 0x1p64 ? static_cast<uint64_t>(total) : UINT64_MAX;
+}
+
 std::string CsvPathForLog(const std::string& source)
 {
     return std::filesystem::path(source).replace_extension(".csv").string();
@@ -283,7 +347,9 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
     const auto totalRows = static_cast<uint64_t>(expectedRows);
 
     std::vector<Column> columns;
+    std::vector<int> decimals;
     columns.reserve(channelCount);
+    decimals.reserve(channelCount);
     std::string header = "Time";
     for (uint32_t index = 0; index < channelCount; ++index) {
         header += ',';
@@ -295,9 +361,17 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
         char pattern[16] = "0.000";
         (void)log.GetChannelFormat(index, pattern, sizeof pattern);
         columns.push_back({index, DecimalsOfPattern(pattern), 0});
+        decimals.push_back(columns.back().Decimals);
     }
     header += "\r\n";
 
+    CheckCsvFits(destination, LeastCsvSize(duration, interval, decimals, header.size()));
+    auto stopRequested = [&options] {
+        return options.Stop != nullptr && options.Stop->load(std::memory_order_relaxed);
+    };
+    auto stopped = [&destination] { return CsvStoppedError("Conversion to \"" + destination + "\" stopped."); };
+    if (stopRequested())
+        throw stopped();
     ReplacingFileWriter out(destination);
     out.Write(header.data(), header.size());
 
@@ -350,6 +424,9 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
     std::vector<float> values(columns.size());
     std::vector<uint8_t> found(columns.size());
     for (double t = 0.0; t < duration; t += step) {
+        // Unwinding removes the temporary file.
+        if (stopRequested())
+            throw stopped();
         for (size_t c = 0; c < columns.size(); ++c)
             found[c] = log.GetValueAt(columns[c].Index, t, values[c], columns[c].Cursor) ? 1 : 0;
         putNumber(t, 3);

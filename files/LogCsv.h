@@ -1,16 +1,32 @@
 #pragma once
 // Conversion of a display log into comma-separated text: one column per channel, one row per
 // export instant, the instants a fixed interval apart.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
 // The CSV file cannot be created or written. what() is the text shown to the user:
-// "Cannot create file "<path>". <reason>" or "Stream write error".
+// "Cannot create file "<path>". <reason>" or "Stream write error: <path>: <reason>".
 class CsvWriteError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The CSV would not fit: larger than MaxCsvSize or than the free space where it goes. Nothing is
+// written. what() is "Cannot create file "<path>". <reason>", so it is shown like any other
+// file that cannot be created.
+class CsvTooLargeError : public CsvWriteError {
+public:
+    using CsvWriteError::CsvWriteError;
+};
+
+// The conversion was asked to stop (CsvOptions::Stop); nothing is left of the CSV it was writing.
+class CsvStoppedError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
@@ -27,6 +43,9 @@ struct CsvOptions {
     char DecimalSeparator = '.';
     // Called now and then with the rows written so far and the rows to write.
     std::function<void(uint64_t done, uint64_t total)> Progress;
+    // When set, read before each row: once it holds true the conversion removes its temporary
+    // file and throws CsvStoppedError. A signal handler may set it (lock-free).
+    const std::atomic<bool>* Stop = nullptr;
 };
 
 // A conversion is refused rather than written with more fields (rows x columns) than this: at 4
@@ -34,10 +53,25 @@ struct CsvOptions {
 // each step of the interval moves the time on.
 constexpr uint64_t MaxCsvFields = 10'000'000'000;
 
+// A conversion is refused rather than written when its CSV would take more than this many bytes:
+// far beyond what a spreadsheet opens or anybody reads, and a log of a day sampled every
+// hundredth of a second with 24 channels stays below it. The same refusal when the CSV would not
+// fit in the free space of the destination's file system.
+constexpr uint64_t MaxCsvSize = uint64_t{4} << 30;
+
+// The fewest bytes the CSV of a log can take (header included): the time column as its instants
+// are written, every value at its shortest ("0", or "NAN" with decimals). The real file is at
+// least this large, so a refusal on this figure is never wrong. decimals holds the decimals of
+// each channel's column.
+[[nodiscard]] uint64_t LeastCsvSize(double duration, float interval, std::span<const int> decimals,
+                                    size_t headerSize);
+
 // Converts the log at source into CSV text at destination, created or replaced. Returns 0, or the
 // reader's result code when the source cannot be read (nothing is written then). Throws
-// CsvIntervalError for an unusable interval and CsvWriteError when the destination cannot be
-// created or written; an existing destination is replaced only by a complete file.
+// CsvIntervalError for an unusable interval, CsvTooLargeError when the CSV would not fit,
+// CsvWriteError when the destination cannot be created or written and CsvStoppedError when
+// options.Stop asked to stop; an existing destination is replaced only by a complete file, and
+// a failed or stopped conversion leaves no temporary file behind.
 [[nodiscard]] uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& destination,
                                            float interval, const CsvOptions& options = {});
 

@@ -49,6 +49,7 @@ uint32_t QXStandardFile::Open(const std::string& path)
     }
     FromMemory = false;
     SourceSize = static_cast<uint64_t>(end);
+    StreamPosition = UINT64_MAX; // at the end, where the size was taken
     return Load();
 }
 
@@ -95,28 +96,56 @@ uint32_t QXStandardFile::ReadHeader()
     return ReadSectionTable(words[2]);
 }
 
+template <typename Visit>
+uint32_t QXStandardFile::WalkSectionTable(uint32_t offset, Visit&& visit)
+{
+    // Whole entries are read a block at a time: one read per block instead of one per entry.
+    constexpr uint64_t EntriesPerBlock = 4096;
+    const uint64_t entriesLeft = (SourceSize > offset ? SourceSize - offset : 0) / StandardFileEntrySize;
+    std::vector<uint8_t> block(static_cast<size_t>(std::clamp<uint64_t>(entriesLeft, 1, EntriesPerBlock)) *
+                               StandardFileEntrySize);
+    uint64_t next = offset;
+    for (;;) {
+        Position = next;
+        const size_t got = Read(block.data(), block.size());
+        // Every entry must be read whole, so the table never outgrows the file.
+        ByteReader reader(block.data(), got - got % StandardFileEntrySize);
+        while (reader.Remaining() != 0) {
+            Words words{};
+            for (uint32_t& word : words)
+                (void)reader.Read32(word); // cannot fail: the reader holds whole entries
+            next += StandardFileEntrySize;
+            if (words[0] == 0) {
+                Position = next; // the sections' data follow the end entry
+                return 0;
+            }
+            visit(words[0], words[1], words[2], words[3]);
+        }
+        if (got < block.size())
+            return ERR_FILE_READ;
+    }
+}
+
 uint32_t QXStandardFile::ReadSectionTable(uint32_t offset)
 {
     if (!FromMemory && !File.is_open())
         return ERR_FILE_IHV;
-    Position = offset;
-    for (;;) {
-        if (SectionArray.size() == SectionArray.capacity())
-            SectionArray.reserve(SectionArray.size() + SectionGrowth);
-        // Every entry must be read whole, so the table never outgrows the file.
-        Record entry{};
-        if (Read(entry.data(), StandardFileEntrySize) != StandardFileEntrySize)
-            return ERR_FILE_READ;
-        const Words words = Decode(entry);
-        if (words[0] == 0)
-            return 0;
+    // The entries are counted before any is kept: a table that runs past the end of the file is
+    // refused without allocating for it, and a good one is allocated once, whatever its length.
+    size_t count = 0;
+    const uint32_t counted =
+        WalkSectionTable(offset, [&count](uint32_t, uint32_t, uint32_t, uint32_t) { ++count; });
+    if (counted != 0)
+        return counted;
+    SectionArray.reserve(count);
+    return WalkSectionTable(offset, [this](uint32_t type, uint32_t revision, uint32_t reserved, uint32_t size) {
         StandardFileSection& section = SectionArray.emplace_back();
-        section.Type = words[0];
-        section.Revision = words[1];
-        section.Reserved = words[2];
-        section.DeclaredSize = words[3];
-        section.Size = section.DeclaredSize;
-    }
+        section.Type = type;
+        section.Revision = revision;
+        section.Reserved = reserved;
+        section.DeclaredSize = size;
+        section.Size = size;
+    });
 }
 
 void QXStandardFile::LoadSections()
@@ -160,10 +189,15 @@ size_t QXStandardFile::Read(uint8_t* out, size_t length)
         std::copy_n(Memory.begin() + static_cast<std::ptrdiff_t>(Position), count, out);
     } else {
         File.clear();
-        File.seekg(static_cast<std::streamoff>(Position));
+        // A seek drops the stream's buffer: reads that follow each other go without one.
+        if (StreamPosition != Position)
+            File.seekg(static_cast<std::streamoff>(Position));
+        const size_t wanted = count;
         File.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(count));
         count = static_cast<size_t>(std::max<std::streamsize>(File.gcount(), 0));
         File.clear();
+        // After a short read the stream's place is not known for sure.
+        StreamPosition = count == wanted ? Position + count : UINT64_MAX;
     }
     Position += count;
     return count;

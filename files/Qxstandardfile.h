@@ -14,7 +14,6 @@
 constexpr uint32_t StandardFileSignature = 0x396B389C;
 constexpr size_t StandardFileHeaderSize = 16;
 constexpr size_t StandardFileEntrySize = 16;
-constexpr size_t SectionGrowth = 32; // entries added to the section array at a time
 constexpr uint32_t FirmwareSectionType = 4;
 // The whole package is held in memory, so a larger file is refused instead of
 // loaded: real packages carry one firmware image for the unit's flash, which is
@@ -40,8 +39,10 @@ public:
     QXStandardFile& operator=(const QXStandardFile&) = delete;
 
     // Opens the package at `path` and loads its sections: 0, ERR_FILE_IHV
-    // (missing or not a regular file), ERR_FILE_READ (header or table cut
-    // short) or ERR_FILE_SIG (wrong signature, or larger than MaxPackageSize).
+    // (missing or not a regular file), ERR_FILE_READ (header cut short, or a
+    // table with no end entry before the end of the file) or ERR_FILE_SIG
+    // (wrong signature, or larger than MaxPackageSize). Time and memory grow
+    // linearly with the file's size.
     // The file stays open until destruction. After a failure no section is held.
     [[nodiscard]] uint32_t Open(const std::string& path);
     // The same for a package already in memory; the bytes are not kept.
@@ -60,6 +61,11 @@ private:
     [[nodiscard]] uint32_t Load();
     [[nodiscard]] uint32_t ReadHeader();
     [[nodiscard]] uint32_t ReadSectionTable(uint32_t offset);
+    // Reads the table entries from `offset` on and calls visit(type, revision,
+    // reserved, size) for each one before the end entry; Position is then just
+    // past the end entry. ERR_FILE_READ when the source ends first.
+    template <typename Visit>
+    [[nodiscard]] uint32_t WalkSectionTable(uint32_t offset, Visit&& visit);
     void LoadSections();
     void Clear();
     // Reads up to `length` bytes at the current position and moves past them.
@@ -74,4 +80,5 @@ private:
     bool FromMemory = false;
     uint64_t SourceSize = 0;
     uint64_t Position = 0;
+    uint64_t StreamPosition = 0; // where File's next read starts, to skip needless seeks
 };

@@ -1,8 +1,10 @@
 // Reading and converting generated display logs: a 24-channel log sampled at 50 Hz per
-// channel, format 2, converted at 0.01 s, for 10 minutes and for 1 hour of recording.
+// channel, format 2, converted at 0.01 s, for 10 minutes and for 1 hour of recording. Opening
+// firmware packages whose section tables take 1 MB and 4 MB.
 #include "Displogfile.h"
 #include "LogCsv.h"
 #include "LogGenerator.h"
+#include "Qxstandardfile.h"
 
 #include <benchmark/benchmark.h>
 
@@ -173,6 +175,59 @@ void BM_GetValueAt(benchmark::State& state)
 }
 BENCHMARK(BM_GetValueAt)->Arg(0)->Arg(1);
 
+// A package whose table takes `tableBytes` (entries of one byte each), written once per size.
+const std::string& PackagePath(size_t tableBytes)
+{
+    static std::map<size_t, std::string> paths;
+    auto it = paths.find(tableBytes);
+    if (it == paths.end()) {
+        const size_t entries = tableBytes / StandardFileEntrySize - 1;
+        std::vector<uint8_t> bytes;
+        auto put = [&bytes](uint32_t word) {
+            for (int i = 0; i < 4; ++i)
+                bytes.push_back(static_cast<uint8_t>(word >> (8 * i)));
+        };
+        for (uint32_t word : {StandardFileSignature, 0u, 16u, 0u})
+            put(word);
+        for (size_t i = 0; i < entries; ++i)
+            for (uint32_t word : {1 + static_cast<uint32_t>(i % 7), static_cast<uint32_t>(i), 0u, 1u})
+                put(word);
+        bytes.insert(bytes.end(), StandardFileEntrySize, 0);
+        bytes.insert(bytes.end(), entries, 0x5A);
+        const std::string path = (BenchFolder() / ("bench-" + std::to_string(tableBytes) + ".qxf")).string();
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                   static_cast<std::streamsize>(bytes.size()));
+        it = paths.emplace(tableBytes, path).first;
+    }
+    return it->second;
+}
+
+// Milliseconds per open of each table size, printed at the end: the time must grow linearly
+// with the table.
+std::map<size_t, double> PackageOpenMs;
+
+void BM_PackageOpen(benchmark::State& state)
+{
+    const auto tableBytes = static_cast<size_t>(state.range(0));
+    const std::string& path = PackagePath(tableBytes);
+    double seconds = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        QXStandardFile package;
+        const uint32_t result = package.Open(path);
+        benchmark::DoNotOptimize(result);
+        if (result != 0 || package.SectionCount() != tableBytes / StandardFileEntrySize - 1) {
+            state.SkipWithError("the package did not open whole");
+            return;
+        }
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    PackageOpenMs[tableBytes] = seconds / static_cast<double>(state.iterations()) * 1e3;
+    state.SetBytesProcessed(static_cast<int64_t>(std::filesystem::file_size(path)) * state.iterations());
+    state.SetLabel(std::to_string(tableBytes / StandardFileEntrySize - 1) + " sections");
+}
+BENCHMARK(BM_PackageOpen)->Arg(1 << 20)->Arg(4 << 20)->Unit(benchmark::kMillisecond);
+
 void BM_FormatCsvNumber(benchmark::State& state)
 {
     std::mt19937 random(2);
@@ -209,6 +264,8 @@ int main(int argc, char** argv)
                         NsPerCell.rbegin()->second.CpuNs / NsPerCell.begin()->second.CpuNs);
         std::printf("\n");
     }
+    for (const auto& [tableBytes, ms] : PackageOpenMs)
+        std::printf("Package open with a %zu MB section table: %.2f ms\n", tableBytes >> 20, ms);
     std::error_code error;
     std::filesystem::remove_all(BenchFolder(), error);
     return 0;

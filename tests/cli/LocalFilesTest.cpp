@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "LocalFiles.h"
 
@@ -88,6 +94,26 @@ TEST_F(ReplacingFileTest, UncreatableDestinationIsAnError)
     EXPECT_EQ(Entries(), 1u);
 }
 
+// The longest name a file system holds (255 bytes) can be written: the temporary name does not
+// grow with the destination's, and the rename keeps the write all or nothing.
+TEST_F(ReplacingFileTest, LongestNameIsWritable)
+{
+    const fs::path longest = folder / std::string(255, 'n');
+    std::ofstream(longest) << "old";
+    {
+        ReplacingFile file(longest);
+        ASSERT_TRUE(file.Open()) << file.ErrorText();
+        ASSERT_TRUE(file.Write("partial", 7));
+    }
+    EXPECT_EQ(Read(longest), "old");
+    EXPECT_EQ(Entries(), 1u);
+    const uint8_t data[] = {'n', 'e', 'w'};
+    std::string error;
+    ASSERT_TRUE(WriteFileReplacing(longest, data, sizeof data, error)) << error;
+    EXPECT_EQ(Read(longest), "new");
+    EXPECT_EQ(Entries(), 1u);
+}
+
 TEST_F(ReplacingFileTest, ReadWholeFile)
 {
     std::ofstream(folder / "r.bin", std::ios::binary) << std::string("abc\0def", 7);
@@ -98,4 +124,108 @@ TEST_F(ReplacingFileTest, ReadWholeFile)
     EXPECT_EQ(data[4], 'd');
     EXPECT_FALSE(ReadWholeFile(folder / "absent.bin", data, error));
     EXPECT_FALSE(error.empty());
+    // An empty file is read as no bytes (only sending refuses it).
+    std::ofstream(folder / "empty.bin").close();
+    ASSERT_TRUE(ReadWholeFile(folder / "empty.bin", data, error)) << error;
+    EXPECT_TRUE(data.empty());
+}
+
+using ReadFileToSendTest = ReplacingFileTest;
+
+// An ordinary file is read whole, bytes as they are, through a symbolic link as well.
+TEST_F(ReadFileToSendTest, OrdinaryFileReadWhole)
+{
+    std::string content(200000, 'x');
+    content[7] = '\0';
+    content.back() = 'z';
+    std::ofstream(folder / "map.qxm", std::ios::binary) << content;
+    fs::create_symlink(folder / "map.qxm", folder / "link.qxm");
+    for (const char* name : {"map.qxm", "link.qxm"}) {
+        std::vector<uint8_t> data;
+        std::string reason;
+        ASSERT_EQ(ReadFileToSend(folder / name, data, reason), LocalReadResult::Ok) << reason;
+        EXPECT_TRUE(std::string(data.begin(), data.end()) == content) << name;
+    }
+}
+
+// Sending no bytes would delete the unit's file of that name: an empty file is refused.
+TEST_F(ReadFileToSendTest, EmptyFileRefused)
+{
+    std::ofstream(folder / "empty.qxm").close();
+    std::vector<uint8_t> data{1, 2};
+    std::string reason;
+    EXPECT_EQ(ReadFileToSend(folder / "empty.qxm", data, reason), LocalReadResult::EmptyFile);
+    EXPECT_EQ(reason, "empty file");
+    EXPECT_TRUE(data.empty());
+}
+
+// A file whose size reads 0 but which has content (as under /proc) is read to its end.
+TEST_F(ReadFileToSendTest, ZeroSizedProcFileReadToTheEnd)
+{
+    ASSERT_EQ(fs::file_size("/proc/self/status"), 0u);
+    std::vector<uint8_t> data;
+    std::string reason;
+    ASSERT_EQ(ReadFileToSend("/proc/self/status", data, reason), LocalReadResult::Ok) << reason;
+    const std::string text(data.begin(), data.end());
+    EXPECT_EQ(text.rfind("Name:", 0), 0u) << text;
+    EXPECT_NE(text.find("\nPid:\t" + std::to_string(::getpid()) + "\n"), std::string::npos) << text;
+    EXPECT_EQ(text.back(), '\n');
+}
+
+// Folders and devices are not files to send.
+TEST_F(ReadFileToSendTest, FolderAndDeviceRefused)
+{
+    for (const fs::path& path : {folder, fs::path("/dev/null")}) {
+        std::vector<uint8_t> data;
+        std::string reason;
+        EXPECT_EQ(ReadFileToSend(path, data, reason), LocalReadResult::NotRegularFile) << path;
+        EXPECT_EQ(reason, "not a regular file");
+    }
+}
+
+// A named pipe is refused at once: opening it for reading would wait for a writer for ever.
+TEST_F(ReadFileToSendTest, NamedPipeRefusedWithoutWaiting)
+{
+    const fs::path pipe = folder / "pipe.qxm";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::string reason;
+    auto reading = std::async(std::launch::async, [&] {
+        std::vector<uint8_t> data;
+        return ReadFileToSend(pipe, data, reason);
+    });
+    if (reading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "the read waits on the pipe";
+        // A writer lets the blocked open return, so that the test can end.
+        ::close(::open(pipe.c_str(), O_WRONLY | O_NONBLOCK));
+    }
+    EXPECT_EQ(reading.get(), LocalReadResult::NotRegularFile);
+    EXPECT_EQ(reason, "not a regular file");
+}
+
+// A file the unit could not take (sizes travel in 32 bits) is refused before it is read.
+TEST_F(ReadFileToSendTest, FileBeyondUnitLimitRefused)
+{
+    const fs::path large = folder / "large.qxm";
+    std::ofstream(large).close();
+    fs::resize_file(large, MaxSendFileSize + 1); // sparse: costs no disk
+    std::vector<uint8_t> data;
+    std::string reason;
+    EXPECT_EQ(ReadFileToSend(large, data, reason), LocalReadResult::TooLarge);
+    EXPECT_NE(reason.find("too large"), std::string::npos) << reason;
+    EXPECT_TRUE(data.empty());
+}
+
+// A file that cannot be read gives the system's reason.
+TEST_F(ReadFileToSendTest, UnreadableFileGivesSystemReason)
+{
+    std::vector<uint8_t> data;
+    std::string reason;
+    EXPECT_EQ(ReadFileToSend(folder / "absent.qxm", data, reason), LocalReadResult::Unreadable);
+    EXPECT_EQ(reason, std::strerror(ENOENT));
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads files without read permission";
+    std::ofstream(folder / "locked.qxm") << "secret";
+    fs::permissions(folder / "locked.qxm", fs::perms::none);
+    EXPECT_EQ(ReadFileToSend(folder / "locked.qxm", data, reason), LocalReadResult::Unreadable);
+    EXPECT_EQ(reason, std::strerror(EACCES));
 }

@@ -5,6 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
 namespace {
 
 const LogBytes Example =
@@ -131,4 +139,46 @@ TEST(ConvertCommand, RefusesToReplaceTheLog)
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_NE(run.Errors.find("would replace the log itself"), std::string::npos) << run.Errors;
     EXPECT_EQ(ReadText(folder.File("odd.csv")), std::string(Example.Bytes.begin(), Example.Bytes.end()));
+}
+
+// SIGINT or SIGTERM during a conversion stops it: the command ends with 128 + the signal's
+// number, says so, and leaves only the log behind (no CSV, no temporary file).
+TEST(ConvertCommand, SignalStopsAndRemovesTemporaryFile)
+{
+    for (const int signal : {SIGINT, SIGTERM}) {
+        TempFolder folder;
+        // 10^7 s at one tick per second, converted at 1 s: long enough to be interrupted.
+        const std::string log = folder.File("long.displog");
+        const LogBytes bytes = LogBytes(2, 1).TimeStamp(0).Sample(1, 0.0f).TimeStamp(10000000).Sample(1, 1.0f);
+        ASSERT_TRUE(WriteBytes(log, bytes.Bytes));
+        // Should the conversion end before the signal is sent, the signal must not end the tests.
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        struct sigaction previous {};
+        ASSERT_EQ(sigaction(signal, &ignore, &previous), 0);
+
+        std::atomic<bool> ended{false};
+        std::thread interrupter([&] {
+            // The temporary file is there once the conversion writes.
+            while (!ended) {
+                std::error_code error;
+                for (std::filesystem::directory_iterator it(folder.Folder(), error), end; !error && it != end;
+                     it.increment(error)) {
+                    if (it->path().extension() == ".tmp") {
+                        ::kill(::getpid(), signal);
+                        return;
+                    }
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        const CommandRun run = Convert({log});
+        ended = true;
+        interrupter.join();
+        sigaction(signal, &previous, nullptr);
+
+        EXPECT_EQ(run.ExitCode, 128 + signal) << run.Errors;
+        EXPECT_NE(run.Errors.find("stopped"), std::string::npos) << run.Errors;
+        EXPECT_EQ(FolderEntries(folder.Folder()), std::vector<std::string>{"long.displog"});
+    }
 }

@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cfloat>
 #include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <sys/resource.h>
 
@@ -63,7 +65,7 @@ std::string ReferenceFixed(double value, int decimals)
 }
 
 // Runs in a death-test child: converts with a file size limit far below the CSV's size and exits
-// with 0 when the failure was reported as "Stream write error".
+// with 0 when the failure was reported as "Stream write error" with the file and the reason.
 [[noreturn]] void ConvertUnderSizeLimit(const std::string& log, const std::string& csv)
 {
     std::signal(SIGXFSZ, SIG_IGN);
@@ -72,7 +74,7 @@ std::string ReferenceFixed(double value, int decimals)
     try {
         (void)ConvertLogFileToCsv(log, csv, 0.001f);
     } catch (const CsvWriteError& error) {
-        std::exit(std::string(error.what()) == "Stream write error" ? 0 : 3);
+        std::exit(std::string(error.what()) == "Stream write error: " + csv + ": File too large" ? 0 : 3);
     }
     std::exit(4);
 }
@@ -225,8 +227,8 @@ TEST(ConvertLogFileToCsv, CannotCreateDestination)
     EXPECT_EQ(FolderEntries(folder.Folder()), (std::vector<std::string>{"LOG.displog", "taken.csv"}));
 }
 
-// A write that fails part way raises "Stream write error"; the earlier CSV stays in place and
-// no temporary file is left. The file size limit makes the writes fail (in a child process, so
+// A write that fails part way raises "Stream write error: <path>: <reason>"; the earlier CSV
+// stays in place and no temporary file is left. The file size limit makes the writes fail (in a child process, so
 // that the limit does not reach the other tests).
 TEST(ConvertLogFileToCsv, WriteFailureKeepsEarlierFile)
 {
@@ -409,4 +411,92 @@ TEST(ConvertLogFileToCsv, RowLongerThanWriteBlock)
     ASSERT_NE(headerEnd, std::string::npos);
     EXPECT_EQ(std::count(csv.begin(), csv.begin() + static_cast<std::ptrdiff_t>(headerEnd), ','), Count);
     EXPECT_TRUE(csv.substr(headerEnd + 2) == expected);
+}
+
+// A log whose time counter spans 2^32 ticks at one tick per second (44 bytes) would give at
+// least 60 GB of CSV at 1 s: refused before anything is written, as a file that cannot be
+// created (the window reports that text), naming the file; an earlier CSV stays.
+TEST(ConvertLogFileToCsv, OversizedCsvRefusedBeforeWriting)
+{
+    TempFolder folder;
+    const std::string log = folder.File("LOG.displog");
+    const LogBytes bytes = LogBytes(2, 1).TimeStamp(0).Sample(1, 0.0f).TimeStamp(0xFFFFFFFFu).Sample(1, 1.0f);
+    ASSERT_EQ(bytes.Bytes.size(), 44u);
+    ASSERT_TRUE(WriteBytes(log, bytes.Bytes));
+    const std::string csv = folder.File("LOG.csv");
+    ASSERT_TRUE(WriteBytes(csv, {'o', 'l', 'd'}));
+    try {
+        (void)ConvertLogFileToCsv(log, csv, 1.0f);
+        ADD_FAILURE() << "no error raised";
+    } catch (const CsvWriteError& error) {
+        EXPECT_NE(dynamic_cast<const CsvTooLargeError*>(&error), nullptr);
+        const std::string text = error.what();
+        EXPECT_EQ(text.rfind("Cannot create file \"" + csv + "\". The CSV would take at least ", 0), 0u) << text;
+        EXPECT_NE(text.find("4.0 GiB"), std::string::npos) << text;
+    }
+    EXPECT_EQ(ReadText(csv), "old");
+    EXPECT_EQ(FolderEntries(folder.Folder()), (std::vector<std::string>{"LOG.csv", "LOG.displog"}));
+}
+
+// A stop request seen during the conversion ends it with CsvStoppedError and removes its
+// temporary file: only the files that were there before remain, the earlier CSV unchanged. A
+// request made before the start creates nothing at all.
+TEST(ConvertLogFileToCsv, StopLeavesOnlyTheOriginalFiles)
+{
+    TempFolder folder;
+    const std::string log = folder.File("LOG.displog");
+    LogSpec spec;
+    spec.DurationSeconds = 120;
+    ASSERT_TRUE(WriteDispLog(log, spec));
+    const std::string csv = folder.File("LOG.csv");
+    ASSERT_TRUE(WriteBytes(csv, {'o', 'l', 'd'}));
+
+    std::atomic<bool> stop{false};
+    uint64_t rowsAtStop = 0;
+    uint64_t rowsTotal = 0;
+    CsvOptions options;
+    options.Stop = &stop;
+    options.Progress = [&](uint64_t done, uint64_t total) {
+        rowsTotal = total;
+        if (!stop) {
+            // The temporary file is there while the conversion runs.
+            EXPECT_EQ(FolderEntries(folder.Folder()).size(), 3u);
+            rowsAtStop = done;
+            stop = true;
+        }
+    };
+    EXPECT_THROW((void)ConvertLogFileToCsv(log, csv, 0.001f, options), CsvStoppedError);
+    EXPECT_GT(rowsAtStop, 0u);
+    EXPECT_LT(rowsAtStop, rowsTotal);
+    EXPECT_EQ(ReadText(csv), "old");
+    EXPECT_EQ(FolderEntries(folder.Folder()), (std::vector<std::string>{"LOG.csv", "LOG.displog"}));
+
+    std::filesystem::remove(csv);
+    options.Progress = nullptr;
+    EXPECT_THROW((void)ConvertLogFileToCsv(log, csv, 0.001f, options), CsvStoppedError);
+    EXPECT_EQ(FolderEntries(folder.Folder()), std::vector<std::string>{"LOG.displog"});
+}
+
+// The least size is a floor of the real one: a refusal on it never turns away a CSV that would
+// have fitted. With every value at its shortest ("0") it is within a thousandth of the real
+// size, the time column's growing digits included.
+TEST(LeastCsvSize, FloorOfTheWrittenSize)
+{
+    TempFolder folder;
+    const std::string log = folder.File("LOG.displog");
+    // TP (format 1, id 1) has no decimals; its value stays 0 over 100000 s.
+    ASSERT_TRUE(
+        WriteBytes(log, LogBytes(1, 1).TimeStamp(0).Sample(0x0001, 0.0f).TimeStamp(100000).Sample(0x0001, 0.0f).Bytes));
+    const std::string csv = folder.File("LOG.csv");
+    ASSERT_EQ(ConvertLogFileToCsv(log, csv, 1.0f), 0u);
+    const uint64_t written = std::filesystem::file_size(csv);
+    const std::vector<int> noDecimals{0};
+    const uint64_t least = LeastCsvSize(100000.0, 1.0f, noDecimals, std::string("Time,TP\r\n").size());
+    EXPECT_LE(least, written);
+    EXPECT_LE(written - least, written / 1000) << written << " " << least;
+
+    // Real values with three decimals, quoted for the decimal comma: far above the floor.
+    const std::string text = Convert(WorkedExample.Bytes, 0.1f, ',');
+    const std::vector<int> threeDecimals{3};
+    EXPECT_LE(LeastCsvSize(0.25, 0.1f, threeDecimals, text.find('\n') + 1), text.size());
 }

@@ -146,6 +146,58 @@ TEST(StandardFileOpen, TableLongerThanOneGrowthStep)
     }
 }
 
+// A package of `count` entries of 1 byte each (type 1 + i % 7, revision i, data i % 251).
+Bytes LongTablePackage(uint32_t count)
+{
+    Bytes bytes = Header(16);
+    bytes.reserve(16 + (count + 1) * StandardFileEntrySize + count);
+    for (uint32_t i = 0; i < count; ++i)
+        Entry(bytes, 1 + i % 7, i, 1);
+    EndEntry(bytes);
+    for (uint32_t i = 0; i < count; ++i)
+        bytes.push_back(static_cast<uint8_t>(i % 251));
+    return bytes;
+}
+
+// A table of 64k entries (1 MB) loads every entry and its data, from disk and from memory alike.
+TEST(StandardFileOpen, LargeTableLoadsEverySection)
+{
+    constexpr uint32_t Count = 65536;
+    const Bytes bytes = LongTablePackage(Count);
+    TempFile temp(bytes);
+    QXStandardFile fromFile;
+    ASSERT_EQ(fromFile.Open(temp.Name()), 0u);
+    QXStandardFile fromBytes;
+    ASSERT_EQ(OpenBytes(fromBytes, bytes), 0u);
+    for (const QXStandardFile* file : {&fromFile, &fromBytes}) {
+        ASSERT_EQ(file->SectionCount(), Count);
+        for (uint32_t i = 0; i < Count; ++i) {
+            const StandardFileSection& section = file->Sections()[i];
+            ASSERT_EQ(section.Type, 1 + i % 7) << i;
+            ASSERT_EQ(section.Revision, i) << i;
+            ASSERT_TRUE(section.IsComplete()) << i;
+            ASSERT_EQ(section.Data, Bytes{static_cast<uint8_t>(i % 251)}) << i;
+        }
+        // The last entry of type 7 (65533 % 7 == 6) has the highest revision.
+        EXPECT_EQ(file->FindSection(7)->Revision, 65533u);
+    }
+}
+
+// Tables read in blocks: an end entry just before, on and just after a block's edge is found,
+// and the data that follow it are taken from the right place.
+TEST(StandardFileOpen, EndEntryAroundBlockEdges)
+{
+    for (uint32_t count : {4094u, 4095u, 4096u, 8191u}) {
+        const Bytes bytes = LongTablePackage(count);
+        TempFile temp(bytes);
+        QXStandardFile file;
+        ASSERT_EQ(file.Open(temp.Name()), 0u) << count;
+        ASSERT_EQ(file.SectionCount(), count);
+        EXPECT_EQ(file.Sections().front().Data, Bytes{0}) << count;
+        EXPECT_EQ(file.Sections().back().Data, Bytes{static_cast<uint8_t>((count - 1) % 251)}) << count;
+    }
+}
+
 // A table of only the end entry opens with no sections.
 TEST(StandardFileOpen, EmptyTable)
 {
@@ -280,6 +332,21 @@ TEST(StandardFileErrors, TableWithoutEndEntry)
     EXPECT_EQ(OpenBytes(file, bytes), ERR_FILE_READ);
     EXPECT_EQ(file.SectionCount(), 0u);
     EXPECT_EQ(file.FindSection(4), nullptr);
+}
+
+// A long table whose end entry is missing claims more entries than the file holds: refused as
+// a table cut short, from disk and from memory, with no section kept.
+TEST(StandardFileErrors, LongTableWithoutEndEntry)
+{
+    Bytes bytes = LongTablePackage(20000);
+    bytes.resize(16 + 20000 * StandardFileEntrySize + 8); // the end entry cut in half
+    TempFile temp(bytes);
+    QXStandardFile fromFile;
+    EXPECT_EQ(fromFile.Open(temp.Name()), ERR_FILE_READ);
+    EXPECT_EQ(fromFile.SectionCount(), 0u);
+    QXStandardFile fromBytes;
+    EXPECT_EQ(OpenBytes(fromBytes, bytes), ERR_FILE_READ);
+    EXPECT_EQ(fromBytes.SectionCount(), 0u);
 }
 
 TEST(StandardFileErrors, TableOffsetBeyondFile)
