@@ -546,6 +546,11 @@ void TFormMain::RefreshFileList(const QString& folder)
             return;
         }
     }
+    UnitCommand command(*Display);
+    if (command.Result != 0) {
+        ShowOpenError(QString::fromLatin1(UnitInUseText));
+        return;
+    }
     ProgressBarTotal->setValue(0);
     ProgressBarCurrent->setValue(0);
     PanelProgress->show();

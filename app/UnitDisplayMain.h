@@ -174,6 +174,8 @@ private:
     QString TabFolder() const;
     void AddFileItem(const QString& name, uint32_t size);
     void ShowOpenError(const QString& text);
+    // False, after telling the user, when another program holds the unit.
+    bool UnitHeld(const UnitCommand& command, const QString& caption);
 
     // Bodies of the commands, run inside the guard.
     void GetSelectedFiles();

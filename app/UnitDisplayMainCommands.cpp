@@ -37,6 +37,8 @@ const QString CardLockedHint = QStringLiteral("\n\nVerify SD card is not locked.
 
 QString FailureLine(const QString& name) { return QStringLiteral("\n\t") + name; }
 
+const QString UnitInUseMessage = QString::fromLatin1(UnitInUseText);
+
 QString FileNameOf(const QString& path) { return QFileInfo(path).fileName(); }
 
 // A path on the PC as the file system spells it.
@@ -181,6 +183,14 @@ QString& TFormMain::TabLocalFolder() { return TabControl1->currentIndex() == 0 ?
 
 // ---- Get Selected Files
 
+bool TFormMain::UnitHeld(const UnitCommand& command, const QString& caption)
+{
+    if (command.Result == 0)
+        return true;
+    Services.ShowMessage(this, UnitInUseMessage, caption);
+    return false;
+}
+
 void TFormMain::ActionGetFilesExecute()
 {
     RunCommand([this] { GetSelectedFiles(); });
@@ -210,6 +220,9 @@ void TFormMain::GetSelectedFiles()
     QString failed;
     QString notConverted;
     {
+        UnitCommand command(*Display);
+        if (!UnitHeld(command, GetErrorCaption))
+            return;
         ProgressScope panel(*this);
         const QByteArray devicePath = UnitText(DevicePath);
         for (size_t k = 0; k < files.size(); ++k) {
@@ -287,6 +300,9 @@ void TFormMain::SendChosenFiles()
         (count > 1 ? QStringLiteral("Sending %1 files to device.") : QStringLiteral("Sending %1 file to device."))
             .arg(count));
     SetBar(ProgressBarTotal, 0, static_cast<uint64_t>(count));
+    UnitCommand command(*Display);
+    if (!UnitHeld(command, SendErrorCaption))
+        return;
     ProgressScope panel(*this);
     const QByteArray devicePath = UnitText(DevicePath);
     QString failed;
@@ -307,14 +323,13 @@ void TFormMain::SendChosenFiles()
 
 bool TFormMain::PutLocalFile(QXDisplay& device, const QByteArray& folder, const QString& path)
 {
-    // A file the unit could not hold (sizes travel in 32 bits) is not read at all; one that cannot
-    // be read is a failed file like any other.
+    // An empty file, anything but a regular file, and a file the unit could not hold (sizes travel
+    // in 32 bits) are not sent: an empty one would only delete the unit's file of that name. One
+    // that cannot be read is a failed file like any other.
     const QFileInfo info(path);
-    if (!info.isFile() || static_cast<uint64_t>(info.size()) > UINT32_MAX)
-        return false;
     std::vector<uint8_t> data;
     std::string error;
-    if (!ReadWholeFile(LocalPath(path), data, error) || data.size() > UINT32_MAX)
+    if (ReadFileToSend(LocalPath(path), data, error) != LocalReadResult::Ok)
         return false;
     const QByteArray name = UnitText(info.fileName());
     return device.PutFile(folder.constData(), name.constData(), static_cast<uint32_t>(data.size()), data.data(),
@@ -352,6 +367,9 @@ void TFormMain::SendDroppedFiles(const QStringList& paths)
     LabelStatus->setText((count > 1 ? QStringLiteral("Sending %1 dropped files to device.")
                                     : QStringLiteral("Sending %1 dropped file to device."))
                              .arg(count));
+    UnitCommand command(*Display);
+    if (!UnitHeld(command, SendErrorCaption))
+        return;
     ProgressScope panel(*this);
     const bool maps = TabControl1->currentIndex() == 0;
     QString failed;
@@ -390,6 +408,9 @@ void TFormMain::DeleteSelectedFiles()
     QString failed;
     QStringList deleted;
     {
+        UnitCommand command(*Display);
+        if (!UnitHeld(command, DeletionErrorCaption))
+            return;
         ProgressScope panel(*this);
         const QByteArray devicePath = UnitText(DevicePath);
         bool failing = false;
@@ -435,6 +456,9 @@ void TFormMain::ShowDeviceInfo()
         return;
     DISPLAY_INFO info{};
     DISPLAY_IDENTITY identity{};
+    UnitCommand command(*Display);
+    if (!UnitHeld(command, ApplicationTitle))
+        return;
     uint32_t result = Display->GetDeviceInfo(info);
     if (result == 0)
         result = Display->ReadDeviceIdentity(info.AppStart, identity);

@@ -28,6 +28,8 @@ std::string UnitFolder(std::string folder)
 int Fail(const std::string& what, uint32_t code)
 {
     std::fprintf(stderr, "tessaly-cli: %s: %s\n", what.c_str(), ResultCodeName(code).c_str());
+    if (code == ERR_DEVICE_IN_USE)
+        std::fprintf(stderr, "tessaly-cli: %s\n", UnitInUseText);
     return 1;
 }
 
@@ -139,6 +141,9 @@ int Info(HidHost& host)
     }
     if (!Open(display, host))
         return 1;
+    UnitCommand command(display);
+    if (command.Result != 0)
+        return Fail("cannot use the display", command.Result);
     DISPLAY_INFO info;
     if (const uint32_t got = boot ? display.GetBootInfo(info) : display.GetDeviceInfo(info); got != 0)
         return Fail("cannot read the display's information", got);
@@ -167,12 +172,18 @@ int Ls(HidHost& host, const std::vector<std::string>& args)
     QXDisplay display(host);
     if (!OpenNormal(display, host))
         return 1;
+    UnitCommand command(display);
+    if (command.Result != 0)
+        return Fail("cannot use the display", command.Result);
     for (const FILE_ENTRY& entry : List(display, UnitFolder(args[0]))) {
         if (entry.IsFolder())
             std::printf("%-32s <DIR>\n", entry.Name().c_str());
         else
             std::printf("%-32s %10u\n", entry.Name().c_str(), entry.Size());
     }
+    // Only the unit's end-of-listing reply ends a listing normally.
+    if (display.ListingEnd() != 0)
+        return Fail("the listing was cut short", display.ListingEnd());
     return 0;
 }
 
@@ -189,6 +200,10 @@ int ForEachArgument(HidHost& host, const std::vector<std::string>& args, const c
     QXDisplay display(host);
     if (!OpenNormal(display, host))
         return 1;
+    // One command for every file: no other program gets between them.
+    UnitCommand command(display);
+    if (command.Result != 0)
+        return Fail("cannot use the display", command.Result);
     const std::string folder = UnitFolder(args[0]);
     if (prepare)
         prepare(display, folder);
@@ -256,10 +271,10 @@ int Put(HidHost& host, const std::vector<std::string>& args)
         const std::filesystem::path path = argument;
         std::vector<uint8_t> data;
         std::string error;
-        if (!ReadWholeFile(path, data, error))
+        // An empty or unreadable file is not sent: sending it would only
+        // delete the unit's file of that name.
+        if (ReadFileToSend(path, data, error) != LocalReadResult::Ok)
             return Report(argument, error);
-        if (data.size() > UINT32_MAX)
-            return Report(argument, "too large for the unit");
         const std::string name = path.filename().string();
         uint32_t result;
         {

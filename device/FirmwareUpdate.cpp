@@ -80,6 +80,13 @@ public:
     {
         if (!Boot.IsOpen())
             (void)Boot.OpenByIndex(0, 0); // a failed open shows up as a failed query
+        // The whole update is one command: no other program talks to the bootloader meanwhile.
+        UnitCommand command(Boot);
+        if (command.Result != 0) {
+            Ui.ShowMessage(UnitInUseText);
+            Ui.ShowProgressPanel(false);
+            return {UpdateEnd::Failed, command.Result, 0};
+        }
         Ui.SetFile("");
         Ui.SetStatus("Display Bootloader found.");
         Ui.ShowProgressPanel(true);

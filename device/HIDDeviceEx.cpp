@@ -153,6 +153,7 @@ uint32_t HIDDeviceEx::OpenByPath(const char* path, uint32_t bridgeRate)
         }
         Host.Pause(ThreadStartPauseMs);
         Host.Trace("+++++ PRIORITY CHANGED - HIDExReadThread ");
+        OpenedPath = path;
     }();
     Host.Pause(OpenSettlePauseMs);
     if (result != 0)
@@ -286,11 +287,25 @@ void HIDDeviceEx::ReaderMain()
     Host.Trace("+++++ Starting - HIDExReadThread ");
     Host.RaiseThreadPriority();
     std::vector<uint8_t> report(InputReportLength);
+    // Start of the run of empty reads under way, if any.
+    bool silent = false;
+    uint32_t silentSince = 0;
     while (Running) {
+        const uint32_t before = Host.Ticks();
         const HidReadResult read = ReadHandle->ReadReport(report.data(), report.size(), ReaderSliceMs);
         if (read.Status == HidReadStatus::Failed) {
             Host.Trace("+++++ Failed Read " + std::to_string(read.Error) + " - HIDExReadThread ");
             break;
+        }
+        if (read.Status == HidReadStatus::TimedOut) {
+            if (!silent) {
+                silent = true;
+                silentSince = before;
+            }
+            if (Expected != 0 && static_cast<uint32_t>(Host.Ticks() - silentSince) > MessageGapMs)
+                DropHalfBuiltMessage();
+        } else {
+            silent = false;
         }
         if (read.Status == HidReadStatus::Good)
             AddReport(report.data());
@@ -316,9 +331,6 @@ void HIDDeviceEx::AddReport(const uint8_t* report)
         return;
     }
     const uint32_t now = Host.Ticks();
-    if (Expected != 0 && static_cast<uint32_t>(now - LastReportTick) > MessageGapMs)
-        Expected = 0;
-    LastReportTick = now;
     size_t offset = 5;
     if (Expected == 0) {
         const uint16_t total = GetLE16(report + 7);
@@ -341,6 +353,13 @@ void HIDDeviceEx::AddReport(const uint8_t* report)
         Expected = 0;
         Deliver();
     }
+}
+
+void HIDDeviceEx::DropHalfBuiltMessage()
+{
+    Expected = 0;
+    Received = 0;
+    Assembly.Clear();
 }
 
 void HIDDeviceEx::Deliver()
@@ -387,7 +406,16 @@ void HIDDeviceEx::FlushReplies()
     Replies.RemoveAll();
 }
 
-uint32_t HIDDeviceEx::WaitReply(uint32_t code, uint16_t length, uint8_t* output, uint32_t timeoutMs)
+uint32_t HIDDeviceEx::DiscardReplies(uint32_t countCode)
+{
+    Lock lock(Replies.LockObject());
+    uint32_t count = 0;
+    while (std::unique_ptr<HID_COMMAND> reply = Replies.PopFront())
+        count += reply->Code == countCode ? 1 : 0;
+    return count;
+}
+
+uint32_t HIDDeviceEx::TakeReply(uint32_t code, uint16_t length, uint8_t* output, uint32_t timeoutMs, bool& strays)
 {
     if (!IsOpen())
         return ERR_DEVICE_CLOSED;
@@ -397,9 +425,14 @@ uint32_t HIDDeviceEx::WaitReply(uint32_t code, uint16_t length, uint8_t* output,
         const uint32_t now = Host.Ticks();
         if (!TickBefore(now, deadline))
             return ERR_TIMEOUT;
+        bool before = false;
         for (HID_COMMAND* item = Replies.First(); item != nullptr; item = Replies.Next()) {
-            if (item->Code != code || item->Length != length)
+            if (item->Code != code || item->Length != length) {
+                before = true;
                 continue;
+            }
+            // Replies queued ahead of this one answer no request of ours.
+            strays = strays || before;
             std::unique_ptr<HID_COMMAND> taken = Replies.RemoveCurrent();
             if (taken->Length == 0)
                 return ERR_COMMAND_ERR;
@@ -413,29 +446,46 @@ uint32_t HIDDeviceEx::WaitReply(uint32_t code, uint16_t length, uint8_t* output,
     }
 }
 
+uint32_t HIDDeviceEx::WaitReply(uint32_t code, uint16_t length, uint8_t* output, uint32_t timeoutMs)
+{
+    bool strays = false;
+    const uint32_t result = TakeReply(code, length, output, timeoutMs, strays);
+    if (result != 0 || strays)
+        OutOfStep = true;
+    return result;
+}
+
 uint32_t HIDDeviceEx::WaitStatus(uint32_t code, uint32_t timeoutMs)
 {
-    if (!IsOpen())
+    if (!IsOpen()) {
+        OutOfStep = true;
         return ERR_DEVICE_CLOSED;
+    }
     const uint32_t deadline = Host.Ticks() + timeoutMs;
     uint32_t result = ERR_TIMEOUT;
+    bool strays = false;
     while (result != 0 && TickBefore(Host.Ticks(), deadline)) {
         uint8_t status[2] = {};
-        result = WaitReply(code, 2, status, StatusSliceMs);
+        result = TakeReply(code, 2, status, StatusSliceMs, strays);
         if (result == 0) {
+            if (strays)
+                OutOfStep = true;
+            // A refusal is a reply of its own: the link stays in step.
             if (status[0] != StatusSuccess)
                 return StatusOffset + status[0];
-            break;
+            return 0;
         }
         if (result == ERR_DEVICE_CLOSED)
             break;
     }
+    OutOfStep = true;
     return result;
 }
 
 std::unique_ptr<HID_COMMAND> HIDDeviceEx::WaitNextReply(uint32_t code, uint32_t timeoutMs, uint32_t& status)
 {
     if (!IsOpen()) {
+        OutOfStep = true;
         status = ERR_DEVICE_CLOSED;
         return nullptr;
     }
@@ -449,16 +499,37 @@ std::unique_ptr<HID_COMMAND> HIDDeviceEx::WaitNextReply(uint32_t code, uint32_t 
                 status = 0;
                 return reply;
             }
+            // A reply of another code answers no request of ours.
+            OutOfStep = true;
         }
         const uint32_t now = Host.Ticks();
-        if (!TickBefore(now, deadline)) {
-            status = ERR_TIMEOUT;
+        if (!TickBefore(now, deadline) || ReaderEnded) {
+            OutOfStep = true;
+            status = !TickBefore(now, deadline) ? ERR_TIMEOUT : ERR_DEVICE_CLOSED;
             return nullptr;
         }
-        if (ReaderEnded) {
-            status = ERR_DEVICE_CLOSED;
-            return nullptr;
+        ReplyArrived.wait_for(lock, Until(now, deadline));
+    }
+}
+
+uint32_t HIDDeviceEx::AwaitInOrder(uint32_t code, uint16_t length, uint32_t timeoutMs, uint32_t countCode,
+                                   uint32_t& counted)
+{
+    if (!IsOpen())
+        return ERR_DEVICE_CLOSED;
+    const uint32_t deadline = Host.Ticks() + timeoutMs;
+    Lock lock(Replies.LockObject());
+    for (;;) {
+        while (std::unique_ptr<HID_COMMAND> reply = Replies.PopFront()) {
+            if (reply->Code == code && reply->Length == length)
+                return 0;
+            counted += reply->Code == countCode ? 1 : 0;
         }
+        const uint32_t now = Host.Ticks();
+        if (ReaderEnded)
+            return ERR_DEVICE_CLOSED;
+        if (!TickBefore(now, deadline))
+            return ERR_TIMEOUT;
         ReplyArrived.wait_for(lock, Until(now, deadline));
     }
 }

@@ -34,9 +34,12 @@ constexpr size_t DevicePathLength = 288;        // including the terminating NUL
 // stop request long before the 1500 ms that Close grants it.
 constexpr uint32_t ReaderSliceMs = 20;
 // The unit sends the reports of one message back to back, one per polling
-// interval. A longer pause inside a message means that a report was lost: the
-// half-built message is dropped and the report after the pause starts a new
+// interval. More than this much silence inside a message means that a report
+// was lost: the half-built message is dropped and the next report starts a new
 // one, instead of completing the old message with the next reply's bytes.
+// Silence is counted only while the reader's reads come back empty, never
+// while the reader itself is held up: reports that arrive meanwhile wait in
+// the host's queue and are still part of the message.
 constexpr uint32_t MessageGapMs = 100;
 
 struct DeviceRecord {
@@ -67,6 +70,12 @@ public:
     [[nodiscard]] virtual uint32_t Reopen();
 
     void FindDevicesById(uint16_t productPattern);
+    // The path of the open interface (empty when none was opened).
+    const std::string& OpenPath() const { return OpenedPath; }
+    // False after a wait ended without its own reply (or a stray reply was
+    // seen): a late reply to that request may still arrive, so the link must
+    // be brought back in step before the next request can trust its reply.
+    bool InStep() const { return !OutOfStep; }
     int DeviceCount() const { return static_cast<int>(FoundPaths.size()); }
     const std::vector<std::string>& DevicePaths() const { return FoundPaths; }
     bool IsOpen() const { return Running.load(); }
@@ -77,6 +86,8 @@ public:
     [[nodiscard]] uint32_t WaitReply(uint32_t code, uint16_t length, uint8_t* output, uint32_t timeoutMs);
     std::unique_ptr<HID_COMMAND> WaitNextReply(uint32_t code, uint32_t timeoutMs, uint32_t& status);
     void FlushReplies();
+    // Frees every queued reply; returns how many of them carried `countCode`.
+    uint32_t DiscardReplies(uint32_t countCode);
     uint32_t QueuedReplies();
     static uint8_t Checksum(const uint8_t* data, size_t count);
 
@@ -86,8 +97,18 @@ public:
     uint16_t OutputReportLength = 0;
 
 protected:
+    // Waits for the reply with `code` and exactly `length` payload bytes,
+    // discarding every reply that arrives before it; `counted` grows by those
+    // of them that carry `countCode`. The unit answers in order, so once this
+    // reply is in, every reply to an earlier request has arrived too.
+    [[nodiscard]] uint32_t AwaitInOrder(uint32_t code, uint16_t length, uint32_t timeoutMs, uint32_t countCode,
+                                        uint32_t& counted);
+
     HidHost& Host;
     bool FramedInput = false;
+    // Set by a wait that ended without its own reply; cleared by whoever
+    // brings the link back in step. Used on the caller's thread only.
+    bool OutOfStep = false;
 
 private:
     void ReaderMain();
@@ -97,6 +118,9 @@ private:
     [[nodiscard]] bool WriteReports(const uint8_t* header, size_t headerLength, const uint8_t* stream,
                                     size_t streamLength, size_t room, bool bridgeCount);
     [[nodiscard]] bool SendBridgeReport(uint32_t rate);
+    [[nodiscard]] uint32_t TakeReply(uint32_t code, uint16_t length, uint8_t* output, uint32_t timeoutMs,
+                                     bool& strays);
+    void DropHalfBuiltMessage();
 
     // Up while the reader runs: set by OpenByPath before the reader starts,
     // cleared by Close to stop it and by the reader when it ends on its own.
@@ -115,8 +139,8 @@ private:
     HID_COMMAND Assembly;
     uint32_t Received = 0;
     uint32_t Expected = 0;
-    uint32_t LastReportTick = 0;
 
+    std::string OpenedPath;
     DeviceRecord Record;                 // used by Reopen only
     std::vector<std::string> FoundPaths; // kept by the last enumeration
 };

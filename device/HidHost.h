@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "UnitLock.h"
+
 struct HidAttributes {
     uint16_t VendorId = 0;
     uint16_t ProductId = 0;
@@ -82,6 +84,14 @@ public:
     virtual void Pause(uint32_t ms) = 0;
     // Raises the calling thread's priority above normal where the platform allows.
     virtual void RaiseThreadPriority() {}
+    // The lock that keeps the unit at `path` to one program (UnitLock.h). A
+    // host whose units no other program can reach hands out a lock at once.
+    virtual UnitLockAttempt LockUnit(const std::string& path, uint32_t waitMs)
+    {
+        (void)path;
+        (void)waitMs;
+        return {std::make_unique<UnitLock>(), false};
+    }
 };
 
 // True when tick `a` is strictly before tick `b`, across one wrap of the counter.

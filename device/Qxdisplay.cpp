@@ -72,17 +72,50 @@ private:
     bool Valid = true;
 };
 
-// Marks the display busy for the duration of one public operation.
-class BusyScope {
+// One public operation: refused while another runs (a callback of it may
+// pump events), marks the display busy, and holds the unit for its own
+// duration when no command does.
+class OperationScope {
 public:
-    explicit BusyScope(QXDisplay& display) : Display(display) { ++Display.BusyDepth; }
-    ~BusyScope() { --Display.BusyDepth; }
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
+    explicit OperationScope(QXDisplay& display) : Display(display)
+    {
+        if (Display.IsBusy()) {
+            Result = ERR_DEVICE_IN_USE;
+            return;
+        }
+        ++Display.BusyDepth;
+        Busy = true;
+        if (Display.CommandDepth == 0) {
+            Result = Display.BeginCommand(UnitLockWaitMs);
+            Began = Result == 0;
+        } else {
+            // The command may have begun before the unit was open.
+            Result = Display.HoldUnit();
+        }
+    }
+    ~OperationScope()
+    {
+        if (Began)
+            Display.EndCommand();
+        if (Busy)
+            --Display.BusyDepth;
+    }
+    OperationScope(const OperationScope&) = delete;
+    OperationScope& operator=(const OperationScope&) = delete;
+
+    uint32_t Result = 0;
 
 private:
     QXDisplay& Display;
+    bool Busy = false;
+    bool Began = false;
 };
+
+namespace {
+
+bool IsBootCode(uint16_t code) { return (code & 0xF000) == 0x6000; }
+
+} // namespace
 
 DISPLAY_INFO DISPLAY_INFO::FromBytes(const uint8_t* bytes)
 {
@@ -144,21 +177,117 @@ void QXDisplay::FindDevices() { FindDevicesById(NormalProductId); }
 
 void QXDisplay::FindBootDevices() { FindDevicesById(BootProductId); }
 
-uint32_t QXDisplay::Send(uint16_t code, const std::vector<uint8_t>& payload)
+uint32_t QXDisplay::BeginCommand(uint32_t waitMs)
+{
+    if (CommandDepth++ == 0) {
+        Lost = false;
+        LostResult = 0;
+        CommandWaitMs = waitMs;
+    }
+    const uint32_t held = HoldUnit();
+    if (held != 0)
+        EndCommand();
+    return held;
+}
+
+void QXDisplay::EndCommand()
+{
+    if (CommandDepth > 0 && --CommandDepth == 0)
+        Held.reset();
+}
+
+uint32_t QXDisplay::HoldUnit()
+{
+    if (Held || !IsOpen())
+        return 0;
+    UnitLockAttempt attempt = Host.LockUnit(OpenPath(), CommandWaitMs);
+    if (!attempt.Lock)
+        return ERR_DEVICE_IN_USE;
+    Held = std::move(attempt.Lock);
+    // Replies to the requests of a program that died mid-command may still come.
+    if (attempt.PreviousUnfinished)
+        OutOfStep = true;
+    return 0;
+}
+
+namespace {
+
+uint32_t WriteRequest(HIDDeviceEx& device, uint16_t code, const std::vector<uint8_t>& payload)
 {
     HID_COMMAND request;
     request.Magic = FrameMarker;
     request.Code = code;
     request.Data = payload;
     request.Length = static_cast<uint32_t>(payload.size());
-    return WriteCommand(request);
+    return device.WriteCommand(request);
+}
+
+} // namespace
+
+uint32_t QXDisplay::Send(uint16_t code, const std::vector<uint8_t>& payload)
+{
+    if (Lost)
+        return LostResult;
+    if (OutOfStep) {
+        if (const uint32_t result = BringInStep(IsBootCode(code)); result != 0)
+            return result;
+    }
+    // A reply queued before the request goes out cannot answer it.
+    SameCodeStrays += DiscardReplies(code);
+    const uint32_t sent = WriteRequest(*this, code, payload);
+    // Part of the request may have reached the unit, which may still answer.
+    if (sent != 0)
+        OutOfStep = true;
+    return sent;
+}
+
+uint32_t QXDisplay::Barrier(bool boot, uint32_t watchCode, uint32_t& strays)
+{
+    strays += DiscardReplies(watchCode);
+    const uint16_t code = boot ? CMD_GET_BOOT_INFO : CMD_GET_DEVICE_INFO;
+    if (const uint32_t sent = WriteRequest(*this, code, {}); sent != 0)
+        return sent;
+    return AwaitInOrder(code, InfoReplyLength, BarrierWaitMs, watchCode, strays);
+}
+
+uint32_t QXDisplay::BringInStep(bool boot)
+{
+    uint32_t result = ERR_TIMEOUT;
+    for (int attempt = 0; attempt < BarrierAttempts; ++attempt) {
+        uint32_t strays = 0;
+        result = Barrier(boot, 0, strays);
+        if (result == 0) {
+            OutOfStep = false;
+            return 0;
+        }
+        if (result != ERR_TIMEOUT)
+            break;
+    }
+    Lost = true;
+    LostResult = result;
+    return result;
+}
+
+uint32_t QXDisplay::ConfirmInStep(uint16_t code)
+{
+    if (Lost)
+        return LostResult;
+    uint32_t strays = SameCodeStrays;
+    SameCodeStrays = 0;
+    const uint32_t result = Barrier(IsBootCode(code), code, strays);
+    if (result != 0) {
+        OutOfStep = true;
+        return result;
+    }
+    OutOfStep = false;
+    return strays == 0 ? 0 : ERR_VERIFY_ERR;
 }
 
 uint32_t QXDisplay::GetInfo(uint16_t code, DISPLAY_INFO& info)
 {
-    if (IsBusy())
-        return ERR_DEVICE_IN_USE;
-    BusyScope busy(*this);
+    OperationScope operation(*this);
+    if (operation.Result != 0)
+        return operation.Result;
     if (const uint32_t sent = Send(code, {}); sent != 0)
         return sent;
     uint8_t reply[InfoReplyLength] = {};
@@ -174,9 +303,9 @@ uint32_t QXDisplay::GetBootInfo(DISPLAY_INFO& info) { return GetInfo(CMD_GET_BOO
 
 uint32_t QXDisplay::ReadMemory(uint16_t code, uint32_t address, uint32_t length, uint8_t* buffer)
 {
-    if (IsBusy())
-        return ERR_DEVICE_IN_USE;
-    BusyScope busy(*this);
+    OperationScope operation(*this);
+    if (operation.Result != 0)
+        return operation.Result;
     // The reply carries length + 1 bytes in a 16-bit length: a longer read
     // could never be answered.
     if (length > 0xFFFE || (buffer == nullptr && length != 0))
@@ -225,10 +354,11 @@ uint32_t QXDisplay::ReadBootIdentity(uint32_t appStart, DISPLAY_IDENTITY& identi
 
 std::unique_ptr<FILE_ENTRY> QXDisplay::NextEntry(uint16_t code, const std::vector<uint8_t>& payload)
 {
-    if (Send(code, payload) != 0)
+    ListingResult = Send(code, payload);
+    if (ListingResult != 0)
         return nullptr;
-    uint32_t status = 0;
-    std::unique_ptr<HID_COMMAND> reply = WaitNextReply(code, EntryWaitMs, status);
+    std::unique_ptr<HID_COMMAND> reply = WaitNextReply(code, EntryWaitMs, ListingResult);
+    // A reply too short for an entry is the unit's end of the listing.
     if (!reply || reply->Length < FileEntryHeaderSize)
         return nullptr;
     auto entry = std::make_unique<FILE_ENTRY>();
@@ -240,32 +370,40 @@ std::unique_ptr<FILE_ENTRY> QXDisplay::FindFirstUnguarded(const char* folder, co
 {
     RequestPayload payload;
     payload.Text(folder).Text(pattern);
-    if (!payload.Finish())
+    if (!payload.Finish()) {
+        ListingResult = ERR_WRONG_PACKET;
         return nullptr;
+    }
     return NextEntry(CMD_FILE_FIND_FIRST, payload.Bytes);
 }
 
 std::unique_ptr<FILE_ENTRY> QXDisplay::FileFindFirst(const char* folder, const char* pattern)
 {
-    if (IsBusy())
+    OperationScope operation(*this);
+    if (operation.Result != 0) {
+        ListingResult = operation.Result;
         return nullptr;
-    BusyScope busy(*this);
+    }
     return FindFirstUnguarded(folder, pattern);
 }
 
 std::unique_ptr<FILE_ENTRY> QXDisplay::FileFindNext()
 {
-    if (IsBusy())
+    OperationScope operation(*this);
+    if (operation.Result != 0) {
+        ListingResult = operation.Result;
         return nullptr;
-    BusyScope busy(*this);
+    }
     return NextEntry(CMD_FILE_FIND_NEXT, {});
 }
 
 uint32_t QXDisplay::ListFiles(const char* folder, const char* pattern, EntryCallback callback)
 {
-    if (IsBusy())
-        return ERR_DEVICE_IN_USE;
-    BusyScope busy(*this);
+    OperationScope operation(*this);
+    if (operation.Result != 0) {
+        ListingResult = operation.Result;
+        return operation.Result;
+    }
     std::unique_ptr<FILE_ENTRY> entry = FindFirstUnguarded(folder, pattern);
     while (entry) {
         if (callback)
@@ -293,8 +431,11 @@ uint32_t QXDisplay::ReadFileBlockUnguarded(const char* folder, const char* name,
     const uint32_t got = reply->Length;
     if (got >= 5) {
         const uint32_t count = GetLE32(reply->Data.data() + 1);
-        if (count > length || uint64_t{got} < uint64_t{count} + 5)
+        if (count > length || uint64_t{got} < uint64_t{count} + 5) {
+            // A reply that does not fit the request may answer another one.
+            OutOfStep = true;
             return ERR_READ_FAILED;
+        }
         if (count != 0)
             std::memcpy(buffer, reply->Data.data() + 5, count);
         length = count;
@@ -302,15 +443,16 @@ uint32_t QXDisplay::ReadFileBlockUnguarded(const char* folder, const char* name,
     }
     if (got >= 2)
         return StatusOffset + reply->Data[0];
+    OutOfStep = true;
     return ERR_READ_FAILED;
 }
 
 uint32_t QXDisplay::ReadFileBlock(const char* folder, const char* name, uint32_t offset, uint32_t& length,
                                   uint8_t* buffer)
 {
-    if (IsBusy())
-        return ERR_DEVICE_IN_USE;
-    BusyScope busy(*this);
+    OperationScope operation(*this);
+    if (operation.Result != 0)
+        return operation.Result;
     return ReadFileBlockUnguarded(folder, name, offset, length, buffer);
 }
 
@@ -329,34 +471,44 @@ uint32_t QXDisplay::WriteFileBlockUnguarded(const char* folder, const char* name
 uint32_t QXDisplay::WriteFileBlock(const char* folder, const char* name, uint32_t offset, uint32_t length,
                                    const uint8_t* data)
 {
-    if (IsBusy())
-        return ERR_DEVICE_IN_USE;
-    BusyScope busy(*this);
+    OperationScope operation(*this);
+    if (operation.Result != 0)
+        return operation.Result;
     return WriteFileBlockUnguarded(folder, name, offset, length, data);
 }
 
 uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total, uint8_t* buffer,
                             ProgressCallback callback)
 {
-    if (IsBusy())
-        return ERR_DEVICE_IN_USE;
-    BusyScope busy(*this);
+    OperationScope operation(*this);
+    if (operation.Result != 0)
+        return operation.Result;
     uint32_t done = 0;
     uint32_t result = 0;
+    SameCodeStrays = 0;
     if (callback)
         callback(folder, name, total, 0);
     while (result == 0 && done < total) {
         if (callback)
             callback(folder, name, total, done);
-        uint32_t block = std::min(FileBlockSize, total - done);
-        result = ReadFileBlockUnguarded(folder, name, done, block, buffer + done);
-        // A unit that answers with no bytes while more are due would be asked
-        // for the same block forever.
-        if (result == 0 && block == 0)
-            result = ERR_READ_FAILED;
+        // A read has no side effect, so a block whose reply did not come (or
+        // did not fit) is asked for once more, after the link is back in step.
+        uint32_t block = 0;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            block = std::min(FileBlockSize, total - done);
+            result = ReadFileBlockUnguarded(folder, name, done, block, buffer + done);
+            // A unit that answers with no bytes while more are due would be
+            // asked for the same block forever.
+            if (result == 0 && block == 0)
+                result = ERR_READ_FAILED;
+            if ((result != ERR_TIMEOUT && result != ERR_READ_FAILED) || Lost)
+                break;
+        }
         if (result == 0)
             done += block;
     }
+    if (result == 0)
+        result = ConfirmInStep(CMD_READ_FILE_BLOCK);
     if (callback)
         callback(folder, name, total, done);
     return result;
@@ -365,14 +517,15 @@ uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total
 uint32_t QXDisplay::PutFile(const char* folder, const char* name, uint32_t total, const uint8_t* data,
                             ProgressCallback callback)
 {
-    if (IsBusy())
-        return ERR_DEVICE_IN_USE;
-    BusyScope busy(*this);
+    OperationScope operation(*this);
+    if (operation.Result != 0)
+        return operation.Result;
     uint32_t probe = 0;
     if (ReadFileBlockUnguarded(folder, name, 0, probe, nullptr) == 0)
         (void)RemoveFileUnguarded(folder, name);
     uint32_t done = 0;
     uint32_t result = 0;
+    SameCodeStrays = 0;
     if (callback)
         callback(folder, name, total, 0);
     while (result == 0 && done < total) {
@@ -383,6 +536,8 @@ uint32_t QXDisplay::PutFile(const char* folder, const char* name, uint32_t total
         if (result == 0)
             done += block;
     }
+    if (result == 0)
+        result = ConfirmInStep(CMD_WRITE_FILE_BLOCK);
     if (callback)
         callback(folder, name, total, done);
     return result;
@@ -401,26 +556,28 @@ uint32_t QXDisplay::RemoveFileUnguarded(const char* folder, const char* name)
 
 uint32_t QXDisplay::RemoveFile(const char* folder, const char* name)
 {
-    if (IsBusy())
-        return ERR_DEVICE_IN_USE;
-    BusyScope busy(*this);
-    return RemoveFileUnguarded(folder, name);
+    OperationScope operation(*this);
+    if (operation.Result != 0)
+        return operation.Result;
+    SameCodeStrays = 0;
+    const uint32_t result = RemoveFileUnguarded(folder, name);
+    return result == 0 ? ConfirmInStep(CMD_REMOVE_FILE) : result;
 }
 
 uint32_t QXDisplay::ProbeFile(const char* folder, const char* name)
 {
-    if (IsBusy())
-        return ERR_DEVICE_IN_USE;
-    BusyScope busy(*this);
+    OperationScope operation(*this);
+    if (operation.Result != 0)
+        return operation.Result;
     uint32_t length = 0;
     return ReadFileBlockUnguarded(folder, name, 0, length, nullptr);
 }
 
 uint32_t QXDisplay::SendAndWaitStatus(uint16_t code, RequestPayload& payload, uint32_t timeoutMs)
 {
-    if (IsBusy())
-        return ERR_DEVICE_IN_USE;
-    BusyScope busy(*this);
+    OperationScope operation(*this);
+    if (operation.Result != 0)
+        return operation.Result;
     if (!payload.Finish())
         return ERR_WRONG_PACKET;
     if (const uint32_t sent = Send(code, payload.Bytes); sent != 0)
@@ -451,8 +608,11 @@ uint32_t QXDisplay::ShowText(const char* text)
 
 uint32_t QXDisplay::FinishUpdate()
 {
-    if (IsBusy())
-        return ERR_DEVICE_IN_USE;
-    BusyScope busy(*this);
-    return Send(CMD_FINISH_UPDATE, {});
+    OperationScope operation(*this);
+    if (operation.Result != 0)
+        return operation.Result;
+    // No reply is awaited, so no late reply can be mistaken for it: the end of
+    // the update goes out even when the link is out of step.
+    (void)DiscardReplies(CMD_FINISH_UPDATE);
+    return WriteRequest(*this, CMD_FINISH_UPDATE, {});
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "HIDDeviceEx.h"
+#include "UnitLock.h"
 
 constexpr uint16_t NormalProductId = 0x0801;
 constexpr uint16_t BootProductId = 0x0800;
@@ -36,6 +37,12 @@ constexpr uint8_t FolderAttribute = 0x10;
 constexpr uint32_t InfoReplyLength = 53;
 constexpr size_t DisplayInfoSize = 52;
 constexpr size_t FileEntryHeaderSize = 6;
+// How long the request that brings the link back in step waits for its reply.
+// A late reply is one that missed its own wait (at most about a second), so
+// this covers it with room; the barrier is tried twice before the unit counts
+// as gone for the rest of the command.
+constexpr uint32_t BarrierWaitMs = 1000;
+constexpr int BarrierAttempts = 2;
 
 struct DISPLAY_INFO {
     uint32_t FirmwareVersion = 0;
@@ -118,8 +125,36 @@ public:
     // ERR_DEVICE_IN_USE.
     bool IsBusy() const { return BusyDepth != 0; }
 
+    // A command: one or more operations that belong together (a listing, the
+    // files of one get). It holds the unit's lock against other programs
+    // (UnitLock.h) while it runs; an operation started outside a command
+    // holds it for its own duration. Commands nest. ERR_DEVICE_IN_USE when
+    // another program holds the unit for longer than waitMs.
+    [[nodiscard]] uint32_t BeginCommand(uint32_t waitMs = UnitLockWaitMs);
+    void EndCommand();
+    // The unit did not answer the request that brings the link back in step:
+    // it counts as gone until the command ends, and every request fails at
+    // once with the code LostCode() tells.
+    bool LinkLost() const { return Lost; }
+    uint32_t LostCode() const { return LostResult; }
+    // 0 when the last listing ended on the unit's end-of-listing reply, else
+    // why it was cut short (time-out, failed send, unit gone, link lost).
+    uint32_t ListingEnd() const { return ListingResult; }
+
 private:
-    friend class BusyScope;
+    friend class OperationScope;
+    [[nodiscard]] uint32_t HoldUnit();
+    // Sends the request that cannot be mistaken for another one's reply
+    // (device or boot information) and waits for its reply, discarding what
+    // arrives before it; `strays` grows by the discarded replies with `watchCode`.
+    [[nodiscard]] uint32_t Barrier(bool boot, uint32_t watchCode, uint32_t& strays);
+    // After a wait that ended without its own reply: the barrier, tried twice.
+    [[nodiscard]] uint32_t BringInStep(bool boot);
+    // At the end of an operation whose requests all carried `code`: proves
+    // that no reply with that code is left over, which would mean that one of
+    // the replies taken answered another request (a duplicated request, for
+    // instance). ERR_VERIFY_ERR when one was.
+    [[nodiscard]] uint32_t ConfirmInStep(uint16_t code);
     [[nodiscard]] uint32_t Send(uint16_t code, const std::vector<uint8_t>& payload);
     [[nodiscard]] uint32_t SendAndWaitStatus(uint16_t code, RequestPayload& payload, uint32_t timeoutMs);
     [[nodiscard]] uint32_t ReadMemory(uint16_t code, uint32_t address, uint32_t length, uint8_t* buffer);
@@ -134,4 +169,33 @@ private:
     [[nodiscard]] uint32_t RemoveFileUnguarded(const char* folder, const char* name);
 
     int BusyDepth = 0;
+    int CommandDepth = 0;
+    uint32_t CommandWaitMs = UnitLockWaitMs;
+    std::unique_ptr<UnitLock> Held;
+    bool Lost = false;
+    uint32_t LostResult = 0;
+    // Replies discarded before a request went out that carried the request's
+    // own code: one of the earlier replies taken may have answered another
+    // request. Counted from the start of a transfer to its end.
+    uint32_t SameCodeStrays = 0;
+    uint32_t ListingResult = 0;
+};
+
+// Holds a command on a display for the scope's lifetime.
+class UnitCommand {
+public:
+    explicit UnitCommand(QXDisplay& display, uint32_t waitMs = UnitLockWaitMs)
+        : Display(display), Result(display.BeginCommand(waitMs))
+    {
+    }
+    ~UnitCommand()
+    {
+        if (Result == 0)
+            Display.EndCommand();
+    }
+    UnitCommand(const UnitCommand&) = delete;
+    UnitCommand& operator=(const UnitCommand&) = delete;
+
+    QXDisplay& Display;
+    const uint32_t Result; // 0, or ERR_DEVICE_IN_USE when another program holds the unit
 };

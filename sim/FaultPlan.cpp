@@ -71,6 +71,8 @@ bool ParseReportFault(const std::string& item, const std::string& key, const std
         fault.Kind = FaultKind::Corrupt;
     else if (kind.Head == "delay")
         fault.Kind = FaultKind::Delay;
+    else if (kind.Head == "hold" && fault.Direction == FaultDirection::In)
+        fault.Kind = FaultKind::Hold;
     else
         return Fail(error, item, "unknown fault");
 
@@ -79,10 +81,10 @@ bool ParseReportFault(const std::string& item, const std::string& key, const std
     if (!report || *report == 0)
         return Fail(error, item, "report number must be 1 or more");
     fault.Report = *report;
-    if (fault.Kind == FaultKind::Delay) {
+    if (fault.Kind == FaultKind::Delay || fault.Kind == FaultKind::Hold) {
         const auto ms = parts.Found ? Number(parts.Tail, 600000) : std::nullopt;
         if (!ms)
-            return Fail(error, item, "delay needs :MS (at most 600000)");
+            return Fail(error, item, "needs :MS (at most 600000)");
         fault.Value = static_cast<uint32_t>(*ms);
     } else if (fault.Kind == FaultKind::Corrupt) {
         fault.Value = DefaultCorruptByte;
@@ -96,6 +98,20 @@ bool ParseReportFault(const std::string& item, const std::string& key, const std
         return Fail(error, item, "takes no :value");
     }
     plan.Reports.push_back(fault);
+    return true;
+}
+
+// intrude=N[:C]: after output report N, another program's request with code C.
+bool ParseIntrusion(const std::string& item, const std::string& value, FaultPlan& plan, std::string* error)
+{
+    const Split parts = SplitAt(value, ':');
+    const auto report = Number(parts.Head, UINT64_MAX);
+    if (!report || *report == 0)
+        return Fail(error, item, "report number must be 1 or more");
+    const auto code = parts.Found ? Number(parts.Tail, 0xFFFF) : std::optional<uint64_t>(DefaultIntruderCode);
+    if (!code)
+        return Fail(error, item, "code must be 0 to 0xFFFF");
+    plan.Reports.push_back({FaultKind::Intrude, FaultDirection::Out, *report, static_cast<uint32_t>(*code)});
     return true;
 }
 
@@ -139,6 +155,8 @@ std::optional<FaultPlan> FaultPlan::Parse(const std::string& text, std::string* 
         bool good = false;
         if (key == "status") {
             good = ParseStatusFault(item, value, plan, error);
+        } else if (key == "intrude") {
+            good = ParseIntrusion(item, value, plan, error);
         } else if (key == "mute-after" || key == "unplug-after") {
             const auto count = Number(value, UINT64_MAX);
             good = count && *count != 0;

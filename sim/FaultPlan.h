@@ -14,6 +14,15 @@
 //   delay-in=N:MS      input report N leaves MS ms late; later ones queue behind it
 //   delay-out=N:MS     the unit accepts output report N only after MS ms (the
 //                      write fails when that is longer than the write's time-out)
+//   hold-in=N:MS       the PC's reader is held up for MS ms just before it takes
+//                      input report N (a busy PC); the reports that arrive
+//                      meanwhile wait in the handle's queue
+//   intrude=N[:C]      another program on the PC talks to the unit: right after
+//                      output report N the unit runs a request with code C
+//                      (default 0x4000) once more, the last one of that code
+//                      it received (or one without payload), and its reply
+//                      reaches every open handle, as hidraw gives each reader
+//                      every report
 //   status=C:S[@K]     requests with command code C are answered with the
 //                      failure status byte S instead of being run; with @K
 //                      only the K-th such request (1-based)
@@ -39,15 +48,17 @@ constexpr const char* FaultPlanVariable = "TESSALY_SIM_FAULTS";
 // Default byte a corrupt item inverts: the first payload byte of a message's
 // first report, so a one-report request fails its checksum.
 constexpr uint32_t DefaultCorruptByte = 9;
+// Another program's request, unless an intrude item names one: the device information.
+constexpr uint32_t DefaultIntruderCode = 0x4000;
 
-enum class FaultKind { Drop, Duplicate, Corrupt, Delay };
+enum class FaultKind { Drop, Duplicate, Corrupt, Delay, Hold, Intrude };
 enum class FaultDirection { In, Out };
 
 struct ReportFault {
     FaultKind Kind = FaultKind::Drop;
     FaultDirection Direction = FaultDirection::In;
     uint64_t Report = 0;   // 1-based report number in its direction
-    uint32_t Value = 0;    // byte index (Corrupt) or milliseconds (Delay)
+    uint32_t Value = 0;    // byte index (Corrupt), milliseconds (Delay, Hold) or command code (Intrude)
 };
 
 struct StatusFault {

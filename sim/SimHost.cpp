@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <set>
@@ -30,6 +31,7 @@ thread_local std::string LastError;
 struct PendingReport {
     Report Bytes;
     Clock::time_point Arrival;
+    uint64_t Number = 0; // input report number since the fault plan was set
 };
 
 void Keep(std::deque<std::string>& lines, std::string line)
@@ -46,7 +48,8 @@ struct HandleQueue {
     uint64_t Generation = 0;
     bool Foreign = false;
     std::deque<PendingReport> InFlight; // in order of arrival
-    std::deque<Report> Ready;
+    std::deque<PendingReport> Ready;
+    uint64_t HeldFor = 0; // the report a hold-in fault held this handle's reader for
 };
 
 struct SimHost::State {
@@ -111,7 +114,7 @@ struct SimHost::State {
             if (queue.Ready.size() >= HandleReportLimit)
                 ++Overflows;
             else
-                queue.Ready.push_back(queue.InFlight.front().Bytes);
+                queue.Ready.push_back(queue.InFlight.front());
             queue.InFlight.pop_front();
         }
     }
@@ -165,7 +168,7 @@ struct SimHost::State {
                     // Admitting here too keeps a handle that is never read (the
                     // transport's write handle) at its 64-report bound.
                     Admit(*queue, Clock::now());
-                    queue->InFlight.push_back({bytes, arrival});
+                    queue->InFlight.push_back({bytes, arrival, number});
                 }
             }
             CountCrossing(InFreeAt);
@@ -298,6 +301,8 @@ public:
             for (int copy = 0; copy < copies; ++copy)
                 s.Transmit(s.Unit.ReceiveReport(bytes.data(), bytes.size(), s.LinkMs(received)), received);
         }
+        if (const auto intruder = s.FaultFor(FaultDirection::Out, number, FaultKind::Intrude))
+            s.Transmit(s.Unit.ExecuteAgain(static_cast<uint16_t>(intruder->Value)), received);
         s.Advance(Clock::now());
         return true;
     }
@@ -316,7 +321,18 @@ public:
             }
             s.Admit(Queue, now);
             if (!Queue.Ready.empty()) {
-                const Report bytes = Queue.Ready.front();
+                const uint64_t number = Queue.Ready.front().Number;
+                if (const auto hold = s.FaultFor(FaultDirection::In, number, FaultKind::Hold);
+                    hold && Queue.HeldFor != number) {
+                    // A reader that the scheduler keeps waiting: the reports
+                    // go on arriving meanwhile.
+                    Queue.HeldFor = number;
+                    lock.unlock();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(hold->Value));
+                    lock.lock();
+                    continue;
+                }
+                const Report bytes = Queue.Ready.front().Bytes;
                 Queue.Ready.pop_front();
                 std::copy_n(bytes.begin(), std::min(length, bytes.size()), report);
                 return {length == bytes.size() ? HidReadStatus::Good : HidReadStatus::Incomplete, 0};
@@ -377,6 +393,7 @@ std::optional<SimOptions> SimOptions::FromEnvironment(std::string* error)
             return std::nullopt;
         }
     }
+    options.FlashOut = FolderFromEnvironment("TESSALY_SIM_FLASH");
     options.Unit.CardFolder = FolderFromEnvironment("TESSALY_SIM_CARD");
     if (options.Unit.CardFolder.empty())
         options.Unit.CardFolder = DefaultCardFolder();
@@ -405,6 +422,11 @@ SimHost::~SimHost()
     Shared->Departure.reset();
     Shared->ReturnAt.reset();
     Shared->LeaveBus();
+    if (!Shared->Options.FlashOut.empty()) {
+        const std::vector<uint8_t>& flash = Shared->Unit.Flash();
+        std::ofstream(Shared->Options.FlashOut, std::ios::binary)
+            .write(reinterpret_cast<const char*>(flash.data()), static_cast<std::streamsize>(flash.size()));
+    }
 }
 
 HidInterfaceList SimHost::ListInterfaces()
@@ -467,6 +489,14 @@ uint32_t SimHost::Ticks()
 void SimHost::Pause(uint32_t ms)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+UnitLockAttempt SimHost::LockUnit(const std::string& path, uint32_t waitMs)
+{
+    std::error_code error;
+    std::filesystem::path card = CardFolder();
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(card, error);
+    return LockUnitFile("sim:" + path + ":" + (error ? card : canonical).string(), waitMs);
 }
 
 void SimHost::Plug()

@@ -22,7 +22,9 @@
 // Environment for the tools (SimOptions::FromEnvironment):
 //   TESSALY_SIM_FAULTS  fault plan, grammar in FaultPlan.h
 //   TESSALY_SIM_LINK    "instant" (default) or "full-speed"
-//   TESSALY_SIM_CARD    folder of the unit's SD card; default
+//   TESSALY_SIM_FLASH   file the unit's flash is written to when the program ends
+//   TESSALY_SIM_CARD    folder of the unit's SD card (also what the unit's
+//                       lock against other programs is named after); default
 //                       $XDG_DATA_HOME/tessaly/sim-card (or ~/.local/share/...)
 //
 // All public operations, the controls included, are thread-safe.
@@ -66,6 +68,9 @@ struct SimOptions {
     uint32_t TickOffset = 0;
     // Trace lines and message boxes also go to stderr.
     bool EchoTrace = false;
+    // When set, the unit's flash is written to this file when the host ends,
+    // so an update can be checked from outside the program.
+    std::filesystem::path FlashOut;
 
     // Options from TESSALY_SIM_FAULTS, TESSALY_SIM_LINK and TESSALY_SIM_CARD;
     // none (and `error` set) when one of them cannot be used.
@@ -93,6 +98,9 @@ public:
     void Trace(const std::string& line) override;
     uint32_t Ticks() override;
     void Pause(uint32_t ms) override;
+    // The simulated unit is its SD card: programs that simulate the unit on
+    // the same card folder exclude each other as programs on one real unit do.
+    UnitLockAttempt LockUnit(const std::string& path, uint32_t waitMs) override;
 
     // Controls.
     void Plug();   // back on the bus in the mode it was in

@@ -113,6 +113,7 @@ std::vector<std::array<uint8_t, UnitReportLength>> SimulatedUnit::FrameReply(uin
                                                                              const std::vector<uint8_t>& payload)
 {
     std::vector<uint8_t> stream;
+    stream.reserve(payload.size() + 4); // one allocation; growing in steps trips GCC 12's -Wstringop-overflow
     PutU16(stream, code);
     PutU16(stream, static_cast<uint16_t>(payload.size() + 4));
     stream.insert(stream.end(), payload.begin(), payload.end());
@@ -155,6 +156,7 @@ UnitAnswer SimulatedUnit::Execute(uint16_t code, const std::vector<uint8_t>& pay
     if (!KnownIn(CurrentMode, code))
         return answer;
     const uint64_t seen = ++CodeCounts[code];
+    LastPayloads[code] = payload;
     Outcome outcome;
     const auto fault = std::find_if(StatusFaults.begin(), StatusFaults.end(), [&](const StatusFault& f) {
         return f.Code == code && (f.Occurrence == 0 || f.Occurrence == seen);
@@ -170,6 +172,12 @@ UnitAnswer SimulatedUnit::Execute(uint16_t code, const std::vector<uint8_t>& pay
     if (outcome.Answer)
         answer.Reports = FrameReply(code, outcome.Payload);
     return answer;
+}
+
+UnitAnswer SimulatedUnit::ExecuteAgain(uint16_t code)
+{
+    const auto last = LastPayloads.find(code);
+    return Execute(code, last != LastPayloads.end() ? last->second : std::vector<uint8_t>{});
 }
 
 SimulatedUnit::Outcome SimulatedUnit::Run(uint16_t code, const std::vector<uint8_t>& payload, UnitAnswer& answer)

@@ -88,6 +88,9 @@ public:
     UnitAnswer ReceiveReport(const uint8_t* report, size_t length, uint64_t atMs);
     // One whole request message.
     UnitAnswer Execute(uint16_t code, const std::vector<uint8_t>& payload);
+    // Another program's request with `code`: the last one of that code the
+    // unit received, run once more (none received: one without payload).
+    UnitAnswer ExecuteAgain(uint16_t code);
     // The input reports that carry one reply message.
     static std::vector<std::array<uint8_t, UnitReportLength>> FrameReply(uint16_t code,
                                                                          const std::vector<uint8_t>& payload);
@@ -138,6 +141,7 @@ private:
 
     std::vector<StatusFault> StatusFaults;
     std::map<uint16_t, uint64_t> CodeCounts; // requests seen per code, for status=C:S@K
+    std::map<uint16_t, std::vector<uint8_t>> LastPayloads; // per code, for ExecuteAgain
 
     std::string Screen;
     std::vector<std::string> Texts;

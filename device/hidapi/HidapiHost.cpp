@@ -299,6 +299,11 @@ void HidapiHost::Trace(const std::string& line)
         std::fprintf(stderr, "%s\n", line.c_str());
 }
 
+UnitLockAttempt HidapiHost::LockUnit(const std::string& path, uint32_t waitMs)
+{
+    return LockUnitFile(path, waitMs);
+}
+
 uint32_t HidapiHost::Ticks()
 {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();

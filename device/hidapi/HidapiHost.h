@@ -40,6 +40,8 @@ public:
     uint32_t Ticks() override;
     void Pause(uint32_t ms) override;
     void RaiseThreadPriority() override;
+    // A lock file named after the hidraw path.
+    UnitLockAttempt LockUnit(const std::string& path, uint32_t waitMs) override;
 
 private:
     // Every present HID interface, each path once; false when hidapi is unusable.

@@ -542,9 +542,9 @@ TEST_F(Transfer, DeleteWithUnitUnpluggedMidway)
         PutCardBytes(QStringLiteral("Maps"), QLatin1String(name), Pattern(10, 29));
     Start();
     Select({QStringLiteral("a.qxm"), QStringLiteral("b.qxm"), QStringLiteral("c.qxm")});
-    // Gone as soon as the second request has reached it: that deletion is done, but never
-    // confirmed, so it counts as failed.
-    SetFaults("unplug-after=3");
+    // Gone as soon as the second request has reached it (after the first deletion and its
+    // confirmation): that deletion is done, but never confirmed, so it counts as failed.
+    SetFaults("unplug-after=5");
     Form->ActionDeleteFilesExecute();
     EXPECT_FALSE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("a.qxm"))));
     EXPECT_TRUE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("c.qxm"))));

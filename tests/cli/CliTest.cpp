@@ -123,6 +123,32 @@ TEST_F(CliAgainstSimulator, FailedStatusIsNamed)
     EXPECT_NE(run.Output.find("Error 0x10000005"), std::string::npos) << run.Output;
 }
 
+// A listing that the unit stops answering, or that an unplug ends, is cut
+// short: ls says why and exits non-zero instead of passing for a whole list.
+TEST_F(CliAgainstSimulator, ListingCutShortFails)
+{
+    ASSERT_EQ(Cli(sim + " ls Maps").Exit, 0);
+    for (const char* plan : {"TESSALY_SIM_FAULTS=mute-after=3", "TESSALY_SIM_FAULTS=unplug-after=4"}) {
+        const CliRun run = Cli(sim + " ls Maps", plan);
+        EXPECT_EQ(run.Exit, 1) << plan;
+        EXPECT_NE(run.Output.find("the listing was cut short"), std::string::npos) << run.Output;
+    }
+}
+
+// An empty local file is not sent: the unit's file of that name stays.
+TEST_F(CliAgainstSimulator, EmptyFileIsNotSent)
+{
+    std::ofstream(root / "mine.qxm") << "map bytes";
+    ASSERT_EQ(Cli(sim + " put Maps " + (root / "mine.qxm").string()).Exit, 0);
+    const fs::path empty = root / "empty" / "mine.qxm";
+    fs::create_directories(empty.parent_path());
+    std::ofstream{empty};
+    const CliRun run = Cli(sim + " put Maps " + empty.string());
+    EXPECT_EQ(run.Exit, 1);
+    EXPECT_NE(run.Output.find("empty file"), std::string::npos) << run.Output;
+    EXPECT_NE(Cli(sim + " ls Maps").Output.find("mine.qxm"), std::string::npos);
+}
+
 TEST_F(CliAgainstSimulator, UsageErrorsExitWithTwo)
 {
     EXPECT_EQ(Cli("").Exit, 2);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <numeric>
 
@@ -38,6 +39,17 @@ protected:
                 return;
             Message message{GetLE16(&stream[0]), {stream.begin() + 4, stream.begin() + static_cast<long>(total)}};
             stream.clear();
+            // The information requests that bring the link back in step are
+            // answered as the unit does, unless the test answers them itself.
+            const bool info = message.Code == CMD_GET_DEVICE_INFO || message.Code == CMD_GET_BOOT_INFO;
+            if (info && !TestAnswersInfo) {
+                ++Barriers;
+                if (OnBarrier)
+                    OnBarrier(h);
+                if (!MuteBarriers)
+                    h.Inject(FrameReply(message.Code, std::vector<uint8_t>(InfoReplyLength, 0)));
+                return;
+            }
             if (Answer)
                 Answer(h, message);
         };
@@ -50,6 +62,11 @@ protected:
     QXDisplay display{host};
     std::vector<uint8_t> stream;
     std::function<void(FakeHost&, const Message&)> Answer;
+    bool TestAnswersInfo = false;
+    // Runs before the unit answers a barrier: what arrives first.
+    std::function<void(FakeHost&)> OnBarrier;
+    bool MuteBarriers = false;
+    std::atomic<int> Barriers{0};
 };
 
 std::vector<uint8_t> BlockReply(const std::vector<uint8_t>& data, uint32_t count)
@@ -78,6 +95,7 @@ TEST_F(Display, FindsNormalAndBootUnitsByProduct)
 // takes the first 52 bytes of a 53-byte reply.
 TEST_F(Display, GetDeviceInfo)
 {
+    TestAnswersInfo = true;
     Answer = [this](FakeHost&, const Message& m) {
         std::vector<uint8_t> reply(53, 0);
         SetLE32(&reply[0], 0x01020304);
@@ -100,6 +118,7 @@ TEST_F(Display, GetDeviceInfo)
 
 TEST_F(Display, InfoReplyOfOtherLengthTimesOut)
 {
+    TestAnswersInfo = true;
     Answer = [this](FakeHost&, const Message& m) { Reply(m.Code, std::vector<uint8_t>(52, 0)); };
     DISPLAY_INFO info;
     EXPECT_EQ(display.GetBootInfo(info), ERR_TIMEOUT);
@@ -222,7 +241,8 @@ TEST_F(Display, GetFileInBlocks)
     EXPECT_EQ(progress, (std::vector<uint32_t>{0, 0, 1024, 2048, 2500}));
 }
 
-// A unit that answers a block with no bytes would be asked again forever.
+// A unit that answers a block with no bytes would be asked again forever: it
+// is asked once more, then the get fails.
 TEST_F(Display, GetFileEndsOnEmptyBlock)
 {
     int requests = 0;
@@ -232,7 +252,7 @@ TEST_F(Display, GetFileEndsOnEmptyBlock)
     };
     std::vector<uint8_t> buffer(100);
     EXPECT_EQ(display.GetFile("A:\\Logs", "x", 100, buffer.data(), nullptr), ERR_READ_FAILED);
-    EXPECT_EQ(requests, 1);
+    EXPECT_EQ(requests, 2);
 }
 
 // PutFile removes an existing file first, then writes blocks of 1024 with flag 0x40.
@@ -412,4 +432,127 @@ TEST_F(Display, CommandsOnClosedDeviceFailWithoutWaiting)
     EXPECT_EQ(display.GetDeviceInfo(info), ERR_WRITE_FAILED);
     EXPECT_EQ(display.FinishUpdate(), ERR_WRITE_FAILED);
     EXPECT_FALSE(display.FileFindFirst("A:\\Maps", "*.*"));
+}
+
+// A reply that comes after its request's wait gave up is never taken as the
+// answer to the next request: before the next request the link is brought
+// back in step, and the late reply is discarded on the way.
+TEST_F(Display, LateReplyIsNotTakenByTheNextRequest)
+{
+    int removes = 0;
+    Answer = [&](FakeHost&, const Message& m) {
+        if (++removes == 2)
+            Reply(m.Code, {0x02, 0}); // the second file is not there
+    };
+    // The first removal's success arrives late, just before the barrier's reply.
+    OnBarrier = [&](FakeHost&) { Reply(CMD_REMOVE_FILE, {0xFF, 0}); };
+    EXPECT_EQ(display.RemoveFile("A:\\Maps", "Dyno.wzm"), ERR_TIMEOUT);
+    EXPECT_FALSE(display.InStep());
+    EXPECT_EQ(display.RemoveFile("A:\\Maps", "nosuch.qxm"), 0x10000002u);
+    EXPECT_TRUE(display.InStep());
+    EXPECT_EQ(Barriers, 1);
+}
+
+// A duplicated reply (a request that reached the unit twice) shifts every
+// later reply by one: the get cannot tell which block it took, so it does not
+// report success.
+TEST_F(Display, DuplicatedReplyFailsTheGet)
+{
+    std::vector<uint8_t> file(4096);
+    std::iota(file.begin(), file.end(), uint8_t{0});
+    std::vector<uint8_t> previous;
+    Answer = [&](FakeHost&, const Message& m) {
+        const size_t at = m.Payload.size() - 9;
+        const uint32_t offset = GetLE32(&m.Payload[at]);
+        const uint32_t want = GetLE32(&m.Payload[at + 4]);
+        const auto reply = BlockReply({file.begin() + offset, file.begin() + offset + want}, want);
+        // The second block's reply comes twice; the copy arrives behind the next request.
+        if (offset == 2048)
+            Reply(m.Code, previous);
+        Reply(m.Code, reply);
+        previous = reply;
+    };
+    std::vector<uint8_t> buffer(4096);
+    EXPECT_EQ(display.GetFile("A:\\Maps", "Street.qxm", 4096, buffer.data(), nullptr), ERR_VERIFY_ERR);
+    EXPECT_EQ(Barriers, 1);
+    // Without the duplicate the same get succeeds, with one barrier at its end.
+    Answer = [&](FakeHost&, const Message& m) {
+        const size_t at = m.Payload.size() - 9;
+        const uint32_t offset = GetLE32(&m.Payload[at]);
+        const uint32_t want = GetLE32(&m.Payload[at + 4]);
+        Reply(m.Code, BlockReply({file.begin() + offset, file.begin() + offset + want}, want));
+    };
+    ASSERT_EQ(display.GetFile("A:\\Maps", "Street.qxm", 4096, buffer.data(), nullptr), 0u);
+    EXPECT_EQ(buffer, file);
+    EXPECT_EQ(Barriers, 2);
+}
+
+// A block whose reply is lost is asked for once more after the barrier; a
+// write is never repeated.
+TEST_F(Display, TimedOutBlockReadIsRetriedOnceWritesAreNot)
+{
+    std::vector<uint32_t> offsets;
+    Answer = [&](FakeHost&, const Message& m) {
+        const size_t at = m.Payload.size() - 9;
+        offsets.push_back(GetLE32(&m.Payload[at]));
+        if (offsets.size() == 2)
+            return; // the second block's reply is lost
+        Reply(m.Code, BlockReply(std::vector<uint8_t>(GetLE32(&m.Payload[at + 4]), 7), GetLE32(&m.Payload[at + 4])));
+    };
+    std::vector<uint8_t> buffer(2048);
+    ASSERT_EQ(display.GetFile("A:\\Logs", "RUN1.displog", 2048, buffer.data(), nullptr), 0u);
+    EXPECT_EQ(offsets, (std::vector<uint32_t>{0, 1024, 1024}));
+    EXPECT_EQ(Barriers, 2); // before the retry, and at the end
+
+    int writes = 0;
+    Answer = [&](FakeHost&, const Message& m) {
+        if (m.Code == CMD_READ_FILE_BLOCK)
+            Reply(m.Code, {0x02, 0});
+        else if (++writes != 1)
+            Reply(m.Code, {0xFF, 0});
+    };
+    std::vector<uint8_t> data(2048, 1);
+    EXPECT_EQ(display.PutFile("A:\\Maps", "m.qxm", 2048, data.data(), nullptr), ERR_TIMEOUT);
+    EXPECT_EQ(writes, 1);
+}
+
+// A unit that does not answer the barrier counts as gone until the command
+// ends: the command's later requests fail at once, unsent.
+TEST_F(Display, UnansweredBarrierEndsTheCommand)
+{
+    MuteBarriers = true;
+    UnitCommand command(display);
+    ASSERT_EQ(command.Result, 0u);
+    uint32_t length = 4;
+    uint8_t buffer[4];
+    EXPECT_EQ(display.ReadFileBlock("A:\\Logs", "a", 0, length, buffer), ERR_TIMEOUT);
+    EXPECT_FALSE(display.LinkLost());
+    EXPECT_EQ(display.RemoveFile("A:\\Logs", "a"), ERR_TIMEOUT);
+    EXPECT_TRUE(display.LinkLost());
+    EXPECT_EQ(Barriers, BarrierAttempts);
+    const size_t sent = host.Written().size();
+    EXPECT_EQ(display.RemoveFile("A:\\Logs", "b"), ERR_TIMEOUT);
+    EXPECT_EQ(host.Written().size(), sent);
+}
+
+// The listing tells whether it ended on the unit's end-of-listing reply or
+// was cut short.
+TEST_F(Display, ListingEndSaysWhyItStopped)
+{
+    int requests = 0;
+    Answer = [&](FakeHost&, const Message& m) {
+        if (++requests == 1)
+            Reply(m.Code, {0, 0x20, 1, 0, 0, 0, 'a', 0});
+        else if (requests == 2)
+            Reply(m.Code, {0xFF, 0});
+    };
+    EXPECT_EQ(display.ListFiles("A:\\Maps", "*.*", nullptr), 0u);
+    EXPECT_EQ(display.ListingEnd(), 0u);
+    requests = 0;
+    Answer = [&](FakeHost&, const Message& m) {
+        if (++requests == 1)
+            Reply(m.Code, {0, 0x20, 1, 0, 0, 0, 'a', 0});
+    };
+    EXPECT_EQ(display.ListFiles("A:\\Maps", "*.*", nullptr), 0u);
+    EXPECT_EQ(display.ListingEnd(), ERR_TIMEOUT);
 }

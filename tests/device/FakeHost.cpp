@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
+#include <utility>
 
 class FakeHandle : public HidHandle {
 public:
@@ -57,6 +59,8 @@ public:
     }
     HidReadResult ReadReport(uint8_t* report, size_t length, uint32_t timeoutMs) override
     {
+        if (const uint32_t hold = std::exchange(HoldPending, 0); hold != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(hold));
         std::unique_lock lock(Host.Mutex);
         ++Host.Reading;
         Host.InputArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
@@ -71,6 +75,7 @@ public:
         if (next.size() < length)
             return {HidReadStatus::Incomplete, 0};
         std::memcpy(report, next.data(), length);
+        HoldPending = Host.HoldAfterNextReport.exchange(0);
         return {HidReadStatus::Good, 0};
     }
 
@@ -78,6 +83,7 @@ public:
     std::string Path;
     FakeInterface Iface;
     std::deque<Report> Input;
+    uint32_t HoldPending = 0; // used by the reading thread only
     bool Gone = false;
     uint32_t Error = 0;
 };

@@ -45,6 +45,9 @@ public:
     std::function<void(FakeHost&, const Report&)> Responder;
     // Number of reports accepted before writes start to fail (-1: never).
     int WritesBeforeFailure = -1;
+    // The read after the next delivered report first waits this long, as a
+    // reader that the scheduler keeps waiting; reports queue up meanwhile.
+    std::atomic<uint32_t> HoldAfterNextReport{0};
 
     std::vector<Report> Written();
     std::vector<Report> FeaturesSet();

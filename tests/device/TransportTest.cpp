@@ -311,6 +311,24 @@ TEST_F(Transport, LostReportDoesNotSpoilTheNextReply)
     EXPECT_EQ(device.QueuedReplies(), 0u);
 }
 
+// A reader held up by a busy PC is not silence: the reports that wait in the
+// host's queue meanwhile still complete the message they belong to.
+TEST_F(Transport, HeldUpReaderKeepsTheReplyWhole)
+{
+    FramedDevice device(host);
+    Open(device);
+    std::vector<uint8_t> payload(1029);
+    for (size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<uint8_t>(i * 7);
+    host.HoldAfterNextReport = 300;
+    host.Inject(FrameReply(0x4013, payload));
+    uint32_t status = 1;
+    auto reply = device.WaitNextReply(0x4013, 1000, status);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->Data, payload);
+    EXPECT_EQ(device.QueuedReplies(), 0u);
+}
+
 TEST_F(Transport, IncompleteReportIsSkipped)
 {
     FramedDevice device(host);

@@ -34,6 +34,25 @@ TEST(FaultPlanParse, AllItems)
     EXPECT_EQ(plan->UnplugAfter, 40u);
 }
 
+// A held-up reader and another program's request: hold-in takes its
+// milliseconds, intrude its code (device information when none is given).
+TEST(FaultPlanParse, HoldAndIntrude)
+{
+    const auto plan = FaultPlan::Parse("hold-in=3:300,intrude=5,intrude=7:0x4013");
+    ASSERT_TRUE(plan);
+    ASSERT_EQ(plan->Reports.size(), 3u);
+    EXPECT_EQ(plan->Reports[0].Kind, FaultKind::Hold);
+    EXPECT_EQ(plan->Reports[0].Direction, FaultDirection::In);
+    EXPECT_EQ(plan->Reports[0].Value, 300u);
+    EXPECT_EQ(plan->Reports[1].Kind, FaultKind::Intrude);
+    EXPECT_EQ(plan->Reports[1].Direction, FaultDirection::Out);
+    EXPECT_EQ(plan->Reports[1].Report, 5u);
+    EXPECT_EQ(plan->Reports[1].Value, sim::DefaultIntruderCode);
+    EXPECT_EQ(plan->Reports[2].Value, 0x4013u);
+    for (const char* text : {"hold-out=3:300", "hold-in=3", "intrude=0", "intrude=2:0x10000"})
+        EXPECT_FALSE(FaultPlan::Parse(text)) << text;
+}
+
 // Numbers are decimal unless they start with 0x: "010" is ten, not eight.
 TEST(FaultPlanParse, LeadingZeroIsDecimal)
 {

@@ -8,7 +8,13 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include <memory>
+
 #include "HidCommand.h"
+#include "Qxdisplay.h"
+#include "SimHost.h"
 #include "SimulatedUnit.h"
 
 namespace simtest {
@@ -54,5 +60,38 @@ std::vector<Message> Assemble(const std::vector<std::array<uint8_t, 64>>& report
 std::vector<Message> Exchange(sim::SimulatedUnit& unit, uint16_t code, const std::vector<uint8_t>& payload);
 
 std::vector<uint8_t> Pattern(size_t size, uint32_t seed = 1);
+
+constexpr const char* Maps = "A:\\Maps";
+constexpr const char* Logs = "A:\\Logs";
+
+// The real transport and command set (QXDisplay) on a simulated unit whose
+// card is a fresh folder.
+class SimDisplayTest : public ::testing::Test {
+protected:
+    void Start(sim::SimOptions options = {})
+    {
+        options.Unit.CardFolder = Card.Path();
+        Host = std::make_unique<sim::SimHost>(std::move(options));
+        Display = std::make_unique<QXDisplay>(*Host);
+    }
+    void TearDown() override
+    {
+        Display.reset();
+        Host.reset();
+    }
+    // Finds the unit in the given mode and opens it as the window does: index 0, rate 0.
+    [[nodiscard]] uint32_t Open(bool boot = false)
+    {
+        boot ? Display->FindBootDevices() : Display->FindDevices();
+        if (Display->DeviceCount() != 1)
+            return ERR_NO_PATH;
+        return Display->OpenByIndex(0, 0);
+    }
+    void SetFaults(const char* text) { Host->SetFaultPlan(*sim::FaultPlan::Parse(text)); }
+
+    TempCard Card;
+    std::unique_ptr<sim::SimHost> Host;
+    std::unique_ptr<QXDisplay> Display;
+};
 
 } // namespace simtest

@@ -1,0 +1,141 @@
+// Faults as a user meets them, through the real transport and command set on
+// the simulated unit: every file reported done is exactly what it should be.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "SimTestSupport.h"
+
+using namespace sim;
+using simtest::Maps;
+
+namespace {
+
+class FaultScenario : public simtest::SimDisplayTest {
+protected:
+    std::vector<uint8_t> Get(const char* name, uint32_t size, uint32_t& result)
+    {
+        std::vector<uint8_t> data(size);
+        result = Display->GetFile(Maps, name, size, data.data(), nullptr);
+        return data;
+    }
+};
+
+} // namespace
+
+// A reply that leaves 1.5 s late: its block is asked for again once the link
+// is back in step, and the next file gets its own bytes, not the late ones.
+TEST_F(FaultScenario, LateReplyNeverStartsTheNextFile)
+{
+    const auto track = simtest::Pattern(3000, 1);
+    const auto street = simtest::Pattern(2500, 2);
+    Card.WriteFile("Maps/Track Day.qxm", track);
+    Card.WriteFile("Maps/Street.qxm", street);
+    Start();
+    ASSERT_EQ(Open(), 0u);
+    SetFaults("delay-in=5:1500");
+    uint32_t result = 1;
+    EXPECT_EQ(Get("Track Day.qxm", 3000, result), track);
+    EXPECT_EQ(result, 0u);
+    EXPECT_EQ(Get("Street.qxm", 2500, result), street);
+    EXPECT_EQ(result, 0u);
+}
+
+// A removal whose status comes late is reported as not confirmed; the files
+// after it get their own answers: a file that is not there is never counted
+// as removed.
+TEST_F(FaultScenario, LateStatusIsNotTheNextFilesAnswer)
+{
+    Card.WriteFile("Maps/Dyno.wzm", {1});
+    Card.WriteFile("Maps/Street.qxm", {2});
+    Start();
+    ASSERT_EQ(Open(), 0u);
+    SetFaults("delay-in=1:400");
+    EXPECT_EQ(Display->RemoveFile(Maps, "Dyno.wzm"), ERR_TIMEOUT);
+    EXPECT_EQ(Display->RemoveFile(Maps, "nosuch.qxm"), StatusOffset + StatusFileNotFound);
+    EXPECT_EQ(Display->RemoveFile(Maps, "Street.qxm"), 0u);
+    EXPECT_FALSE(std::filesystem::exists(Card.Path() / "Maps" / "Street.qxm"));
+}
+
+// A request that reaches the unit twice is answered twice. Whichever report
+// it is, a get either fails or has every byte right, and the next get works.
+TEST_F(FaultScenario, DuplicatedRequestNeverGivesWrongBytes)
+{
+    const auto street = simtest::Pattern(6000, 3);
+    Card.WriteFile("Maps/Street.qxm", street);
+    Start();
+    ASSERT_EQ(Open(), 0u);
+    int failed = 0;
+    for (int report = 1; report <= 7; ++report) {
+        SetFaults(("dup-out=" + std::to_string(report)).c_str());
+        uint32_t result = 1;
+        const auto got = Get("Street.qxm", 6000, result);
+        if (result == 0)
+            EXPECT_EQ(got, street) << "dup-out=" << report;
+        else
+            ++failed;
+    }
+    // The duplicates of block requests are caught rather than taken.
+    EXPECT_GT(failed, 0);
+    SetFaults("");
+    uint32_t result = 1;
+    EXPECT_EQ(Get("Street.qxm", 6000, result), street);
+    EXPECT_EQ(result, 0u);
+}
+
+// A reader that a busy PC holds up for 300 ms in the middle of a reply, at
+// USB full speed, still assembles the reply whole.
+TEST_F(FaultScenario, HeldUpReaderGetsTheFileWhole)
+{
+    const auto file = simtest::Pattern(4096, 4);
+    Card.WriteFile("Maps/Big.qxm", file);
+    SimOptions options;
+    options.Link = LinkModel::FullSpeed;
+    Start(options);
+    ASSERT_EQ(Open(), 0u);
+    SetFaults("hold-in=3:300,hold-in=40:300");
+    uint32_t result = 1;
+    EXPECT_EQ(Get("Big.qxm", 4096, result), file);
+    EXPECT_EQ(result, 0u);
+}
+
+// Another program reading from the same unit: its replies reach our reader
+// too. A get never takes them for its own.
+TEST_F(FaultScenario, AnotherProgramsRepliesAreNeverTaken)
+{
+    const auto file = simtest::Pattern(5000, 5);
+    Card.WriteFile("Maps/Street.qxm", file);
+    Start();
+    ASSERT_EQ(Open(), 0u);
+    for (const char* plan : {"intrude=2:0x4013", "intrude=3", "intrude=1:0x4011"}) {
+        SetFaults(plan);
+        uint32_t result = 1;
+        const auto got = Get("Street.qxm", 5000, result);
+        if (result == 0)
+            EXPECT_EQ(got, file) << plan;
+    }
+}
+
+// Two programs on one unit (two simulations of one card): while one runs a
+// command the other waits, then gives up with ERR_DEVICE_IN_USE.
+TEST_F(FaultScenario, SecondProgramWaitsForTheUnit)
+{
+    Card.WriteFile("Maps/Street.qxm", {1, 2, 3});
+    Start();
+    ASSERT_EQ(Open(), 0u);
+    SimOptions other;
+    other.Unit.CardFolder = Card.Path();
+    SimHost otherHost(other);
+    QXDisplay otherDisplay(otherHost);
+    otherDisplay.FindDevices();
+    ASSERT_EQ(otherDisplay.OpenByIndex(0, 0), 0u);
+    {
+        UnitCommand command(*Display);
+        ASSERT_EQ(command.Result, 0u);
+        EXPECT_EQ(UnitCommand(otherDisplay, 100).Result, ERR_DEVICE_IN_USE);
+        DISPLAY_INFO info;
+        EXPECT_EQ(Display->GetDeviceInfo(info), 0u);
+    }
+    UnitCommand later(otherDisplay, 100);
+    EXPECT_EQ(later.Result, 0u);
+}
