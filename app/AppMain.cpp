@@ -41,7 +41,8 @@ Arguments ParseArguments(const QStringList& args)
             parsed.Screenshot = args[++i];
         } else {
             parsed.Error = QStringLiteral("unknown argument \"%1\"\n"
-                                          "usage: tessaly [--simulate[=CARD_FOLDER]] [--screenshot FILE]")
+                                          "usage: tessaly [--simulate[=CARD_FOLDER]] [--screenshot FILE]\n"
+                                          "       tessaly --version")
                                .arg(arg);
         }
     }

@@ -20,6 +20,7 @@ namespace {
 void PrintUsage()
 {
     std::fputs("usage: tessaly-cli [--simulate[=CARD_FOLDER]] COMMAND [ARGS]\n"
+               "       tessaly-cli --version\n"
                "  devices                         list the units on the USB bus\n"
                "  info                            identity and versions of the first unit\n"
                "  ls FOLDER                       list A:\\Maps or A:\\Logs\n"
@@ -70,6 +71,11 @@ int main(int argc, char** argv)
             break;
         }
         args.erase(args.begin());
+    }
+    // Answered before any host exists: no unit and no simulated card is touched.
+    if (!args.empty() && args[0] == "--version") {
+        std::printf("tessaly-cli %s\n", TESSALY_VERSION);
+        return 0;
     }
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
         PrintUsage();

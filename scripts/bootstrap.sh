@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the fuzzers need,
-# when any is missing. Run as root (or with sudo available).
+# Installs the Debian 12 packages the build, the tests, the fuzzers and the Debian package
+# (cpack -G DEB: dpkg-shlibdeps from dpkg-dev, and file) need, when any is missing. Run as root
+# (or with sudo available).
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth
+  dpkg-dev file
 )
 
 missing=()

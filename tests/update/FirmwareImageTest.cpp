@@ -2,6 +2,9 @@
 // package's firmware section with the package flags.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "FirmwareImage.h"
 #include "ResultCodes.h"
 #include "UpdateTestSupport.h"
@@ -37,10 +40,13 @@ TEST(FirmwareImage, PackageSectionFour)
 {
     TempFolder folder;
     const std::vector<uint8_t> expected = {1, 2, 3, 4, 5, 6, 7, 8};
-    std::vector<uint8_t> file = {0x9C, 0x38, 0x6B, 0x39, 0, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0, 0,
-                                 4, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 8, 0, 0, 0};
-    file.resize(48, 0);
-    file.insert(file.end(), expected.begin(), expected.end());
+    const uint8_t header[] = {0x9C, 0x38, 0x6B, 0x39, 0, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0, 0,
+                              4, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 8, 0, 0, 0};
+    // Header, zeros up to offset 48, then the section's bytes. The file is made at its full size
+    // and filled in place: growing a vector made from a brace list trips GCC 12's -Warray-bounds.
+    std::vector<uint8_t> file(48 + expected.size(), 0);
+    std::copy(std::begin(header), std::end(header), file.begin());
+    std::copy(expected.begin(), expected.end(), file.begin() + 48);
     FirmwareImage image;
     ASSERT_EQ(LoadFirmwareImage(folder.Write("fw.qxf", file), image), 0u);
     EXPECT_EQ(image.Bytes, expected);
