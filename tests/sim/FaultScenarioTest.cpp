@@ -70,10 +70,11 @@ TEST_F(FaultScenario, DuplicatedRequestNeverGivesWrongBytes)
         SetFaults(("dup-out=" + std::to_string(report)).c_str());
         uint32_t result = 1;
         const auto got = Get("Street.qxm", 6000, result);
-        if (result == 0)
+        if (result == 0) {
             EXPECT_EQ(got, street) << "dup-out=" << report;
-        else
+        } else {
             ++failed;
+        }
     }
     // The duplicates of block requests are caught rather than taken.
     EXPECT_GT(failed, 0);
@@ -111,8 +112,9 @@ TEST_F(FaultScenario, AnotherProgramsRepliesAreNeverTaken)
         SetFaults(plan);
         uint32_t result = 1;
         const auto got = Get("Street.qxm", 5000, result);
-        if (result == 0)
+        if (result == 0) {
             EXPECT_EQ(got, file) << plan;
+        }
     }
 }
 
