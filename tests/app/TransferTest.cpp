@@ -329,8 +329,8 @@ TEST_F(Transfer, DoubleClickGets)
 // ---- Send Files To Device
 
 // Sending from the Maps tab asks with the map filter in the Maps folder; whatever the dialog gives
-// is sent, a log file included, into A:\Maps, an empty file as a transfer of no blocks; the folder
-// is remembered and the list refreshed.
+// is sent, a log file included, into A:\Maps; an empty file is not sent (it would only delete the
+// unit's file of that name) and is named; the folder is remembered and the list refreshed.
 TEST_F(Transfer, SendFromMapsTab)
 {
     Start();
@@ -347,8 +347,12 @@ TEST_F(Transfer, SendFromMapsTab)
     EXPECT_EQ(ReadAll(CardPath(QStringLiteral("Maps"), QStringLiteral("street.qxm"))), Pattern(3000, 12));
     EXPECT_EQ(ReadAll(CardPath(QStringLiteral("Maps"), QStringLiteral("run.displog"))), Pattern(10, 13));
     EXPECT_EQ(Form->MapFilePath, QDir::toNativeSeparators(Local));
+    EXPECT_FALSE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("empty.wzm"))));
     EXPECT_EQ(ListedNames(), (QStringList{QStringLiteral("run.displog"), QStringLiteral("street.qxm")}));
-    EXPECT_TRUE(Services.Messages.isEmpty());
+    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
+                                                            "\n\tempty.wzm") +
+                                             Hint});
+    Services.Messages.clear();
     ExpectFinished();
 
     // One file: the singular text; the Logs tab asks with the log filter.
