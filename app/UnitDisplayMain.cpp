@@ -30,6 +30,7 @@
 #include "SettingsStore.h"
 #include "SimHost.h"
 #include "UnitExportOptions.h"
+#include "UnitFiles.h"
 #include "Versioninfo.h"
 
 TFormMain* FormMain = nullptr;
@@ -228,6 +229,18 @@ void TFormMain::BuildDesign()
     LabelTotal = AddDialogLabel(PanelProgress, QStringLiteral("Total:"), QRect(20, 90, 100, 17), Qt::AlignLeft);
     ProgressBarCurrent = AddBar(PanelProgress, QRect(130, 70, 276, 17));
     ProgressBarTotal = AddBar(PanelProgress, QRect(130, 90, 276, 17));
+    ButtonCancel = new TQXGradButton(PanelProgress);
+    ButtonCancel->SetCaption(QStringLiteral("Cancel"));
+    ButtonCancel->setGeometry(326, 14, 80, 25);
+    ButtonCancel->hide();
+    connect(ButtonCancel, &TQXGradButton::clicked, this, [this] { CancelRequested = true; });
+    auto* escape = new QAction(this);
+    escape->setShortcut(QKeySequence(Qt::Key_Escape));
+    connect(escape, &QAction::triggered, this, [this] {
+        if (ButtonCancel->isVisible())
+            CancelRequested = true;
+    });
+    addAction(escape);
     ClientAnchors = new DesignAnchors(client, DesignClientSize);
     ClientAnchors->Anchor(PanelProgress, QRect(37, 70, 426, 126), {});
     PanelProgress->hide();
@@ -556,8 +569,22 @@ void TFormMain::RefreshFileList(const QString& folder)
     PanelProgress->show();
     PanelProgress->raise();
     const QByteArray path = DevicePath.toLatin1();
-    (void)Display->ListFiles(path.constData(), "*.*", AddFileListEntry);
+    const uint32_t end = ListUnitFolder(*Display, path.toStdString(),
+                                        [](const FILE_ENTRY& entry) { AddFileListEntry(nullptr, entry); });
     PanelProgress->hide();
+    // The entries that arrived stay listed; the user learns that more may be missing.
+    if (end != 0)
+        ShowListingCutShort(end);
+}
+
+void TFormMain::ShowListingCutShort(uint32_t code)
+{
+    LabelOpenError->setText(QStringLiteral("The list may be incomplete: the unit stopped answering (%1).")
+                                .arg(QString::fromStdString(ResultCodeName(code))));
+    const QRect area = ListBoxFiles->viewport()->rect();
+    const int height = 3 * ItemHeight;
+    LabelOpenError->setGeometry(area.x(), area.bottom() - height, area.width(), height);
+    LabelOpenError->show();
 }
 
 void TFormMain::AddFileListEntry(const char* /*folder*/, const FILE_ENTRY& entry)

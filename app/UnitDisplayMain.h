@@ -85,6 +85,9 @@ public:
     TQXGradButton* ButtonGetFiles = nullptr;
     TQXGradButton* ButtonPut = nullptr;
     TQXGradButton* XiButton1 = nullptr;
+    // On the progress panel while a firmware update runs (also on Esc): stops it between steps.
+    TQXGradButton* ButtonCancel = nullptr;
+    bool CancelRequested = false;
     QTabBar* TabControl1 = nullptr;
     QListWidget* ListBoxFiles = nullptr;
     TQXGradPanel* PanelProgress = nullptr;
@@ -174,6 +177,7 @@ private:
     QString TabFolder() const;
     void AddFileItem(const QString& name, uint32_t size);
     void ShowOpenError(const QString& text);
+    void ShowListingCutShort(uint32_t code);
     // False, after telling the user, when another program holds the unit.
     bool UnitHeld(const UnitCommand& command, const QString& caption);
 

@@ -16,14 +16,16 @@
 #include <QProgressBar>
 #include <QTabBar>
 
-#include "FirmwareImage.h"
 #include "FirmwareUpdate.h"
 #include "LocalFiles.h"
 #include "LogCsv.h"
+#include "Qxgradbutton.h"
 #include "Qxgradpanel.h"
+#include "LogConversion.h"
 #include "UnitDevInfo.h"
 #include "UnitDisplayMain.h"
 #include "UnitExportOptions.h"
+#include "UnitFiles.h"
 
 namespace {
 
@@ -116,6 +118,7 @@ public:
     void ShowProgressPanel(bool visible) override
     {
         Form.PanelProgress->setVisible(visible);
+        Form.ButtonCancel->setVisible(visible);
         if (visible)
             Form.PanelProgress->raise();
     }
@@ -127,6 +130,7 @@ public:
     void Pump() override { QCoreApplication::processEvents(); }
     // A close asked for while the update runs waits for it; the update ends early on it.
     bool IsTerminating() override { return Form.CloseDeferred; }
+    bool IsCancelled() override { return Form.CancelRequested; }
     std::optional<std::string> ChooseImageFile() override
     {
         Form.OpenDialog1.FilterIndex = 3;
@@ -136,16 +140,6 @@ public:
         if (chosen.isEmpty())
             return std::nullopt;
         return LocalPath(chosen.first());
-    }
-    bool LoadImage(const std::string& path, std::vector<uint8_t>& image, uint8_t& imageFlags) override
-    {
-        // The update itself reports a missing image as "bin buffer error", ERR_BUFFER_UNDER.
-        FirmwareImage loaded;
-        if (LoadFirmwareImage(path, loaded) != 0)
-            return false;
-        image = std::move(loaded.Bytes);
-        imageFlags = loaded.Flags;
-        return true;
     }
     void ShowMessage(const std::string& text) override
     {
@@ -245,23 +239,12 @@ bool TFormMain::GetOneFile(const QByteArray& devicePath, const QString& folder, 
 {
     // The name comes from the unit: one that could point outside the chosen folder, or that the
     // PC would store under another name, is refused before anything is asked for.
-    const QByteArray name = UnitText(file.Name);
-    if (!IsSafeFileName(std::string_view(name.constData(), static_cast<size_t>(name.size()))))
-        return false;
-    std::vector<uint8_t> buffer;
-    try {
-        buffer.resize(file.Size);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    if (Display->GetFile(devicePath.constData(), name.constData(), file.Size, buffer.data(), ShowTransferProgress) !=
-        0)
-        return false;
-    // Written under a temporary name and put in place only when whole: a failed write leaves an
-    // older file of the same name as it was.
+    // Streamed into a temporary file and put in place only when whole: a failed get leaves an
+    // older file of the same name as it was, and memory stays bounded whatever size was listed.
     const QString localPath = QDir(folder).filePath(file.Name);
-    std::string error;
-    if (!WriteFileReplacing(LocalPath(localPath), buffer.data(), buffer.size(), error))
+    if (!GetUnitFile(*Display, devicePath.toStdString(), UnitText(file.Name).toStdString(), file.Size,
+                     LocalPath(localPath), ShowTransferProgress)
+             .Done())
         return false;
     if (AutoExport && HasExtension(localPath, QStringLiteral("displog"))) {
         if (ConvertLog(localPath) == Conversion::Failed)
@@ -326,14 +309,9 @@ bool TFormMain::PutLocalFile(QXDisplay& device, const QByteArray& folder, const 
     // An empty file, anything but a regular file, and a file the unit could not hold (sizes travel
     // in 32 bits) are not sent: an empty one would only delete the unit's file of that name. One
     // that cannot be read is a failed file like any other.
-    const QFileInfo info(path);
-    std::vector<uint8_t> data;
-    std::string error;
-    if (ReadFileToSend(LocalPath(path), data, error) != LocalReadResult::Ok)
-        return false;
-    const QByteArray name = UnitText(info.fileName());
-    return device.PutFile(folder.constData(), name.constData(), static_cast<uint32_t>(data.size()), data.data(),
-                          ShowTransferProgress) == 0;
+    return SendLocalFile(device, folder.toStdString(), LocalPath(path), UnitText(QFileInfo(path).fileName()).toStdString(),
+                         ShowTransferProgress)
+        .Done();
 }
 
 bool TFormMain::SendFileToDevice(QXDisplay* device, const QString& folder, const QString& path)
@@ -418,7 +396,7 @@ void TFormMain::DeleteSelectedFiles()
             if (!failing) {
                 LabelCurrentFile->setText(files[k].Name);
                 SetBar(ProgressBarTotal, k, files.size());
-                failing = Display->RemoveFile(devicePath.constData(), UnitText(files[k].Name).constData()) != 0;
+                failing = !RemoveUnitFile(*Display, devicePath.toStdString(), UnitText(files[k].Name).toStdString()).Done();
                 if (!failing)
                     deleted << files[k].Name;
             }
@@ -531,25 +509,19 @@ void TFormMain::ConvertChosenLogs()
 
 TFormMain::Conversion TFormMain::ConvertLog(const QString& source)
 {
-    const std::string from = LocalPath(source);
-    const std::string to = CsvPathForLog(from);
-    // A log named *.csv would be replaced by its own conversion.
-    std::error_code ec;
-    if (to == from || std::filesystem::equivalent(to, from, ec))
-        return Conversion::Failed;
     CsvOptions options;
     options.DecimalSeparator = RegionalDecimalSeparator();
     // Called after each megabyte of text: long logs keep the window live.
     options.Progress = [](uint64_t, uint64_t) { QCoreApplication::processEvents(); };
-    try {
-        const float interval = static_cast<float>(CorrectedExportInterval(ExportInterval));
-        return ConvertLogFileToCsv(from, to, interval, options) == 0 ? Conversion::Done : Conversion::Failed;
-    } catch (const CsvIntervalError&) {
-        return Conversion::Failed;
-    } catch (const CsvWriteError& error) {
+    const float interval = static_cast<float>(CorrectedExportInterval(ExportInterval));
+    const ConversionOutcome outcome = ::ConvertLog(LocalPath(source), interval, options);
+    switch (outcome.End) {
+    case ConversionEnd::Converted: return Conversion::Done;
+    case ConversionEnd::WriteFailed:
         // "Cannot create file ..." and "Stream write error" go to the application's error report.
-        Services.ShowError(this, QString::fromLocal8Bit(error.what()));
+        Services.ShowError(this, QString::fromLocal8Bit(outcome.Text.c_str()));
         return Conversion::Reported;
+    default: return Conversion::Failed;
     }
 }
 
@@ -564,6 +536,7 @@ void TFormMain::ShowNotConverted(const QString& failureList)
 void TFormMain::ActionUpdateFirmwareExecute()
 {
     RunCommand([this] {
+        CancelRequested = false;
         WindowUpdateUi ui(*this);
         // Everything the run has to say it has said on the window; a second run is refused by
         // the guard before it gets here.

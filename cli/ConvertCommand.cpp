@@ -1,5 +1,6 @@
 #include "ConvertCommand.h"
 
+#include "LogConversion.h"
 #include "LogCsv.h"
 #include "ResultCodes.h"
 #include "TerminalProgress.h"
@@ -138,14 +139,6 @@ int RunConvertCommand(const std::vector<std::string>& args)
     for (const std::string& log : logs) {
         if (stopRequested.load())
             return StopSignalScope::ExitCode();
-        const std::string csv = CsvPathForLog(log);
-        std::error_code same;
-        if (csv == log || std::filesystem::equivalent(csv, log, same)) {
-            // A log named *.csv would be replaced by its own conversion.
-            std::fprintf(stderr, "tessaly-cli convert: %s: the CSV file would replace the log itself\n", log.c_str());
-            exitCode = 1;
-            continue;
-        }
         TerminalProgress progress(std::filesystem::path(log).filename().string());
         // Small logs convert in a blink: a bar would only flash.
         std::error_code sizeError;
@@ -153,29 +146,29 @@ int RunConvertCommand(const std::vector<std::string>& args)
         options.Progress = nullptr;
         if (large)
             options.Progress = [&progress](uint64_t done, uint64_t total) { progress.Update(done, total); };
-        try {
-            const uint32_t result = ConvertLogFileToCsv(log, csv, static_cast<float>(interval), options);
-            progress.Finish();
-            if (result != 0) {
-                std::fprintf(stderr, "tessaly-cli convert: %s: cannot read the log (%s)\n", log.c_str(),
-                             ResultCodeName(result).c_str());
-                exitCode = 1;
-            } else {
-                std::printf("%s -> %s\n", log.c_str(), csv.c_str());
-            }
-        } catch (const CsvIntervalError& error) {
-            // Too small an interval for this log's duration; a shorter log may still do.
-            progress.Finish();
-            std::fprintf(stderr, "tessaly-cli convert: %s: %s\n", log.c_str(), error.what());
+        const ConversionOutcome outcome = ConvertLog(log, static_cast<float>(interval), options);
+        progress.Finish();
+        switch (outcome.End) {
+        case ConversionEnd::Converted: std::printf("%s -> %s\n", log.c_str(), outcome.CsvPath.c_str()); break;
+        case ConversionEnd::Unreadable:
+            std::fprintf(stderr, "tessaly-cli convert: %s: cannot read the log (%s)\n", log.c_str(),
+                         ResultCodeName(outcome.Code).c_str());
             exitCode = 1;
-        } catch (const CsvWriteError& error) {
-            // Also a CSV that would not fit (CsvTooLargeError): nothing was written.
-            progress.Finish();
-            std::fprintf(stderr, "tessaly-cli convert: %s\n", error.what());
+            break;
+        // Too small an interval for this log's duration (a shorter log may still do), or a log
+        // named *.csv, which its own conversion would replace.
+        case ConversionEnd::SameFile:
+        case ConversionEnd::BadInterval:
+            std::fprintf(stderr, "tessaly-cli convert: %s: %s\n", log.c_str(), outcome.Text.c_str());
             exitCode = 1;
-        } catch (const CsvStoppedError& error) {
-            progress.Finish();
-            std::fprintf(stderr, "tessaly-cli convert: %s\n", error.what());
+            break;
+        // Also a CSV that would not fit: nothing was written.
+        case ConversionEnd::WriteFailed:
+            std::fprintf(stderr, "tessaly-cli convert: %s\n", outcome.Text.c_str());
+            exitCode = 1;
+            break;
+        case ConversionEnd::Stopped:
+            std::fprintf(stderr, "tessaly-cli convert: %s\n", outcome.Text.c_str());
             return StopSignalScope::ExitCode();
         }
     }

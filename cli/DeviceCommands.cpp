@@ -9,6 +9,7 @@
 #include "LocalFiles.h"
 #include "Qxdisplay.h"
 #include "TerminalProgress.h"
+#include "UnitFiles.h"
 #include "VersionNumber.h"
 
 namespace {
@@ -97,20 +98,11 @@ private:
     TerminalProgress Bar;
 };
 
-std::vector<FILE_ENTRY>* listing = nullptr;
-
-void CollectEntry(const char*, const FILE_ENTRY& entry)
-{
-    if (listing)
-        listing->push_back(entry);
-}
-
-std::vector<FILE_ENTRY> List(QXDisplay& display, const std::string& folder)
+// The entries of a folder; `end` tells whether the listing was cut short.
+std::vector<FILE_ENTRY> List(QXDisplay& display, const std::string& folder, uint32_t& end)
 {
     std::vector<FILE_ENTRY> entries;
-    listing = &entries;
-    (void)display.ListFiles(folder.c_str(), "*.*", CollectEntry);
-    listing = nullptr;
+    end = ListUnitFolder(display, folder, [&](const FILE_ENTRY& entry) { entries.push_back(entry); });
     return entries;
 }
 
@@ -175,15 +167,16 @@ int Ls(HidHost& host, const std::vector<std::string>& args)
     UnitCommand command(display);
     if (command.Result != 0)
         return Fail("cannot use the display", command.Result);
-    for (const FILE_ENTRY& entry : List(display, UnitFolder(args[0]))) {
+    uint32_t end = 0;
+    for (const FILE_ENTRY& entry : List(display, UnitFolder(args[0]), end)) {
         if (entry.IsFolder())
             std::printf("%-32s <DIR>\n", entry.Name().c_str());
         else
             std::printf("%-32s %10u\n", entry.Name().c_str(), entry.Size());
     }
     // Only the unit's end-of-listing reply ends a listing normally.
-    if (display.ListingEnd() != 0)
-        return Fail("the listing was cut short", display.ListingEnd());
+    if (end != 0)
+        return Fail("the listing was cut short", end);
     return 0;
 }
 
@@ -238,29 +231,25 @@ int Get(HidHost& host, std::vector<std::string> args)
         }
     }
     std::map<std::string, uint32_t> sizes;
+    uint32_t listingEnd = 0;
     const auto listSizes = [&](QXDisplay& display, const std::string& folder) {
-        for (const FILE_ENTRY& entry : List(display, folder))
+        for (const FILE_ENTRY& entry : List(display, folder, listingEnd))
             if (!entry.IsFolder())
                 sizes[entry.Name()] = entry.Size();
     };
     const auto get = [&](QXDisplay& display, const std::string& folder, const std::string& name) {
-        if (!IsSafeFileName(name))
-            return Report(name, "refused, the name would leave the destination folder");
+        if (const FileOutcome checked = CheckNameToGet(name); !checked.Done())
+            return Report(name, checked.Reason);
         const auto found = sizes.find(name);
         if (found == sizes.end())
-            return Report(name, "not in " + folder);
-        std::vector<uint8_t> data(found->second);
-        uint32_t result;
+            return listingEnd != 0 ? Failed(name + ": the listing was cut short", listingEnd)
+                                   : Report(name, "not in " + folder);
+        FileOutcome outcome;
         {
             ProgressScope progress(name);
-            result = display.GetFile(folder.c_str(), name.c_str(), found->second, data.data(), ShowProgress);
+            outcome = GetUnitFile(display, folder, name, found->second, destination / name, ShowProgress);
         }
-        if (result != 0)
-            return Failed(name, result);
-        std::string error;
-        if (!WriteFileReplacing(destination / name, data.data(), data.size(), error))
-            return Report((destination / name).string(), error);
-        return true;
+        return outcome.Done() || Report(name, outcome.Reason);
     };
     return ForEachArgument(host, args, "get FOLDER NAME... [--to FOLDER]", listSizes, get);
 }
@@ -269,20 +258,13 @@ int Put(HidHost& host, const std::vector<std::string>& args)
 {
     const auto put = [](QXDisplay& display, const std::string& folder, const std::string& argument) {
         const std::filesystem::path path = argument;
-        std::vector<uint8_t> data;
-        std::string error;
-        // An empty or unreadable file is not sent: sending it would only
-        // delete the unit's file of that name.
-        if (ReadFileToSend(path, data, error) != LocalReadResult::Ok)
-            return Report(argument, error);
         const std::string name = path.filename().string();
-        uint32_t result;
+        FileOutcome outcome;
         {
             ProgressScope progress(name);
-            result = display.PutFile(folder.c_str(), name.c_str(), static_cast<uint32_t>(data.size()), data.data(),
-                                     ShowProgress);
+            outcome = SendLocalFile(display, folder, path, name, ShowProgress);
         }
-        return result == 0 || Failed(name, result);
+        return outcome.Done() || Report(outcome.Code == ERR_FILE_READ ? argument : name, outcome.Reason);
     };
     return ForEachArgument(host, args, "put FOLDER FILE...", nullptr, put);
 }
@@ -290,8 +272,8 @@ int Put(HidHost& host, const std::vector<std::string>& args)
 int Rm(HidHost& host, const std::vector<std::string>& args)
 {
     const auto remove = [](QXDisplay& display, const std::string& folder, const std::string& name) {
-        const uint32_t result = display.RemoveFile(folder.c_str(), name.c_str());
-        return result == 0 || Failed(name, result);
+        const FileOutcome outcome = RemoveUnitFile(display, folder, name);
+        return outcome.Done() || Failed(name, outcome.Code);
     };
     return ForEachArgument(host, args, "rm FOLDER NAME...", nullptr, remove);
 }

@@ -6,7 +6,6 @@
 #include <memory>
 #include <optional>
 
-#include "FirmwareImage.h"
 #include "FirmwareUpdate.h"
 #include "Qxdisplay.h"
 #include "TerminalProgress.h"
@@ -73,21 +72,17 @@ public:
             std::fprintf(stderr, "tessaly-cli: %s: no such file\n", ImagePath.c_str());
         return ImagePath;
     }
-    bool LoadImage(const std::string& path, std::vector<uint8_t>& image, uint8_t& imageFlags) override
+    void ImageNotLoaded(const std::string& path, uint32_t code) override
     {
-        FirmwareImage loaded;
-        if (const uint32_t result = LoadFirmwareImage(path, loaded); result != 0) {
-            EndBar();
-            std::fprintf(stderr, "tessaly-cli: %s: %s\n", path.c_str(), ResultCodeName(result).c_str());
-            return false;
-        }
-        image = std::move(loaded.Bytes);
-        imageFlags = loaded.Flags;
-        return true;
+        EndBar();
+        std::fprintf(stderr, "tessaly-cli: %s: %s\n", path.c_str(), ResultCodeName(code).c_str());
     }
     void ShowMessage(const std::string& text) override
     {
         EndBar();
+        // The end of a good update is already the last status line.
+        if (text == Phase)
+            return;
         std::fprintf(stderr, "tessaly-cli: %s\n", text.c_str());
     }
 
@@ -119,17 +114,25 @@ int Fail(const char* what, uint32_t code)
 
 int RunFlashCommand(HidHost& host, const std::vector<std::string>& args)
 {
-    if (args.size() != 1) {
-        std::fputs("usage: tessaly-cli [--simulate[=CARD_FOLDER]] flash IMAGE\n", stderr);
+    FirmwareUpdateOptions options;
+    std::vector<std::string> images;
+    for (const std::string& arg : args) {
+        if (arg == "--no-verify")
+            options.Verify = false;
+        else
+            images.push_back(arg);
+    }
+    if (images.size() != 1) {
+        std::fputs("usage: tessaly-cli [--simulate[=CARD_FOLDER]] flash IMAGE [--no-verify]\n", stderr);
         return 2;
     }
     QXDisplay bootloader(host);
     bootloader.FindBootDevices();
-    TerminalUpdateUi ui(args[0]);
+    TerminalUpdateUi ui(images[0]);
     FirmwareUpdateResult result;
     {
         InterruptScope interrupts;
-        result = RunFirmwareUpdate(bootloader.DeviceCount() != 0 ? &bootloader : nullptr, host, ui);
+        result = RunFirmwareUpdate(bootloader.DeviceCount() != 0 ? &bootloader : nullptr, host, ui, options);
     }
     if (!ui.LastFileText().empty() && result.End != UpdateEnd::Failed)
         std::printf("%s\n", ui.LastFileText().c_str());
@@ -137,8 +140,9 @@ int RunFlashCommand(HidHost& host, const std::vector<std::string>& args)
     case UpdateEnd::Finished:
         if (result.Code != 0)
             return Fail("cannot send the end of the update", result.Code);
-        std::printf("Firmware update finished; the display restarts.\n");
+        std::printf("The display restarts in its new firmware.\n");
         return 0;
+    case UpdateEnd::Cancelled:
     case UpdateEnd::Interrupted:
         std::fputs("tessaly-cli: interrupted; the display stays in its bootloader\n", stderr);
         return 130;

@@ -434,6 +434,7 @@ uint32_t HIDDeviceEx::TakeReply(uint32_t code, uint16_t length, uint8_t* output,
             // Replies queued ahead of this one answer no request of ours.
             strays = strays || before;
             std::unique_ptr<HID_COMMAND> taken = Replies.RemoveCurrent();
+            TransferTaken += taken->Code == TransferCode ? 1 : 0;
             if (taken->Length == 0)
                 return ERR_COMMAND_ERR;
             std::memcpy(output, taken->Data.data(), length);
@@ -496,6 +497,7 @@ std::unique_ptr<HID_COMMAND> HIDDeviceEx::WaitNextReply(uint32_t code, uint32_t 
     for (;;) {
         while (std::unique_ptr<HID_COMMAND> reply = Replies.PopFront()) {
             if (reply->Code == code) {
+                TransferTaken += code == TransferCode ? 1 : 0;
                 status = 0;
                 return reply;
             }

@@ -109,6 +109,10 @@ protected:
     // Set by a wait that ended without its own reply; cleared by whoever
     // brings the link back in step. Used on the caller's thread only.
     bool OutOfStep = false;
+    // Replies with the code of the transfer under way that a wait took (the
+    // caller's thread only); NoMarker: no transfer.
+    uint32_t TransferCode = NoMarker;
+    uint32_t TransferTaken = 0;
 
 private:
     void ReaderMain();

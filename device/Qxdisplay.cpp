@@ -232,9 +232,13 @@ uint32_t QXDisplay::Send(uint16_t code, const std::vector<uint8_t>& payload)
         if (const uint32_t result = BringInStep(IsBootCode(code)); result != 0)
             return result;
     }
-    // A reply queued before the request goes out cannot answer it.
-    SameCodeStrays += DiscardReplies(code);
+    // A reply queued before the request goes out cannot answer it. Before a
+    // transfer's first request, one with its code belongs to an earlier one.
+    const uint32_t discarded = DiscardReplies(TransferCode);
+    TransferDiscarded += TransferSent != 0 ? discarded : 0;
     const uint32_t sent = WriteRequest(*this, code, payload);
+    // A request written in part may reach the unit all the same: it counts.
+    TransferSent += code == TransferCode ? 1 : 0;
     // Part of the request may have reached the unit, which may still answer.
     if (sent != 0)
         OutOfStep = true;
@@ -254,8 +258,9 @@ uint32_t QXDisplay::BringInStep(bool boot)
 {
     uint32_t result = ERR_TIMEOUT;
     for (int attempt = 0; attempt < BarrierAttempts; ++attempt) {
-        uint32_t strays = 0;
-        result = Barrier(boot, 0, strays);
+        uint32_t discarded = 0;
+        result = Barrier(boot, TransferCode, discarded);
+        TransferDiscarded += TransferSent != 0 ? discarded : 0;
         if (result == 0) {
             OutOfStep = false;
             return 0;
@@ -268,19 +273,29 @@ uint32_t QXDisplay::BringInStep(bool boot)
     return result;
 }
 
-uint32_t QXDisplay::ConfirmInStep(uint16_t code)
+void QXDisplay::StartTransfer(uint16_t code)
 {
+    TransferCode = code;
+    TransferSent = 0;
+    TransferTaken = 0;
+    TransferDiscarded = 0;
+}
+
+uint32_t QXDisplay::ConfirmInStep()
+{
+    const uint32_t code = TransferCode;
+    TransferCode = NoMarker;
     if (Lost)
         return LostResult;
-    uint32_t strays = SameCodeStrays;
-    SameCodeStrays = 0;
-    const uint32_t result = Barrier(IsBootCode(code), code, strays);
+    // Every reply to the transfer's requests arrives before the barrier's.
+    uint32_t discarded = TransferDiscarded;
+    const uint32_t result = Barrier(IsBootCode(static_cast<uint16_t>(code)), code, discarded);
     if (result != 0) {
         OutOfStep = true;
         return result;
     }
     OutOfStep = false;
-    return strays == 0 ? 0 : ERR_VERIFY_ERR;
+    return uint64_t{TransferTaken} + discarded > TransferSent ? ERR_VERIFY_ERR : 0;
 }
 
 uint32_t QXDisplay::GetInfo(uint16_t code, DISPLAY_INFO& info)
@@ -477,15 +492,46 @@ uint32_t QXDisplay::WriteFileBlock(const char* folder, const char* name, uint32_
     return WriteFileBlockUnguarded(folder, name, offset, length, data);
 }
 
+namespace {
+
+// Blocks copied into the caller's buffer of the file's size.
+class BufferSink : public BlockSink {
+public:
+    explicit BufferSink(uint8_t* buffer) : Buffer(buffer) {}
+    uint32_t Write(const uint8_t* data, uint32_t length) override
+    {
+        if (Buffer == nullptr)
+            return ERR_WRONG_PACKET;
+        std::memcpy(Buffer + Done, data, length);
+        Done += length;
+        return 0;
+    }
+
+private:
+    uint8_t* Buffer;
+    uint32_t Done = 0;
+};
+
+} // namespace
+
 uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total, uint8_t* buffer,
+                            ProgressCallback callback)
+{
+    BufferSink sink(buffer);
+    return GetFile(folder, name, total, sink, callback);
+}
+
+uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total, BlockSink& sink,
                             ProgressCallback callback)
 {
     OperationScope operation(*this);
     if (operation.Result != 0)
         return operation.Result;
+    // One block at a time: memory stays bounded by a block whatever size the listing claimed.
+    uint8_t buffer[FileBlockSize];
     uint32_t done = 0;
     uint32_t result = 0;
-    SameCodeStrays = 0;
+    StartTransfer(CMD_READ_FILE_BLOCK);
     if (callback)
         callback(folder, name, total, 0);
     while (result == 0 && done < total) {
@@ -496,7 +542,7 @@ uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total
         uint32_t block = 0;
         for (int attempt = 0; attempt < 2; ++attempt) {
             block = std::min(FileBlockSize, total - done);
-            result = ReadFileBlockUnguarded(folder, name, done, block, buffer + done);
+            result = ReadFileBlockUnguarded(folder, name, done, block, buffer);
             // A unit that answers with no bytes while more are due would be
             // asked for the same block forever.
             if (result == 0 && block == 0)
@@ -505,10 +551,12 @@ uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total
                 break;
         }
         if (result == 0)
+            result = sink.Write(buffer, block);
+        if (result == 0)
             done += block;
     }
     if (result == 0)
-        result = ConfirmInStep(CMD_READ_FILE_BLOCK);
+        result = ConfirmInStep();
     if (callback)
         callback(folder, name, total, done);
     return result;
@@ -525,7 +573,7 @@ uint32_t QXDisplay::PutFile(const char* folder, const char* name, uint32_t total
         (void)RemoveFileUnguarded(folder, name);
     uint32_t done = 0;
     uint32_t result = 0;
-    SameCodeStrays = 0;
+    StartTransfer(CMD_WRITE_FILE_BLOCK);
     if (callback)
         callback(folder, name, total, 0);
     while (result == 0 && done < total) {
@@ -537,7 +585,7 @@ uint32_t QXDisplay::PutFile(const char* folder, const char* name, uint32_t total
             done += block;
     }
     if (result == 0)
-        result = ConfirmInStep(CMD_WRITE_FILE_BLOCK);
+        result = ConfirmInStep();
     if (callback)
         callback(folder, name, total, done);
     return result;
@@ -559,9 +607,9 @@ uint32_t QXDisplay::RemoveFile(const char* folder, const char* name)
     OperationScope operation(*this);
     if (operation.Result != 0)
         return operation.Result;
-    SameCodeStrays = 0;
+    StartTransfer(CMD_REMOVE_FILE);
     const uint32_t result = RemoveFileUnguarded(folder, name);
-    return result == 0 ? ConfirmInStep(CMD_REMOVE_FILE) : result;
+    return result == 0 ? ConfirmInStep() : result;
 }
 
 uint32_t QXDisplay::ProbeFile(const char* folder, const char* name)

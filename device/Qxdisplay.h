@@ -85,6 +85,14 @@ using ProgressCallback = void (*)(const char* folder, const char* name, uint32_t
 
 class RequestPayload;
 
+// Takes the blocks of a file as they arrive, in order. A non-zero result
+// stops the transfer with that code.
+class BlockSink {
+public:
+    virtual ~BlockSink() = default;
+    [[nodiscard]] virtual uint32_t Write(const uint8_t* data, uint32_t length) = 0;
+};
+
 class QXDisplay : public HIDDeviceEx {
 public:
     explicit QXDisplay(HidHost& host);
@@ -108,6 +116,9 @@ public:
     [[nodiscard]] uint32_t WriteFileBlock(const char* folder, const char* name, uint32_t offset, uint32_t length,
                                           const uint8_t* data);
     [[nodiscard]] uint32_t GetFile(const char* folder, const char* name, uint32_t total, uint8_t* buffer,
+                                   ProgressCallback callback);
+    // The same, each block handed to `sink` as it arrives.
+    [[nodiscard]] uint32_t GetFile(const char* folder, const char* name, uint32_t total, BlockSink& sink,
                                    ProgressCallback callback);
     [[nodiscard]] uint32_t PutFile(const char* folder, const char* name, uint32_t total, const uint8_t* data,
                                    ProgressCallback callback);
@@ -141,6 +152,15 @@ public:
     // why it was cut short (time-out, failed send, unit gone, link lost).
     uint32_t ListingEnd() const { return ListingResult; }
 
+    // A series of requests with one code (file blocks, memory reads) runs from
+    // StartTransfer to ConfirmInStep. The unit answers every request once, so
+    // ConfirmInStep counts the replies with that code (taken, or discarded on
+    // the way) against the requests sent: one more reply than requests means
+    // that a reply taken answered another request (a duplicated request,
+    // another program's): ERR_VERIFY_ERR. GetFile, PutFile and RemoveFile do both.
+    void StartTransfer(uint16_t code);
+    [[nodiscard]] uint32_t ConfirmInStep();
+
 private:
     friend class OperationScope;
     [[nodiscard]] uint32_t HoldUnit();
@@ -150,11 +170,7 @@ private:
     [[nodiscard]] uint32_t Barrier(bool boot, uint32_t watchCode, uint32_t& strays);
     // After a wait that ended without its own reply: the barrier, tried twice.
     [[nodiscard]] uint32_t BringInStep(bool boot);
-    // At the end of an operation whose requests all carried `code`: proves
-    // that no reply with that code is left over, which would mean that one of
-    // the replies taken answered another request (a duplicated request, for
-    // instance). ERR_VERIFY_ERR when one was.
-    [[nodiscard]] uint32_t ConfirmInStep(uint16_t code);
+
     [[nodiscard]] uint32_t Send(uint16_t code, const std::vector<uint8_t>& payload);
     [[nodiscard]] uint32_t SendAndWaitStatus(uint16_t code, RequestPayload& payload, uint32_t timeoutMs);
     [[nodiscard]] uint32_t ReadMemory(uint16_t code, uint32_t address, uint32_t length, uint8_t* buffer);
@@ -174,10 +190,10 @@ private:
     std::unique_ptr<UnitLock> Held;
     bool Lost = false;
     uint32_t LostResult = 0;
-    // Replies discarded before a request went out that carried the request's
-    // own code: one of the earlier replies taken may have answered another
-    // request. Counted from the start of a transfer to its end.
-    uint32_t SameCodeStrays = 0;
+    // The transfer under way: requests sent with its code, and replies with
+    // its code discarded (TransferTaken counts those taken).
+    uint32_t TransferSent = 0;
+    uint32_t TransferDiscarded = 0;
     uint32_t ListingResult = 0;
 };
 

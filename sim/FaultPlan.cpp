@@ -157,6 +157,15 @@ std::optional<FaultPlan> FaultPlan::Parse(const std::string& text, std::string* 
             good = ParseStatusFault(item, value, plan, error);
         } else if (key == "intrude") {
             good = ParseIntrusion(item, value, plan, error);
+        } else if (key == "corrupt-flash") {
+            const Split parts = SplitAt(value, ':');
+            const auto block = Number(parts.Head, UINT64_MAX);
+            const auto byte = parts.Found ? Number(parts.Tail, 0xFFFF) : std::optional<uint64_t>(0);
+            good = block && *block != 0 && byte;
+            if (!good)
+                Fail(error, item, "expects corrupt-flash=K[:B] with K 1 or more");
+            else
+                plan.Flash.push_back({*block, static_cast<uint32_t>(*byte)});
         } else if (key == "mute-after" || key == "unplug-after") {
             const auto count = Number(value, UINT64_MAX);
             good = count && *count != 0;

@@ -26,6 +26,8 @@
 //   status=C:S[@K]     requests with command code C are answered with the
 //                      failure status byte S instead of being run; with @K
 //                      only the K-th such request (1-based)
+//   corrupt-flash=K[:B] the K-th block the bootloader programs gets its byte B
+//                      (default 0) inverted in flash; its status still says success
 //   mute-after=N       once N reports have crossed the link (both directions
 //                      counted), the unit sends nothing more; writes still succeed
 //   unplug-after=N     the unit leaves the bus when the N-th report has crossed
@@ -67,13 +69,22 @@ struct StatusFault {
     uint64_t Occurrence = 0; // 0: every request with the code
 };
 
+struct FlashFault {
+    uint64_t Block = 0; // 1-based count of programmed blocks
+    uint32_t Byte = 0;  // index in the block
+};
+
 struct FaultPlan {
     std::vector<ReportFault> Reports;
     std::vector<StatusFault> Statuses;
+    std::vector<FlashFault> Flash;
     uint64_t MuteAfter = 0;   // 0: never
     uint64_t UnplugAfter = 0; // 0: never
 
-    bool Empty() const { return Reports.empty() && Statuses.empty() && MuteAfter == 0 && UnplugAfter == 0; }
+    bool Empty() const
+    {
+        return Reports.empty() && Statuses.empty() && Flash.empty() && MuteAfter == 0 && UnplugAfter == 0;
+    }
 
     // Parses the text form above. On failure returns none and, when `error`
     // is given, says which item is wrong.

@@ -411,6 +411,7 @@ SimHost::SimHost(SimOptions options)
     s.RebootMs = s.Options.RebootMs.value_or(fullSpeed ? FullSpeedRebootMs : 0);
     s.Plan = s.Options.Faults;
     s.Unit.SetStatusFaults(s.Plan.Statuses);
+    s.Unit.SetFlashFaults(s.Plan.Flash);
     s.Unit.PowerUp(s.Options.StartInBootloader ? UnitMode::Bootloader : UnitMode::Normal);
     s.Plugged = s.Options.StartPlugged;
 }
@@ -558,6 +559,7 @@ void SimHost::SetFaultPlan(const FaultPlan& plan)
     s.OutSincePlan = s.InSincePlan = s.CrossedSincePlan = 0;
     s.Muted = s.Doomed = false;
     s.Unit.SetStatusFaults(plan.Statuses);
+    s.Unit.SetFlashFaults(plan.Flash);
 }
 
 std::filesystem::path SimHost::CardFolder()

@@ -102,6 +102,12 @@ void SimulatedUnit::SetStatusFaults(std::vector<StatusFault> faults)
     CodeCounts.clear();
 }
 
+void SimulatedUnit::SetFlashFaults(std::vector<FlashFault> faults)
+{
+    FlashFaults = std::move(faults);
+    ProgrammedSinceFaults = 0;
+}
+
 void SimulatedUnit::ClearLogs()
 {
     Texts.clear();
@@ -313,6 +319,10 @@ SimulatedUnit::Outcome SimulatedUnit::Program(WireReader& in)
         return {true, StatusPayload(StatusNotErased)};
     const uint8_t* data = in.Bytes(*count);
     std::copy(data, data + *count, target);
+    ++ProgrammedSinceFaults;
+    for (const FlashFault& fault : FlashFaults)
+        if (fault.Block == ProgrammedSinceFaults && fault.Byte < *count)
+            target[fault.Byte] = static_cast<uint8_t>(~target[fault.Byte]);
     Programs.push_back({*flags, *address, *count});
     return {true, StatusPayload(StatusOk)};
 }

@@ -96,6 +96,8 @@ public:
                                                                          const std::vector<uint8_t>& payload);
 
     void SetStatusFaults(std::vector<StatusFault> faults);
+    // Blocks programmed from now on that land in flash with a byte inverted.
+    void SetFlashFaults(std::vector<FlashFault> faults);
 
     const UnitSettings& Settings() const { return Config; }
     // Writes the identity block of the settings into flash at AppStart - 2048.
@@ -142,6 +144,8 @@ private:
     std::vector<StatusFault> StatusFaults;
     std::map<uint16_t, uint64_t> CodeCounts; // requests seen per code, for status=C:S@K
     std::map<uint16_t, std::vector<uint8_t>> LastPayloads; // per code, for ExecuteAgain
+    std::vector<FlashFault> FlashFaults;
+    uint64_t ProgrammedSinceFaults = 0;
 
     std::string Screen;
     std::vector<std::string> Texts;

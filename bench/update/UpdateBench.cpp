@@ -1,7 +1,8 @@
 // A 448 KiB firmware update through the simulated unit on a USB full-speed
 // link (one 64-byte report per millisecond each way).
 //
-// Link limit of the programming phase: every output and input report that
+// Link limit of the programming phase (and, counted the same way, of the
+// verification that reads the image back): every output and input report that
 // crosses the link from "Sending file to device..." to the last block's
 // progress text, at 1 ms each, one after the other (each block is a request
 // followed by its status, then the screen text and its status, so nothing
@@ -47,6 +48,11 @@ public:
             ProgramStart = Clock::now();
             Programming = true;
         }
+        if (text == "Verifying the programmed image...") {
+            Host.ResetCounts();
+            VerifyStart = Clock::now();
+            Verifying = true;
+        }
     }
     void SetFile(const std::string&) override {}
     void ShowProgressPanel(bool) override {}
@@ -56,6 +62,11 @@ public:
             ProgramEnd = Clock::now();
             ProgramCounts = Host.Counts();
             Programming = false;
+        }
+        if (Verifying && position == maximum && maximum != 0) {
+            VerifyEnd = Clock::now();
+            VerifyCounts = Host.Counts();
+            Verifying = false;
         }
     }
     void Pump() override
@@ -84,6 +95,10 @@ public:
     Clock::time_point ProgramStart{};
     Clock::time_point ProgramEnd{};
     sim::LinkCounts ProgramCounts;
+    bool Verifying = false;
+    Clock::time_point VerifyStart{};
+    Clock::time_point VerifyEnd{};
+    sim::LinkCounts VerifyCounts;
     std::optional<Clock::time_point> LastPump;
     Clock::duration LongestGap{};
     // Longest gap ending in each phase: 0 until erasing (query, image), 1 erasing, 2 programming.
@@ -131,9 +146,10 @@ void BM_FirmwareUpdateFullSpeed(benchmark::State& state)
     if (file)
         std::fclose(file);
 
-    double programMs = 0, limitMs = 0, gapMs = 0;
+    double programMs = 0, limitMs = 0, gapMs = 0, verifyMs = 0, verifyLimitMs = 0;
     double phaseGapMs[3] = {};
     sim::LinkCounts counts;
+    sim::LinkCounts verifyCounts;
     for (auto _ : state) {
         state.PauseTiming();
         QXDisplay boot(host);
@@ -153,6 +169,9 @@ void BM_FirmwareUpdateFullSpeed(benchmark::State& state)
         programMs = Ms(ui.ProgramEnd - ui.ProgramStart);
         counts = ui.ProgramCounts;
         limitMs = static_cast<double>(counts.Out + counts.In);
+        verifyMs = Ms(ui.VerifyEnd - ui.VerifyStart);
+        verifyCounts = ui.VerifyCounts;
+        verifyLimitMs = static_cast<double>(verifyCounts.Out + verifyCounts.In);
         gapMs = std::max(gapMs, Ms(ui.LongestGap));
         for (int phase = 0; phase < 3; ++phase)
             phaseGapMs[phase] = std::max(phaseGapMs[phase], Ms(ui.PhaseGap[phase]));
@@ -167,11 +186,17 @@ void BM_FirmwareUpdateFullSpeed(benchmark::State& state)
     state.counters["program_ms"] = programMs;
     state.counters["link_limit_ms"] = limitMs;
     state.counters["ratio"] = programMs > 0 ? limitMs / programMs : 0;
+    state.counters["verify_ms"] = verifyMs;
+    state.counters["verify_link_limit_ms"] = verifyLimitMs;
+    state.counters["verify_ratio"] = verifyMs > 0 ? verifyLimitMs / verifyMs : 0;
     state.counters["longest_pump_gap_ms"] = gapMs;
     state.counters["erase_ms"] = eraseMs;
     std::printf("program phase %.0f ms, link limit %.0f ms (%llu out + %llu in reports), ratio %.1f%%\n", programMs,
                 limitMs, static_cast<unsigned long long>(counts.Out), static_cast<unsigned long long>(counts.In),
                 programMs > 0 ? 100 * limitMs / programMs : 0);
+    std::printf("verify phase %.0f ms, link limit %.0f ms (%llu out + %llu in reports), ratio %.1f%%\n", verifyMs,
+                verifyLimitMs, static_cast<unsigned long long>(verifyCounts.Out),
+                static_cast<unsigned long long>(verifyCounts.In), verifyMs > 0 ? 100 * verifyLimitMs / verifyMs : 0);
     std::printf("longest gap between pumps %.1f ms (up to the end of erasing %.1f, programming %.1f); "
                 "unit's erase time %u ms; one block's exchange needs %u ms of link\n",
                 gapMs, std::max(phaseGapMs[0], phaseGapMs[1]), phaseGapMs[2], eraseMs, blockStepMs);

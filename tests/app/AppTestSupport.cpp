@@ -1,9 +1,10 @@
 #include "AppTestSupport.h"
 
 #include <QDir>
-#include <QFile>
 #include <QListWidget>
 #include <QTimer>
+
+#include "LogGenerator.h"
 
 namespace {
 
@@ -59,10 +60,7 @@ std::vector<uint8_t> VersionPayload(uint16_t major, uint16_t minor, uint16_t rel
 
 bool WriteFile(const QString& path, const std::vector<uint8_t>& bytes)
 {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) &&
-           file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) ==
-               static_cast<qint64>(bytes.size());
+    return WriteBytes(path.toStdString(), bytes);
 }
 
 WindowTest::WindowTest()

@@ -310,7 +310,7 @@ TEST(ExportInterval, ParseWithRegionalSeparator)
 // With a German number format the dialog shows and reads the comma, its items included.
 TEST_F(Dialogs, ExportOptionsWithDecimalComma)
 {
-    LocaleScope locale(QLocale(QLocale::German));
+    LocaleScope locale{QLocale(QLocale::German)};
     Open();
     Form->ExportInterval = 0.25;
     QString shown;
@@ -373,7 +373,7 @@ TEST_F(Dialogs, ConvertUsesIntervalAndRegionalSeparator)
     EXPECT_TRUE(rows[1].startsWith("0.000,")) << rows[1].toStdString();
     EXPECT_TRUE(rows[2].startsWith("0.500,")) << rows[2].toStdString();
 
-    LocaleScope locale(QLocale(QLocale::German));
+    LocaleScope locale{QLocale(QLocale::German)};
     Form->ActionExportLogFileExecute();
     const QList<QByteArray> comma = ReadAll(Temp.filePath(QStringLiteral("logs/run.csv"))).split('\n');
     ASSERT_GE(comma.size(), 3);

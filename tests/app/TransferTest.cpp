@@ -583,3 +583,22 @@ TEST_F(Transfer, TickDuringGetIsDeferred)
 }
 
 } // namespace
+
+// A listing the unit stops answering keeps the entries that arrived and says, over the list, that
+// it may be incomplete; the next whole listing takes the notice away.
+TEST_F(Transfer, ListingCutShortIsShown)
+{
+    for (const char* name : {"a.qxm", "b.qxm", "c.qxm"})
+        PutCardBytes(QStringLiteral("Maps"), QLatin1String(name), Pattern(10, 30));
+    Start();
+    ASSERT_EQ(ListedNames().size(), 3);
+    SetFaults("mute-after=3");
+    Form->RefreshFileList(Form->DevicePath);
+    EXPECT_EQ(ListedNames(), QStringList{QStringLiteral("a.qxm")});
+    EXPECT_TRUE(Form->LabelOpenError->isVisibleTo(Form.get()));
+    EXPECT_TRUE(Form->LabelOpenError->text().contains(QStringLiteral("incomplete"))) << Form->LabelOpenError->text().toStdString();
+    SetFaults("");
+    Form->RefreshFileList(Form->DevicePath);
+    EXPECT_EQ(ListedNames().size(), 3);
+    EXPECT_FALSE(Form->LabelOpenError->isVisibleTo(Form.get()));
+}

@@ -12,6 +12,7 @@
 
 #include "AppTestSupport.h"
 #include "FirmwareUpdate.h"
+#include "Qxgradbutton.h"
 #include "Qxgradpanel.h"
 
 namespace {
@@ -67,7 +68,10 @@ TEST_F(UpdateWindow, CancelImageDialog)
     EXPECT_EQ(Services.OpenRequests[0].FilterIndex, 3);
     EXPECT_EQ(Services.OpenRequests[0].InitialDir, QFileInfo(Executable).absolutePath());
     EXPECT_EQ(Form->LabelStatus->text(), QStringLiteral("bin buffer error"));
-    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("Korvane Tessaly: ERR_BUFFER_UNDER")});
+    // The code's name, then what it means.
+    ASSERT_EQ(Services.Messages.size(), 1);
+    EXPECT_TRUE(Services.Messages[0].startsWith(QStringLiteral("Korvane Tessaly: ERR_BUFFER_UNDER\n\nNo firmware image was chosen")))
+        << Services.Messages[0].toStdString();
     EXPECT_FALSE(Form->PanelProgress->isVisibleTo(Form.get()));
     EXPECT_TRUE(Sim->EraseLog().empty());
     EXPECT_EQ(Sim->Mode(), sim::UnitMode::Bootloader);
@@ -82,23 +86,26 @@ TEST_F(UpdateWindow, UnreadablePlainImage)
     Services.ChosenFiles = {folder};
     Form->ActionUpdateFirmwareExecute();
     EXPECT_EQ(Form->LabelStatus->text(), QStringLiteral("bin buffer error"));
-    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("Korvane Tessaly: ERR_BUFFER_UNDER")});
+    ASSERT_EQ(Services.Messages.size(), 1);
+    EXPECT_TRUE(Services.Messages[0].startsWith(QStringLiteral("Korvane Tessaly: ERR_BUFFER_UNDER\n\nThe firmware image could not be read")))
+        << Services.Messages[0].toStdString();
     EXPECT_TRUE(Sim->EraseLog().empty());
 }
 
-// A .bin image end to end: the flash holds exactly the image at AppStart, the last progress text
-// is on the panel and the unit's screen, and the unit comes back in normal mode and is listed.
+// A .bin image end to end: the flash holds exactly the image at AppStart, read back and compared,
+// the verification's last progress text is on the panel and the unit's screen, the window says so,
+// and the unit comes back in normal mode and is listed.
 TEST_F(UpdateWindow, PlainImageEndToEnd)
 {
     const std::vector<uint8_t> image = Image(6144);
     Services.ChosenFiles = {WriteImage(QStringLiteral("fw.bin"), image)};
     Form->ActionUpdateFirmwareExecute();
-    EXPECT_TRUE(Services.Messages.isEmpty()) << Services.Messages.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("Korvane Tessaly: Firmware updated and verified.")});
     EXPECT_EQ(Sim->ReadFlash(AppStart, 6144), image);
     EXPECT_EQ(Sim->ReadFlash(AppStart + 6144, 4), std::vector<uint8_t>(4, 0xFF));
-    EXPECT_EQ(Form->LabelStatus->text(), QStringLiteral("Sending file to device..."));
-    EXPECT_EQ(Form->LabelCurrentFile->text(), QStringLiteral("Progress: 100% Time Left: 0s"));
-    EXPECT_EQ(Sim->ScreenHistory().back(), "Progress: 100% Time Left: 0s");
+    EXPECT_EQ(Form->LabelStatus->text(), QStringLiteral("Firmware updated and verified."));
+    EXPECT_EQ(Form->LabelCurrentFile->text(), QStringLiteral("Verifying: 100%"));
+    EXPECT_EQ(Sim->ScreenHistory().back(), "Verifying: 100%");
     EXPECT_EQ(Form->ProgressBarTotal->value(), 6144);
     EXPECT_FALSE(Form->PanelProgress->isVisibleTo(Form.get()));
     EXPECT_FALSE(Form->CommandRunning());
@@ -131,7 +138,7 @@ TEST_F(UpdateWindow, MonitorAndCommandsDuringUpdate)
     EXPECT_EQ(refusedDuring, 2);
     EXPECT_EQ(Services.OpenRequests.size(), 1u);
     EXPECT_EQ(Sim->ReadFlash(AppStart, 9216), image);
-    EXPECT_TRUE(Services.Messages.isEmpty());
+    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("Korvane Tessaly: Firmware updated and verified.")});
 }
 
 // The unit pulled out while the image is sent: the tick that no longer finds it leaves the
@@ -173,3 +180,23 @@ TEST_F(UpdateWindow, CloseDuringUpdate)
 }
 
 } // namespace
+
+// The Cancel button stops the update between steps: the unit stays in its bootloader with
+// what was programmed, the end of the update is not sent, and the message says so.
+TEST_F(UpdateWindow, CancelWhileProgramming)
+{
+    Services.ChosenFiles = {WriteImage(QStringLiteral("fw.bin"), Image(9216))};
+    bool shown = false;
+    WhenStatus(QStringLiteral("Sending file to device..."), [&] {
+        shown = Form->ButtonCancel->isVisibleTo(Form.get());
+        emit Form->ButtonCancel->clicked();
+    });
+    Form->ActionUpdateFirmwareExecute();
+    EXPECT_TRUE(shown);
+    EXPECT_LT(Sim->ProgramLog().size(), 3u);
+    ASSERT_EQ(Services.Messages.size(), 1);
+    EXPECT_TRUE(Services.Messages[0].contains(QStringLiteral("Update cancelled"))) << Services.Messages[0].toStdString();
+    EXPECT_FALSE(Form->ButtonCancel->isVisibleTo(Form.get()));
+    Form->Timer1Timer();
+    EXPECT_EQ(Sim->Mode(), sim::UnitMode::Bootloader);
+}

@@ -2,61 +2,34 @@
 // script would drive it, faults included (TESSALY_SIM_FAULTS).
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "ShellRun.h"
+#include "TempFolder.h"
+
 namespace fs = std::filesystem;
+using testsupport::ReadText;
+using CliRun = testsupport::ShellRun;
 
 namespace {
 
-struct CliRun {
-    int Exit = -1;
-    std::string Output; // standard output and standard error
-};
-
+// tessaly-cli with `arguments`, after the `environment` assignments; standard error goes with
+// standard output.
 CliRun Cli(const std::string& arguments, const std::string& environment = "")
 {
-    const std::string command = environment + " " + TESSALY_CLI + " " + arguments + " 2>&1";
-    CliRun run;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.Output.append(buffer, got);
-    const int status = pclose(pipe);
-    run.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
-std::string ReadText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return testsupport::RunShell(environment + " " + TESSALY_CLI + " " + arguments + " 2>&1");
 }
 
 class CliAgainstSimulator : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        root = fs::temp_directory_path() /
-               ("tessaly-cli-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        fs::create_directories(root / "out");
-        card = root / "card";
-        sim = "--simulate=" + card.string();
-    }
-    void TearDown() override { fs::remove_all(root); }
+    void SetUp() override { fs::create_directories(root / "out"); }
 
-    fs::path root;
-    fs::path card;
-    std::string sim;
+    testsupport::TempFolder folder;
+    const fs::path root = folder.Path();
+    const fs::path card = root / "card";
+    const std::string sim = "--simulate=" + card.string();
 };
 
 } // namespace

@@ -12,8 +12,10 @@
 #include <future>
 
 #include "LocalFiles.h"
+#include "TempFolder.h"
 
 namespace fs = std::filesystem;
+using testsupport::ReadText;
 
 TEST(IsSafeFileName, OrdinaryNamesPass)
 {
@@ -37,24 +39,10 @@ TEST(IsSafeFileName, EscapesAndDeviceNamesFail)
 
 class ReplacingFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        folder = fs::temp_directory_path() / ("tessaly-replacing-" + std::to_string(::getpid()));
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
-    void TearDown() override
-    {
-        fs::permissions(folder, fs::perms::owner_all);
-        fs::remove_all(folder);
-    }
-    std::string Read(const fs::path& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    size_t Entries() { return static_cast<size_t>(std::distance(fs::directory_iterator(folder), {})); }
-    fs::path folder;
+    size_t Entries() { return testsupport::FolderEntries(folder).size(); }
+
+    testsupport::TempFolder temp;
+    const fs::path folder = temp.Path();
 };
 
 TEST_F(ReplacingFileTest, CommitReplacesTheOldFile)
@@ -63,7 +51,7 @@ TEST_F(ReplacingFileTest, CommitReplacesTheOldFile)
     const uint8_t data[] = {'n', 'e', 'w', '!'};
     std::string error;
     ASSERT_TRUE(WriteFileReplacing(folder / "a.bin", data, sizeof data, error)) << error;
-    EXPECT_EQ(Read(folder / "a.bin"), "new!");
+    EXPECT_EQ(ReadText(folder / "a.bin"), "new!");
     EXPECT_EQ(Entries(), 1u);
 }
 
@@ -77,7 +65,7 @@ TEST_F(ReplacingFileTest, UncommittedWriteLeavesNothing)
         ASSERT_TRUE(file.Write("partial", 7));
         EXPECT_EQ(Entries(), 2u);
     }
-    EXPECT_EQ(Read(folder / "a.bin"), "old");
+    EXPECT_EQ(ReadText(folder / "a.bin"), "old");
     EXPECT_EQ(Entries(), 1u);
 }
 
@@ -105,12 +93,12 @@ TEST_F(ReplacingFileTest, LongestNameIsWritable)
         ASSERT_TRUE(file.Open()) << file.ErrorText();
         ASSERT_TRUE(file.Write("partial", 7));
     }
-    EXPECT_EQ(Read(longest), "old");
+    EXPECT_EQ(ReadText(longest), "old");
     EXPECT_EQ(Entries(), 1u);
     const uint8_t data[] = {'n', 'e', 'w'};
     std::string error;
     ASSERT_TRUE(WriteFileReplacing(longest, data, sizeof data, error)) << error;
-    EXPECT_EQ(Read(longest), "new");
+    EXPECT_EQ(ReadText(longest), "new");
     EXPECT_EQ(Entries(), 1u);
 }
 

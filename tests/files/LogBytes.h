@@ -3,8 +3,9 @@
 #include <bit>
 #include <cstdint>
 #include <filesystem>
-#include <string>
 #include <vector>
+
+#include "TempFolder.h"
 
 class LogBytes {
 public:
@@ -46,21 +47,11 @@ private:
     bool Format2;
 };
 
-// A fresh folder under the system's temporary folder, removed with everything in it at the end.
-class TempFolder {
+// The shared temporary folder; these tests name its path Folder().
+class TempFolder : public testsupport::TempFolder {
 public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    [[nodiscard]] std::string File(const std::string& name) const { return (Path / name).string(); }
-    [[nodiscard]] const std::filesystem::path& Folder() const { return Path; }
-
-private:
-    std::filesystem::path Path;
+    [[nodiscard]] const std::filesystem::path& Folder() const { return Path(); }
 };
 
-std::string ReadText(const std::string& path);
-// Names of the entries of a folder, sorted.
-std::vector<std::string> FolderEntries(const std::filesystem::path& folder);
+using testsupport::FolderEntries;
+using testsupport::ReadText;

@@ -1,9 +1,16 @@
-// The real transport and command set (QXDisplay) against the simulated unit.
+// The real transport and command set (QXDisplay) against the simulated unit,
+// on two hosts: the unit's own host (SimHost), and the scripted fake host
+// (FakeHost) whose responder hands every written report to the unit and
+// queues every report the unit answers. The same expectations hold on both.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
+#include <mutex>
+#include <ostream>
 #include <thread>
 
+#include "FakeHost.h"
 #include "Qxdisplay.h"
 #include "SimHost.h"
 #include "SimTestSupport.h"
@@ -29,7 +36,95 @@ void CollectProgress(const char*, const char*, uint32_t, uint32_t done)
     ProgressDone.push_back(done);
 }
 
-class ContractTest : public simtest::SimDisplayTest {};
+// The simulated unit behind the scripted fake host, on an instant link: each
+// written report goes to the unit and its answer is queued before the write
+// returns. At the end of an update the unit leaves the bus and is back at once
+// in its normal firmware.
+class ScriptedUnit {
+public:
+    explicit ScriptedUnit(const SimOptions& options) : Unit(options.Unit)
+    {
+        Unit.PowerUp(options.StartInBootloader ? UnitMode::Bootloader : UnitMode::Normal);
+        PlugIn();
+        Host.Responder = [this](FakeHost& host, const Report& report) { Answer(host, report); };
+    }
+
+    void WithUnit(const std::function<void(SimulatedUnit&)>& action)
+    {
+        std::lock_guard lock(Mutex);
+        action(Unit);
+    }
+
+    FakeHost Host;
+
+private:
+    void PlugIn()
+    {
+        FakeInterface iface;
+        iface.Ids = {Unit.Settings().VendorId,
+                     Unit.Mode() == UnitMode::Normal ? UnitNormalProductId : UnitBootProductId};
+        Host.AddInterface(SimUnitPath, iface);
+    }
+
+    void Answer(FakeHost& host, const Report& report)
+    {
+        std::lock_guard lock(Mutex);
+        const UnitAnswer answer = Unit.ReceiveReport(report.data(), report.size(), host.Ticks());
+        if (!answer.Reports.empty()) {
+            std::vector<Report> replies;
+            for (const auto& reply : answer.Reports)
+                replies.emplace_back(reply.begin(), reply.end());
+            host.Inject(replies);
+        }
+        if (answer.Finished) {
+            host.Unplug();
+            Unit.PowerUp(UnitMode::Normal);
+            PlugIn();
+        }
+    }
+
+    std::mutex Mutex;
+    SimulatedUnit Unit;
+};
+
+enum class UnitHost { Sim, Fake };
+
+const char* HostName(UnitHost host) { return host == UnitHost::Sim ? "SimHost" : "FakeHost"; }
+void PrintTo(UnitHost host, std::ostream* out) { *out << HostName(host); }
+
+// The cases that hold on both hosts: what the unit answers, not how the link carries it.
+class ContractTest : public simtest::SimDisplayTest, public ::testing::WithParamInterface<UnitHost> {
+protected:
+    void Start(SimOptions options = {})
+    {
+        if (GetParam() == UnitHost::Sim) {
+            SimDisplayTest::Start(std::move(options));
+            return;
+        }
+        options.Unit.CardFolder = Card.Path();
+        Scripted = std::make_unique<ScriptedUnit>(options);
+        Display = std::make_unique<QXDisplay>(Scripted->Host);
+    }
+    void TearDown() override
+    {
+        SimDisplayTest::TearDown(); // the display goes before the host it uses
+        Scripted.reset();
+    }
+    // Runs `action` on the unit between two of the display's requests.
+    void WithUnit(const std::function<void(SimulatedUnit&)>& action)
+    {
+        Host ? Host->WithUnit(action) : Scripted->WithUnit(action);
+    }
+
+    std::unique_ptr<ScriptedUnit> Scripted;
+};
+
+INSTANTIATE_TEST_SUITE_P(Hosts, ContractTest, ::testing::Values(UnitHost::Sim, UnitHost::Fake),
+                         [](const ::testing::TestParamInfo<UnitHost>& info) { return HostName(info.param); });
+
+// The cases that need the simulated unit's own host: its fault plans act on the link (lost,
+// late, corrupted reports, a muted or unplugged unit), and only it has the full-speed link.
+class SimContractTest : public simtest::SimDisplayTest {};
 
 using simtest::Logs;
 using simtest::Maps;
@@ -37,7 +132,7 @@ using simtest::Maps;
 } // namespace
 
 // Info and identity: firmware version and AppStart, then the identity block at AppStart - 2048.
-TEST_F(ContractTest, InfoAndIdentity)
+TEST_P(ContractTest, InfoAndIdentity)
 {
     Start();
     ASSERT_EQ(Open(), 0u);
@@ -53,10 +148,10 @@ TEST_F(ContractTest, InfoAndIdentity)
 }
 
 // The listing reaches the callback entry by entry, the folder marked as one.
-TEST_F(ContractTest, ListingWithFolder)
+TEST_P(ContractTest, ListingWithFolder)
 {
-    Card.WriteFile("Maps/Track.qxm", {1, 2, 3});
-    Card.WriteFile("Maps/Ring.wzm", {4});
+    Card.Write("Maps/Track.qxm", {1, 2, 3});
+    Card.Write("Maps/Ring.wzm", {4});
     std::filesystem::create_directories(Card.Path() / "Maps" / "Archive");
     Start();
     ASSERT_EQ(Open(), 0u);
@@ -69,17 +164,17 @@ TEST_F(ContractTest, ListingWithFolder)
 
 // PutFile, GetFile and RemoveFile round trip: the bytes land on the card and come back, the
 // progress steps are 0, 0, 1024, 2048, 2500, and a second put replaces the file.
-TEST_F(ContractTest, PutGetRemoveRoundTrip)
+TEST_P(ContractTest, PutGetRemoveRoundTrip)
 {
     Start();
     ASSERT_EQ(Open(), 0u);
     const std::vector<uint8_t> data = simtest::Pattern(2500, 3);
     ASSERT_EQ(Display->PutFile(Logs, "RUN1.displog", 2500, data.data(), nullptr), 0u);
-    EXPECT_EQ(Card.ReadFile("Logs/RUN1.displog"), data);
+    EXPECT_EQ(Card.Read("Logs/RUN1.displog"), data);
 
     const std::vector<uint8_t> second = simtest::Pattern(1500, 4);
     ASSERT_EQ(Display->PutFile(Logs, "RUN1.displog", 1500, second.data(), nullptr), 0u);
-    EXPECT_EQ(Card.ReadFile("Logs/RUN1.displog"), second);
+    EXPECT_EQ(Card.Read("Logs/RUN1.displog"), second);
 
     ASSERT_EQ(Display->PutFile(Logs, "RUN1.displog", 2500, data.data(), nullptr), 0u);
     std::vector<uint8_t> back(2500);
@@ -95,12 +190,12 @@ TEST_F(ContractTest, PutGetRemoveRoundTrip)
 }
 
 // A locked card refuses writes and removals with its status byte; reading still works.
-TEST_F(ContractTest, LockedCardStatuses)
+TEST_P(ContractTest, LockedCardStatuses)
 {
-    Card.WriteFile("Maps/Old.qxm", {9, 9});
+    Card.Write("Maps/Old.qxm", {9, 9});
     Start();
     ASSERT_EQ(Open(), 0u);
-    Host->SetCardLocked(true);
+    WithUnit([](SimulatedUnit& unit) { unit.Card().SetLocked(true); });
     const std::vector<uint8_t> data(100, 1);
     EXPECT_EQ(Display->PutFile(Maps, "New.qxm", 100, data.data(), nullptr), StatusOffset + StatusCardLocked);
     EXPECT_EQ(Display->RemoveFile(Maps, "Old.qxm"), StatusOffset + StatusCardLocked);
@@ -111,7 +206,7 @@ TEST_F(ContractTest, LockedCardStatuses)
 
 // The bootloader cycle: info, erase of the program sectors, programming with the flags, the status
 // text, FinishUpdate; the unit then comes back in normal mode with the image in its flash.
-TEST_F(ContractTest, BootloaderCycle)
+TEST_P(ContractTest, BootloaderCycle)
 {
     SimOptions options;
     options.StartInBootloader = true;
@@ -135,13 +230,15 @@ TEST_F(ContractTest, BootloaderCycle)
     ASSERT_EQ(Display->ProgramBlock(0x81, info.AppStart + 3072, 3072, image.data() + 3072), 0u);
     EXPECT_EQ(Display->ProgramBlock(0x81, info.AppStart, 3072, image.data()), StatusOffset + StatusNotErased);
     ASSERT_EQ(Display->ShowText("Progress: 100% Time Left: 0s"), 0u);
-    EXPECT_EQ(Host->ScreenText(), "Progress: 100% Time Left: 0s");
-    EXPECT_EQ(Host->EraseLog().size(), 17u);
-    const std::vector<ProgramRecord> programs = Host->ProgramLog();
-    ASSERT_EQ(programs.size(), 2u);
-    EXPECT_EQ(programs[0].Flags, 0xC1);
-    EXPECT_EQ(programs[1].Flags, 0x81);
-    EXPECT_EQ(programs[1].Address, 0x10008C00u);
+    WithUnit([](SimulatedUnit& unit) {
+        EXPECT_EQ(unit.ScreenText(), "Progress: 100% Time Left: 0s");
+        EXPECT_EQ(unit.EraseLog().size(), 17u);
+        const std::vector<ProgramRecord>& programs = unit.ProgramLog();
+        ASSERT_EQ(programs.size(), 2u);
+        EXPECT_EQ(programs[0].Flags, 0xC1);
+        EXPECT_EQ(programs[1].Flags, 0x81);
+        EXPECT_EQ(programs[1].Address, 0x10008C00u);
+    });
 
     ASSERT_EQ(Display->FinishUpdate(), 0u);
     const auto deadline = Clock::now() + std::chrono::seconds(2);
@@ -156,7 +253,7 @@ TEST_F(ContractTest, BootloaderCycle)
 }
 
 // The other chip layout and address units reach the unit unchanged through GetBootInfo.
-TEST_F(ContractTest, BootInfoCarriesChipSettings)
+TEST_P(ContractTest, BootInfoCarriesChipSettings)
 {
     SimOptions options;
     options.StartInBootloader = true;
@@ -172,13 +269,28 @@ TEST_F(ContractTest, BootInfoCarriesChipSettings)
     const std::vector<uint8_t> block = simtest::Pattern(3072);
     // Image offset 3072 goes to address AppStart + 768 with 4 bytes per address step.
     ASSERT_EQ(Display->ProgramBlock(0x00, info.AppStart + 768, 3072, block.data()), 0u);
-    EXPECT_EQ(Host->ReadFlash(info.AppStart + 3072, 8), std::vector<uint8_t>(block.begin(), block.begin() + 8));
+    WithUnit([&](SimulatedUnit& unit) {
+        const auto at = unit.Flash().begin() + (info.AppStart + 3072 - UnitFlashBase);
+        EXPECT_EQ(std::vector<uint8_t>(at, at + 8), std::vector<uint8_t>(block.begin(), block.begin() + 8));
+    });
+}
+
+// A status failure on the second block stops PutFile with that code; the first block stays. The
+// unit itself answers with the failure, so it holds on both hosts.
+TEST_P(ContractTest, StatusFailureStopsPutFile)
+{
+    Start();
+    ASSERT_EQ(Open(), 0u);
+    WithUnit([](SimulatedUnit& unit) { unit.SetStatusFaults(FaultPlan::Parse("status=0x4012:0x33@2")->Statuses); });
+    const std::vector<uint8_t> data = simtest::Pattern(3000);
+    EXPECT_EQ(Display->PutFile(Maps, "half.qxm", 3000, data.data(), nullptr), StatusOffset + 0x33);
+    EXPECT_EQ(Card.Read("Maps/half.qxm"), std::vector<uint8_t>(data.begin(), data.begin() + 1024));
 }
 
 // An unplug in the middle of GetFile ends it with a failure code within the block's time-out.
-TEST_F(ContractTest, UnplugMidGetFile)
+TEST_F(SimContractTest, UnplugMidGetFile)
 {
-    Card.WriteFile("Logs/long.displog", simtest::Pattern(20000));
+    Card.Write("Logs/long.displog", simtest::Pattern(20000));
     Start();
     ASSERT_EQ(Open(), 0u);
     SetFaults("unplug-after=40");
@@ -193,9 +305,9 @@ TEST_F(ContractTest, UnplugMidGetFile)
 }
 
 // A lost input report leaves the reply incomplete: the wait ends with ERR_TIMEOUT.
-TEST_F(ContractTest, DroppedReportTimesOut)
+TEST_F(SimContractTest, DroppedReportTimesOut)
 {
-    Card.WriteFile("Logs/a.displog", simtest::Pattern(1024));
+    Card.Write("Logs/a.displog", simtest::Pattern(1024));
     Start();
     ASSERT_EQ(Open(), 0u);
     SetFaults("drop-in=1");
@@ -214,9 +326,9 @@ TEST_F(ContractTest, DroppedReportTimesOut)
 }
 
 // A request corrupted on the way fails the unit's checksum, which answers with its status byte.
-TEST_F(ContractTest, CorruptedRequestChecksum)
+TEST_F(SimContractTest, CorruptedRequestChecksum)
 {
-    Card.WriteFile("Maps/x.qxm", {1});
+    Card.Write("Maps/x.qxm", {1});
     Start();
     ASSERT_EQ(Open(), 0u);
     SetFaults("corrupt-out=1");
@@ -225,19 +337,8 @@ TEST_F(ContractTest, CorruptedRequestChecksum)
     EXPECT_EQ(Display->RemoveFile(Maps, "x.qxm"), 0u);
 }
 
-// A status failure injected on the second block stops PutFile with that code; the first block stays.
-TEST_F(ContractTest, StatusFailureStopsPutFile)
-{
-    Start();
-    ASSERT_EQ(Open(), 0u);
-    SetFaults("status=0x4012:0x33@2");
-    const std::vector<uint8_t> data = simtest::Pattern(3000);
-    EXPECT_EQ(Display->PutFile(Maps, "half.qxm", 3000, data.data(), nullptr), StatusOffset + 0x33);
-    EXPECT_EQ(Card.ReadFile("Maps/half.qxm"), std::vector<uint8_t>(data.begin(), data.begin() + 1024));
-}
-
 // A muted unit answers nothing: the status wait ends with ERR_TIMEOUT.
-TEST_F(ContractTest, MutedUnitTimesOut)
+TEST_F(SimContractTest, MutedUnitTimesOut)
 {
     Start();
     ASSERT_EQ(Open(), 0u);
@@ -246,7 +347,7 @@ TEST_F(ContractTest, MutedUnitTimesOut)
 }
 
 // An output report the unit does not take within the write's 100 ms fails the send.
-TEST_F(ContractTest, StalledWriteFails)
+TEST_F(SimContractTest, StalledWriteFails)
 {
     Start();
     ASSERT_EQ(Open(), 0u);
@@ -257,7 +358,7 @@ TEST_F(ContractTest, StalledWriteFails)
 }
 
 // The same transfer at USB full speed: the link's pacing does not change the result.
-TEST_F(ContractTest, FullSpeedRoundTrip)
+TEST_F(SimContractTest, FullSpeedRoundTrip)
 {
     SimOptions options;
     options.Link = LinkModel::FullSpeed;

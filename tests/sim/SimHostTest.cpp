@@ -45,7 +45,7 @@ protected:
         return Payload().Text("A:\\Logs").Text("big.displog").U32(0).U32(count).Finish();
     }
 
-    simtest::TempCard Card;
+    testsupport::TempFolder Card;
 };
 
 } // namespace
@@ -102,7 +102,7 @@ TEST_F(HostTest, EachHandleGetsACopy)
 // A handle keeps at most 64 unread reports; newer ones are dropped, as the kernel does.
 TEST_F(HostTest, UnreadReportsAreBounded)
 {
-    Card.WriteFile("Logs/big.displog", simtest::Pattern(6000));
+    Card.Write("Logs/big.displog", simtest::Pattern(6000));
     SimOptions options = Options();
     options.Unit.MaxReadBlock = 6000;
     SimHost host(options);
@@ -171,7 +171,7 @@ TEST_F(HostTest, FinishReturnsInNormalMode)
 // At full speed a reply of 18 reports cannot arrive in less than 18 ms after the 1 ms request.
 TEST_F(HostTest, FullSpeedPacesReports)
 {
-    Card.WriteFile("Logs/big.displog", simtest::Pattern(1024));
+    Card.Write("Logs/big.displog", simtest::Pattern(1024));
     SimHost host(Options(LinkModel::FullSpeed));
     auto handle = host.Open(SimUnitPath);
     const auto start = Clock::now();
@@ -189,7 +189,7 @@ TEST_F(HostTest, FullSpeedPacesReports)
 // drop-in, dup-in and corrupt-in act on the numbered input report only.
 TEST_F(HostTest, InputReportFaults)
 {
-    Card.WriteFile("Logs/big.displog", simtest::Pattern(1024));
+    Card.Write("Logs/big.displog", simtest::Pattern(1024));
     SimHost host(Options());
     auto handle = host.Open(SimUnitPath);
     const std::vector<Report> clean = (Send(*handle, 0x4013, BigRead(1024)), Drain(*handle, 10));
@@ -210,7 +210,7 @@ TEST_F(HostTest, InputReportFaults)
 // delay-in holds an input report back; the reports after it queue behind it.
 TEST_F(HostTest, DelayedInputReport)
 {
-    Card.WriteFile("Logs/big.displog", simtest::Pattern(200));
+    Card.Write("Logs/big.displog", simtest::Pattern(200));
     SimHost host(Options());
     host.SetFaultPlan(*FaultPlan::Parse("delay-in=2:80"));
     auto handle = host.Open(SimUnitPath);

@@ -1,37 +1,6 @@
 #include "SimTestSupport.h"
 
-#include <atomic>
-#include <unistd.h>
-
 namespace simtest {
-
-TempCard::TempCard()
-{
-    static std::atomic<int> counter{0};
-    Root = std::filesystem::temp_directory_path() /
-           ("tessaly-sim-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(Root);
-    std::filesystem::create_directories(Root);
-}
-
-TempCard::~TempCard()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(Root, ec);
-}
-
-void TempCard::WriteFile(const std::string& relative, const std::vector<uint8_t>& bytes) const
-{
-    std::filesystem::create_directories((Root / relative).parent_path());
-    std::ofstream file(Root / relative, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> TempCard::ReadFile(const std::string& relative) const
-{
-    std::ifstream file(Root / relative, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 Payload& Payload::Text(const std::string& text)
 {

@@ -1,38 +1,22 @@
 #pragma once
-// Helpers shared by the simulated unit's tests: a card folder that cleans up
-// after itself, request reports framed by hand, and reply reassembly.
+// Helpers shared by the simulated unit's tests: request reports framed by
+// hand, reply reassembly, and the display on a unit whose card is a fresh
+// temporary folder.
 #include <array>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "HidCommand.h"
 #include "Qxdisplay.h"
 #include "SimHost.h"
 #include "SimulatedUnit.h"
+#include "TempFolder.h"
 
 namespace simtest {
-
-// A fresh card folder under the system's temporary folder, removed at the end.
-class TempCard {
-public:
-    TempCard();
-    ~TempCard();
-    TempCard(const TempCard&) = delete;
-    TempCard& operator=(const TempCard&) = delete;
-    const std::filesystem::path& Path() const { return Root; }
-    void WriteFile(const std::string& relative, const std::vector<uint8_t>& bytes) const;
-    std::vector<uint8_t> ReadFile(const std::string& relative) const;
-
-private:
-    std::filesystem::path Root;
-};
 
 // A request payload: texts with their NUL, little-endian numbers, checksum last.
 class Payload {
@@ -89,7 +73,7 @@ protected:
     }
     void SetFaults(const char* text) { Host->SetFaultPlan(*sim::FaultPlan::Parse(text)); }
 
-    TempCard Card;
+    testsupport::TempFolder Card;
     std::unique_ptr<sim::SimHost> Host;
     std::unique_ptr<QXDisplay> Display;
 };

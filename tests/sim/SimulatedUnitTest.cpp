@@ -26,7 +26,7 @@ protected:
     }
     static uint32_t U32At(const std::vector<uint8_t>& bytes, size_t at) { return GetU32(bytes.data() + at); }
 
-    simtest::TempCard Card;
+    testsupport::TempFolder Card;
 };
 
 std::vector<uint8_t> ReadRequest(const std::string& folder, const std::string& name, uint32_t offset, uint32_t length)
@@ -48,7 +48,7 @@ std::vector<uint8_t> WriteRequest(const std::string& folder, const std::string& 
 TEST_F(UnitTest, WorkedBlockReadExample)
 {
     const std::vector<uint8_t> file = simtest::Pattern(3000);
-    Card.WriteFile("Logs/RUN1.displog", file);
+    Card.Write("Logs/RUN1.displog", file);
     SimulatedUnit unit(Settings());
 
     const auto requests = simtest::RequestReports(0x4013, ReadRequest("A:\\Logs", "RUN1.displog", 0, 1024));
@@ -130,7 +130,7 @@ TEST_F(UnitTest, MultiReportWrite)
     const auto replies = Exchange(unit, 0x4012, request);
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].Payload, (std::vector<uint8_t>{0xFF, 0x00})); // success and its checksum
-    EXPECT_EQ(Card.ReadFile("Maps/Track.qxm"), data);
+    EXPECT_EQ(Card.Read("Maps/Track.qxm"), data);
 }
 
 // A half-received request is forgotten when no report follows within 100 ms, so the next request
@@ -154,16 +154,16 @@ TEST_F(UnitTest, WriteOffsets)
     EXPECT_EQ(StatusOf(Exchange(unit, 0x4012, WriteRequest("A:\\Logs", "a.displog", 3, {4}))), StatusOk);
     EXPECT_EQ(StatusOf(Exchange(unit, 0x4012, WriteRequest("A:\\Logs", "a.displog", 9, {5}))), StatusBadOffset);
     EXPECT_EQ(StatusOf(Exchange(unit, 0x4012, WriteRequest("A:\\Logs", "new.displog", 4, {5}))), StatusFileNotFound);
-    EXPECT_EQ(Card.ReadFile("Logs/a.displog"), (std::vector<uint8_t>{1, 2, 3, 4}));
+    EXPECT_EQ(Card.Read("Logs/a.displog"), (std::vector<uint8_t>{1, 2, 3, 4}));
     EXPECT_EQ(StatusOf(Exchange(unit, 0x4012, WriteRequest("A:\\Logs", "a.displog", 0, {9}))), StatusOk);
-    EXPECT_EQ(Card.ReadFile("Logs/a.displog"), (std::vector<uint8_t>{9}));
+    EXPECT_EQ(Card.Read("Logs/a.displog"), (std::vector<uint8_t>{9}));
 }
 
 // A zero-length read is the probe: count 0 when the file exists, a refusal with "file not found"
 // when it does not. Names are matched regardless of case, as on the card.
 TEST_F(UnitTest, ProbeAndRefusal)
 {
-    Card.WriteFile("Maps/Home.qxm", {1, 2});
+    Card.Write("Maps/Home.qxm", {1, 2});
     SimulatedUnit unit(Settings());
     auto replies = Exchange(unit, 0x4013, ReadRequest("A:\\Maps", "home.QXM", 0, 0));
     ASSERT_EQ(replies.size(), 1u);
@@ -182,8 +182,8 @@ TEST_F(UnitTest, ProbeAndRefusal)
 // fewer than 6 bytes.
 TEST_F(UnitTest, ListingOneEntryPerRequest)
 {
-    Card.WriteFile("Maps/b.qxm", simtest::Pattern(300));
-    Card.WriteFile("Maps/A.wzm", {1});
+    Card.Write("Maps/b.qxm", simtest::Pattern(300));
+    Card.Write("Maps/A.wzm", {1});
     std::filesystem::create_directories(Card.Path() / "Maps" / "Old");
     SimulatedUnit unit(Settings());
     std::vector<simtest::Message> entries = Exchange(unit, 0x4010, Payload().Text("A:\\Maps").Text("*.*").Finish());
@@ -213,13 +213,13 @@ TEST_F(UnitTest, ListingOneEntryPerRequest)
 // With the card locked, writes and removals fail with a status byte and change nothing; reads work.
 TEST_F(UnitTest, LockedCard)
 {
-    Card.WriteFile("Logs/keep.displog", {7});
+    Card.Write("Logs/keep.displog", {7});
     SimulatedUnit unit(Settings());
     unit.Card().SetLocked(true);
     EXPECT_EQ(StatusOf(Exchange(unit, 0x4012, WriteRequest("A:\\Logs", "new.displog", 0, {1}))), StatusCardLocked);
     EXPECT_EQ(StatusOf(Exchange(unit, 0x4014, Payload().Text("A:\\Logs").Text("keep.displog").U8(0).Finish())),
               StatusCardLocked);
-    EXPECT_EQ(Card.ReadFile("Logs/keep.displog"), (std::vector<uint8_t>{7}));
+    EXPECT_EQ(Card.Read("Logs/keep.displog"), (std::vector<uint8_t>{7}));
     EXPECT_FALSE(std::filesystem::exists(Card.Path() / "Logs" / "new.displog"));
     EXPECT_EQ(Exchange(unit, 0x4013, ReadRequest("A:\\Logs", "keep.displog", 0, 4))[0].Payload.size(), 6u);
 }
@@ -255,7 +255,7 @@ TEST_F(UnitTest, NamesCannotLeaveTheCard)
 // Removal deletes a file; a missing file or a folder is refused.
 TEST_F(UnitTest, Remove)
 {
-    Card.WriteFile("Maps/x.qxm", {1});
+    Card.Write("Maps/x.qxm", {1});
     SimulatedUnit unit(Settings());
     const auto remove = [&](const std::string& name) {
         return StatusOf(Exchange(unit, 0x4014, Payload().Text("A:\\Maps").Text(name).U8(0).Finish()));
@@ -348,7 +348,7 @@ TEST_F(UnitTest, ShowTextAndFinish)
 // status=C:S answers requests with code C with status S; with @K only the K-th one.
 TEST_F(UnitTest, StatusFaults)
 {
-    Card.WriteFile("Maps/a.qxm", {1});
+    Card.Write("Maps/a.qxm", {1});
     SimulatedUnit unit(Settings());
     unit.SetStatusFaults({{0x4014, 0x21, 2}, {0x4000, 0x22, 0}});
     const auto remove = Payload().Text("A:\\Maps").Text("none").U8(0).Finish();

@@ -36,6 +36,15 @@ void ExpectNothingErased(BootRig& rig)
     EXPECT_EQ(rig.Host->Mode(), sim::UnitMode::Bootloader);
 }
 
+// The message box of a failed update: the result code's name, then a plain
+// sentence of what it means and what to do.
+void ExpectExplained(const RecordingUi& ui, const std::string& code, const std::string& phrase)
+{
+    ASSERT_EQ(ui.Messages.size(), 1u);
+    EXPECT_EQ(ui.Messages[0].rfind(code + "\n\n", 0), 0u) << ui.Messages[0];
+    EXPECT_NE(ui.Messages[0].find(phrase), std::string::npos) << ui.Messages[0];
+}
+
 } // namespace
 
 // The layouts cover 0x10000000 to 0x10080000 without gaps, and agree with the
@@ -93,15 +102,19 @@ TEST(FirmwareUpdate, PlainImageEndToEnd)
     EXPECT_EQ(result.End, UpdateEnd::Finished);
     EXPECT_EQ(ui.Statuses, (std::vector<std::string>{"Display Bootloader found.", "ChipID found.", "fw.bin loaded.",
                                                       "Erasing 18 Program Sectors...", "Program Sectors Erased.",
-                                                      "Sending file to device..."}));
+                                                      "Sending file to device...", "Verifying the programmed image...",
+                                                      UpdatedAndVerifiedText}));
     std::vector<std::string> files = {""};
     for (const std::string& text : ErasingSectors(1, 17))
         files.push_back(text);
-    ASSERT_EQ(ui.Files.size(), files.size() + 2);
+    ASSERT_EQ(ui.Files.size(), files.size() + 4);
     EXPECT_EQ(std::vector<std::string>(ui.Files.begin(), ui.Files.begin() + static_cast<long>(files.size())), files);
     EXPECT_TRUE(IsProgressText(ui.Files[files.size()], 50)) << ui.Files[files.size()];
-    EXPECT_EQ(ui.Files.back(), "Progress: 100% Time Left: 0s");
-    EXPECT_TRUE(ui.Messages.empty());
+    EXPECT_EQ(ui.Files[files.size() + 1], "Progress: 100% Time Left: 0s");
+    // The image is read back and compared before the end of the update goes out.
+    EXPECT_EQ(ui.Files[files.size() + 2], "Verifying: 50%");
+    EXPECT_EQ(ui.Files.back(), "Verifying: 100%");
+    EXPECT_EQ(ui.Messages, std::vector<std::string>{UpdatedAndVerifiedText});
     EXPECT_EQ(ui.Panel, (std::vector<bool>{true, false}));
     ASSERT_GE(ui.Bars.size(), 2u);
     EXPECT_EQ(ui.Bars.front(), (std::pair<uint32_t, uint32_t>{0, 18}));
@@ -124,11 +137,12 @@ TEST(FirmwareUpdate, PlainImageEndToEnd)
     EXPECT_EQ(programmed[1].Length, 3072u);
 
     const std::vector<std::string> screen = rig.Host->ScreenHistory();
-    ASSERT_EQ(screen.size(), 4u);
+    ASSERT_EQ(screen.size(), 6u);
     EXPECT_EQ(screen[0], "Erasing 18 Program Sectors...");
     EXPECT_EQ(screen[1], "Program Sectors Erased.");
     EXPECT_EQ(screen[2], ui.Files[files.size()]);
     EXPECT_EQ(screen[3], "Progress: 100% Time Left: 0s");
+    EXPECT_EQ(screen[5], "Verifying: 100%");
 
     EXPECT_EQ(rig.Host->ReadFlash(AppStart, 6144), image);
     EXPECT_TRUE(rig.ListedInNormalMode());
@@ -211,7 +225,7 @@ TEST(FirmwareUpdate, AlignmentCheck)
         ASSERT_GE(ui.Statuses.size(), 2u);
         EXPECT_EQ(ui.Statuses[ui.Statuses.size() - 2], "odd.bin loaded.");
         EXPECT_EQ(ui.Statuses.back(), "bin buffer alignment error.");
-        EXPECT_EQ(ui.Messages, (std::vector<std::string>{"ERR_BUFFER_UNDER"}));
+        ExpectExplained(ui, "ERR_BUFFER_UNDER", "address units (4 bytes)");
         EXPECT_EQ(ui.Panel.back(), false);
         ExpectNothingErased(rig);
     }
@@ -238,7 +252,7 @@ TEST(FirmwareUpdate, AddressUnitZeroRefused)
     const FirmwareUpdateResult result = rig.Run(ui);
     EXPECT_EQ(result.Code, ERR_BUFFER_UNDER);
     EXPECT_EQ(ui.Statuses.back(), "bin buffer alignment error.");
-    EXPECT_EQ(ui.Messages, (std::vector<std::string>{"ERR_BUFFER_UNDER"}));
+    ExpectExplained(ui, "ERR_BUFFER_UNDER", "address units");
     ExpectNothingErased(rig);
 }
 
@@ -267,7 +281,7 @@ TEST(FirmwareUpdate, NoImage)
         EXPECT_EQ(ui.Choices, 1);
         EXPECT_EQ(ui.Statuses, (std::vector<std::string>{"Display Bootloader found.", "ChipID found.",
                                                           "bin buffer error"}));
-        EXPECT_EQ(ui.Messages, (std::vector<std::string>{"ERR_BUFFER_UNDER"}));
+        ExpectExplained(ui, "ERR_BUFFER_UNDER", choice ? "could not be read" : "No firmware image was chosen");
         ExpectNothingErased(rig);
     }
 }
@@ -337,7 +351,7 @@ TEST(FirmwareUpdate, BlockRetries)
         ASSERT_EQ(programmed.size(), 2u);
         EXPECT_EQ(programmed[0].Address, AppStart);
         EXPECT_EQ(programmed[1].Address, AppStart + 3072);
-        EXPECT_TRUE(ui.Messages.empty());
+        EXPECT_EQ(ui.Messages, std::vector<std::string>{UpdatedAndVerifiedText});
         EXPECT_EQ(rig.Host->ReadFlash(AppStart, 6144), image);
     }
 }
@@ -353,7 +367,7 @@ TEST(FirmwareUpdate, FiveFailuresEndTheRun)
     const FirmwareUpdateResult result = rig.Run(ui);
     EXPECT_EQ(result.End, UpdateEnd::Failed);
     EXPECT_EQ(result.Code, StatusOffset + 6);
-    EXPECT_EQ(ui.Messages, (std::vector<std::string>{ResultCodeName(StatusOffset + 6)}));
+    ExpectExplained(ui, ResultCodeName(StatusOffset + 6), "refused a step of programming");
     EXPECT_EQ(ui.Statuses.back(), "Sending file to device...");
     EXPECT_TRUE(rig.Host->ProgramLog().empty());
     EXPECT_EQ(rig.Host->Mode(), sim::UnitMode::Bootloader);
@@ -371,7 +385,7 @@ TEST(FirmwareUpdate, EraseFailure)
     EXPECT_EQ(result.Code, StatusOffset + 9);
     EXPECT_EQ(ui.Statuses.back(), "Error erasing program sectors.");
     EXPECT_EQ(rig.Host->ScreenHistory().back(), "Error erasing program sectors.");
-    EXPECT_EQ(ui.Messages, (std::vector<std::string>{ResultCodeName(StatusOffset + 9)}));
+    ExpectExplained(ui, ResultCodeName(StatusOffset + 9), "refused a step of erasing");
     EXPECT_EQ(rig.Host->EraseLog().size(), 2u);
     EXPECT_TRUE(rig.Host->ProgramLog().empty());
 }
@@ -392,7 +406,7 @@ TEST(FirmwareUpdate, UnpluggedMidway)
         EXPECT_EQ(result.End, UpdateEnd::Failed);
         EXPECT_NE(result.Code, 0u);
         EXPECT_EQ(ui.Statuses.back(), "Error erasing program sectors.");
-        EXPECT_EQ(ui.Messages, (std::vector<std::string>{ResultCodeName(result.Code)}));
+        ExpectExplained(ui, ResultCodeName(result.Code), "plug it in again and run the update again");
         EXPECT_TRUE(rig.Host->ProgramLog().empty());
         EXPECT_FALSE(rig.Host->IsPlugged());
     }
@@ -408,7 +422,7 @@ TEST(FirmwareUpdate, UnpluggedMidway)
         EXPECT_EQ(result.End, UpdateEnd::Failed);
         EXPECT_NE(result.Code, 0u);
         EXPECT_EQ(ui.Statuses.back(), "Sending file to device...");
-        EXPECT_EQ(ui.Messages, (std::vector<std::string>{ResultCodeName(result.Code)}));
+        ExpectExplained(ui, ResultCodeName(result.Code), "plug it in again and run the update again");
         EXPECT_TRUE(rig.Host->ProgramLog().empty());
         EXPECT_EQ(ui.Panel.back(), false);
     }

@@ -1,37 +1,12 @@
 #include "UpdateTestSupport.h"
 
 #include <chrono>
-#include <fstream>
-#include <random>
 #include <stdexcept>
 #include <thread>
 
 #include "FirmwareImage.h"
 
 namespace updatetest {
-
-TempFolder::TempFolder()
-{
-    std::random_device random;
-    Root = std::filesystem::temp_directory_path() / ("tessaly-update-" + std::to_string(random()));
-    std::filesystem::create_directories(Root);
-}
-
-TempFolder::~TempFolder()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(Root, ec);
-}
-
-std::string TempFolder::Write(const std::string& name, const std::vector<uint8_t>& bytes) const
-{
-    const std::filesystem::path path = Root / name;
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path.string());
-    return path.string();
-}
 
 std::vector<uint8_t> Pattern(size_t size, uint32_t seed)
 {
@@ -99,16 +74,6 @@ std::optional<std::string> RecordingUi::ChooseImageFile()
 {
     ++Choices;
     return Chosen;
-}
-
-bool RecordingUi::LoadImage(const std::string& path, std::vector<uint8_t>& image, uint8_t& imageFlags)
-{
-    FirmwareImage loaded;
-    if (LoadFirmwareImage(path, loaded) != 0)
-        return false;
-    image = std::move(loaded.Bytes);
-    imageFlags = loaded.Flags;
-    return true;
 }
 
 int RecordingUi::Calls() const

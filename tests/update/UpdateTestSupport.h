@@ -1,9 +1,8 @@
 #pragma once
-// Helpers of the update tests: a temporary folder, image and package files,
-// a front end that records what the procedure shows, and a simulated unit in
-// its bootloader.
+// Helpers of the update tests: image and package files, a front end that
+// records what the procedure shows, and a simulated unit in its bootloader
+// whose files are kept in a temporary folder.
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -13,22 +12,11 @@
 #include "FirmwareUpdate.h"
 #include "Qxdisplay.h"
 #include "SimHost.h"
+#include "TempFolder.h"
 
 namespace updatetest {
 
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& Path() const { return Root; }
-    // Writes `bytes` to `name` in the folder and returns its path.
-    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const;
-
-private:
-    std::filesystem::path Root;
-};
+using testsupport::TempFolder;
 
 // Bytes that differ from block to block and are never all 0xFF.
 std::vector<uint8_t> Pattern(size_t size, uint32_t seed = 1);
@@ -46,14 +34,15 @@ public:
     void SetBars(uint32_t position, uint32_t maximum) override { Bars.emplace_back(position, maximum); }
     void Pump() override;
     bool IsTerminating() override { return Terminate; }
+    bool IsCancelled() override { return Cancel; }
     std::optional<std::string> ChooseImageFile() override;
-    bool LoadImage(const std::string& path, std::vector<uint8_t>& image, uint8_t& imageFlags) override;
     void ShowMessage(const std::string& text) override { Messages.push_back(text); }
 
     int Calls() const;
 
     std::optional<std::string> Chosen;
     bool Terminate = false;
+    bool Cancel = false;
     std::function<void(const std::string&)> OnStatus;
     std::function<void(const std::string&)> OnFile;
     std::function<void()> OnPump;

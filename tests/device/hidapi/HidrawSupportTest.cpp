@@ -1,45 +1,14 @@
 // The hidraw pieces of the hidapi host that need no device.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "HidapiHost.h"
 #include "HidrawSupport.h"
 #include "ReportDescriptor.h"
-
-namespace {
-
-// A file in the test's temporary folder, removed again at the end.
-class TempFile {
-public:
-    explicit TempFile(const std::vector<uint8_t>& bytes)
-    {
-        const char* dir = std::getenv("TMPDIR");
-        std::string pattern = std::string(dir != nullptr ? dir : "/tmp") + "/tessaly-rdesc-XXXXXX";
-        const int fd = mkstemp(pattern.data());
-        if (fd >= 0) {
-            Path = pattern;
-            ::close(fd);
-            std::ofstream out(Path, std::ios::binary);
-            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        }
-    }
-    ~TempFile()
-    {
-        if (!Path.empty())
-            std::remove(Path.c_str());
-    }
-    std::string Path;
-};
-
-} // namespace
+#include "TempFolder.h"
 
 // Only a /dev/hidrawN node maps to its descriptor in sysfs; nothing else can
 // steer the read to another file.
@@ -58,16 +27,15 @@ TEST(ReportDescriptorPath, HidrawNodesOnly)
 TEST(ReadDescriptorFile, WholeFileUpToTheLimit)
 {
     const std::vector<uint8_t> mouse = {0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0xC0};
-    TempFile small(mouse);
-    ASSERT_FALSE(small.Path.empty());
-    EXPECT_EQ(ReadDescriptorFile(small.Path), mouse);
+    const testsupport::TempFolder folder;
+    EXPECT_EQ(ReadDescriptorFile(folder.Write("small", mouse)), mouse);
 
-    TempFile atLimit(std::vector<uint8_t>(MaxReportDescriptorBytes, 0xC0));
-    ASSERT_TRUE(ReadDescriptorFile(atLimit.Path).has_value());
-    EXPECT_EQ(ReadDescriptorFile(atLimit.Path)->size(), MaxReportDescriptorBytes);
+    const std::string atLimit = folder.Write("at-limit", std::vector<uint8_t>(MaxReportDescriptorBytes, 0xC0));
+    ASSERT_TRUE(ReadDescriptorFile(atLimit).has_value());
+    EXPECT_EQ(ReadDescriptorFile(atLimit)->size(), MaxReportDescriptorBytes);
 
-    TempFile tooLong(std::vector<uint8_t>(MaxReportDescriptorBytes + 1, 0xC0));
-    EXPECT_FALSE(ReadDescriptorFile(tooLong.Path).has_value());
+    const std::string tooLong = folder.Write("too-long", std::vector<uint8_t>(MaxReportDescriptorBytes + 1, 0xC0));
+    EXPECT_FALSE(ReadDescriptorFile(tooLong).has_value());
     EXPECT_FALSE(ReadDescriptorFile("/nonexistent/report_descriptor").has_value());
 }
 

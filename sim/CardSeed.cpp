@@ -1,19 +1,11 @@
 #include "CardSeed.h"
 
-#include <fstream>
 #include <random>
 #include <vector>
 
 #include "LogGenerator.h"
 
 namespace {
-
-bool WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
-}
 
 // A map file's content does not matter to the tool: it is copied as it is.
 std::vector<uint8_t> MapBytes(size_t size, uint32_t seed)
@@ -42,9 +34,9 @@ bool SeedSimCard(const std::filesystem::path& card, std::string& error)
     if (!std::filesystem::is_empty(maps) || !std::filesystem::is_empty(logs))
         return true;
 
-    bool written = WriteBytes(maps / "Street.qxm", MapBytes(6144, 1)) &&
-                   WriteBytes(maps / "Track Day.qxm", MapBytes(9000, 2)) &&
-                   WriteBytes(maps / "Dyno.wzm", MapBytes(2500, 3));
+    bool written = WriteBytes((maps / "Street.qxm").string(), MapBytes(6144, 1)) &&
+                   WriteBytes((maps / "Track Day.qxm").string(), MapBytes(9000, 2)) &&
+                   WriteBytes((maps / "Dyno.wzm").string(), MapBytes(2500, 3));
     const struct {
         const char* Name;
         int Format;

@@ -1,5 +1,7 @@
 #include "FirmwareUpdate.h"
 
+#include "FirmwareImage.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -74,7 +76,10 @@ std::string Hex8(uint32_t value)
 // One run of the procedure; the members are its working data.
 class UpdateRun {
 public:
-    UpdateRun(QXDisplay& bootloader, HidHost& host, FirmwareUpdateUi& ui) : Boot(bootloader), Host(host), Ui(ui) {}
+    UpdateRun(QXDisplay& bootloader, HidHost& host, FirmwareUpdateUi& ui, const FirmwareUpdateOptions& options)
+        : Boot(bootloader), Host(host), Ui(ui), Options(options)
+    {
+    }
 
     FirmwareUpdateResult Run()
     {
@@ -105,15 +110,19 @@ public:
         ChooseImage();
         CheckImage(info.AddressUnit);
         if (Status == 0)
+            CheckFit(*layout, info.AppStart);
+        if (Status == 0)
             Erase(*layout, info.AppStart);
         if (Status == 0)
             Program(info.AddressUnit, info.AppStart);
+        if (Status == 0 && !Interrupted && Options.Verify)
+            Verify(info.AppStart);
         Image = {};
 
         if (Status != 0)
             return End(UpdateEnd::Failed, Status, info.ChipId);
         if (Interrupted)
-            return End(UpdateEnd::Interrupted, 0, info.ChipId);
+            return End(SeenCancel && !SeenTerminating ? UpdateEnd::Cancelled : UpdateEnd::Interrupted, 0, info.ChipId);
         return End(UpdateEnd::Finished, 0, info.ChipId);
     }
 
@@ -122,8 +131,13 @@ private:
     {
         ImageFlags = 0x00;
         const std::optional<std::string> chosen = Ui.ChooseImageFile();
+        Explanation = "No firmware image was chosen; nothing on the display was changed.";
+        if (!chosen)
+            return;
+        Explanation = "The firmware image could not be read: choose a .bin image or a firmware package. Nothing "
+                      "on the display was changed.";
         std::error_code ec;
-        if (!chosen || !std::filesystem::exists(*chosen, ec))
+        if (!std::filesystem::exists(*chosen, ec))
             return;
         ImagePath = *chosen;
         if (!Ui.LoadImage(ImagePath, Image, ImageFlags)) {
@@ -147,15 +161,46 @@ private:
         if (addressUnit == 0 || Image.size() % addressUnit != 0) {
             Ui.SetStatus("bin buffer alignment error.");
             Status = ERR_BUFFER_UNDER;
+            Explanation = "The image's length is not a whole number of the display's address units (" +
+                          std::to_string(addressUnit) +
+                          " bytes), so it is not an image for this display. Nothing on the display was changed.";
             Image.clear();
         }
+    }
+
+    // The image must lie between AppStart and the layout's last sector, which
+    // is never erased: anything beyond would land on flash that was not
+    // erased, or outside the flash.
+    void CheckFit(const ChipLayoutRow& layout, uint32_t appStart)
+    {
+        const uint32_t count = std::min<uint32_t>(layout.SectorCount, MaxLayoutSectors);
+        const uint32_t end = count == 0 ? appStart : layout.Address[count - 1];
+        const uint64_t room = end > appStart ? end - appStart : 0;
+        if (Image.size() <= room)
+            return;
+        Ui.SetStatus("Image too large for the display's flash.");
+        Status = ERR_BUFFER_UNDER;
+        Explanation = "The image is " + std::to_string(Image.size()) + " bytes, but the display's flash holds " +
+                      std::to_string(room) + " bytes from the firmware's start. Nothing was erased.";
+        Image.clear();
+    }
+
+    // A failure of the unit during erasing, programming or verifying.
+    void ExplainUnitFailure(const char* during)
+    {
+        const bool gone = !Boot.IsOpen() || Boot.LinkLost() || Status == ERR_WRITE_FAILED ||
+                          Status == ERR_DEVICE_CLOSED || Status == ERR_PORT_FAILURE || Status == ERR_TIMEOUT;
+        Explanation = gone ? std::string("The display went away or stopped answering during ") + during +
+                                 ". It stays in its bootloader: plug it in again and run the update again."
+                           : std::string("The display refused a step of ") + during +
+                                 ". It stays in its bootloader: run the update again.";
     }
 
     void Erase(const ChipLayoutRow& layout, uint32_t appStart)
     {
         const uint32_t count = std::min<uint32_t>(layout.SectorCount, MaxLayoutSectors);
         uint32_t sectors = 0;
-        for (uint32_t i = 0; i < count && !Terminating(); ++i)
+        for (uint32_t i = 0; i < count && !Stopping(); ++i)
             if (layout.Address[i] >= appStart)
                 ++sectors;
         Ui.SetBars(0, sectors);
@@ -164,7 +209,7 @@ private:
         (void)Boot.ShowText(erasing.c_str());
 
         uint32_t done = 0;
-        for (uint32_t i = 0; i < count && Status == 0 && !Terminating(); ++i) {
+        for (uint32_t i = 0; i < count && Status == 0 && !Stopping(); ++i) {
             if (layout.Address[i] >= appStart) {
                 // The layout's last sector is counted but never erased.
                 if (i + 1 != count) {
@@ -180,6 +225,8 @@ private:
         const char* outcome = Status == 0 ? "Program Sectors Erased." : "Error erasing program sectors.";
         Ui.SetStatus(outcome);
         (void)Boot.ShowText(outcome);
+        if (Status != 0)
+            ExplainUnitFailure("erasing");
     }
 
     void Program(uint32_t addressUnit, uint32_t appStart)
@@ -192,7 +239,7 @@ private:
         uint32_t offset = 0;
         uint32_t block = ProgramBlockSize;
         int failures = 0;
-        while (failures < MaxBlockAttempts && offset < length && !Terminating()) {
+        while (failures < MaxBlockAttempts && offset < length && !Stopping()) {
             if (block > length - offset)
                 block = length - offset;
             const uint32_t address = offset / addressUnit + appStart;
@@ -216,27 +263,93 @@ private:
         }
         if (Status == 0 && offset < length)
             Interrupted = true;
+        if (Status != 0)
+            ExplainUnitFailure("programming");
     }
 
-    bool Terminating()
+    // Reads the programmed range back and compares it with the image. The
+    // unit places image byte k at AppStart + k, whatever its address unit.
+    void Verify(uint32_t appStart)
+    {
+        const auto length = static_cast<uint32_t>(Image.size());
+        Ui.SetBars(0, length);
+        Ui.SetStatus("Verifying the programmed image...");
+        std::vector<uint8_t> back(VerifyBlockSize);
+        Boot.StartTransfer(CMD_READ_BOOT_MEMORY);
+        uint32_t offset = 0;
+        while (offset < length && Status == 0 && !Stopping()) {
+            const uint32_t block = std::min(VerifyBlockSize, length - offset);
+            // A read has no side effect: one that got no reply is asked for once more.
+            Status = Boot.ReadBootMemory(appStart + offset, block, back.data());
+            if (Status == ERR_TIMEOUT && !Boot.LinkLost())
+                Status = Boot.ReadBootMemory(appStart + offset, block, back.data());
+            if (Status != 0)
+                break;
+            const auto differs = std::mismatch(back.begin(), back.begin() + block, Image.begin() + offset);
+            if (differs.first != back.begin() + block) {
+                Mismatch = appStart + offset + static_cast<uint32_t>(differs.first - back.begin());
+                Status = ERR_VERIFY_ERR;
+                break;
+            }
+            offset += block;
+            Ui.SetBars(offset, length);
+            const std::string progress = VerifyingText(offset, length);
+            Ui.SetFile(progress);
+            (void)Boot.ShowText(progress.c_str());
+            Ui.Pump();
+        }
+        // Every reply read back answered its own request, or the comparison proves nothing.
+        if (Status == 0 && offset == length)
+            Status = Boot.ConfirmInStep();
+        if (Status == ERR_VERIFY_ERR && Mismatch != 0) {
+            Ui.SetStatus("Verification failed at 0x" + Hex8(Mismatch) + ".");
+            Explanation = "The display holds other bytes than the image from address 0x" + Hex8(Mismatch) +
+                          " on. It stays in its bootloader: run the update again.";
+        } else if (Status != 0) {
+            ExplainUnitFailure("verifying");
+        } else if (offset < length) {
+            Interrupted = true;
+        } else {
+            VerifiedAll = true;
+        }
+    }
+
+    // The application closes, or the user cancelled: stop between steps.
+    bool Stopping()
     {
         if (Ui.IsTerminating())
             SeenTerminating = true;
-        return SeenTerminating;
+        if (Ui.IsCancelled())
+            SeenCancel = true;
+        return SeenTerminating || SeenCancel;
     }
 
     FirmwareUpdateResult End(UpdateEnd end, uint32_t code, uint32_t chipId)
     {
         FirmwareUpdateResult result{end, code, chipId};
+        result.MismatchAddress = Mismatch;
+        result.Verified = VerifiedAll;
         if (Status != 0) {
-            Ui.ShowMessage(ResultCodeName(Status));
+            // The code's name for those who know it, and what it means.
+            Ui.ShowMessage(Explanation.empty() ? ResultCodeName(Status)
+                                               : ResultCodeName(Status) + "\n\n" + Explanation);
         } else if (!(Interrupted && FlashTouched)) {
             // Also after a failed query, an unknown chip or an interruption
             // before the first erase: the firmware is intact, so the unit may
-            // go back to it. Once erasing has begun an unfinished image is
-            // never handed over as if it were whole.
+            // go back to it. Once erasing has begun an unfinished (or
+            // unverified) image is never handed over as if it were whole.
             if (const uint32_t sent = Boot.FinishUpdate(); sent != 0 && result.Code == 0)
                 result.Code = sent;
+            if (end == UpdateEnd::Finished && result.Code == 0) {
+                const char* done = VerifiedAll ? UpdatedAndVerifiedText : UpdatedUnverifiedText;
+                Ui.SetStatus(done);
+                Ui.ShowMessage(done);
+            } else if (end == UpdateEnd::Cancelled) {
+                Ui.ShowMessage("Update cancelled before anything was erased: the display keeps its firmware.");
+            }
+        } else if (end == UpdateEnd::Cancelled) {
+            Ui.ShowMessage("Update cancelled. The display stays in its bootloader: run the update again to give it "
+                           "a firmware.");
         }
         Ui.ShowProgressPanel(false);
         return result;
@@ -251,6 +364,11 @@ private:
     std::vector<uint8_t> Image;
     uint8_t ImageFlags = 0x00;
     bool SeenTerminating = false;
+    bool SeenCancel = false;
+    FirmwareUpdateOptions Options;
+    std::string Explanation; // what a failing status means and what to do
+    uint32_t Mismatch = 0;
+    bool VerifiedAll = false;
     bool FlashTouched = false; // an erase was sent
     bool Interrupted = false;
 };
@@ -269,6 +387,12 @@ const ChipLayoutRow* FindChipLayout(uint32_t chipId)
 
 bool FirmwareUpdateRunning() { return updateRunning.load(); }
 
+std::string VerifyingText(uint32_t done, uint32_t total)
+{
+    const double fraction = total == 0 ? 1.0 : static_cast<double>(done) / total;
+    return "Verifying: " + std::to_string(std::lround(fraction * 100.0)) + "%";
+}
+
 std::string ProgressText(uint32_t done, uint32_t total, uint32_t elapsedMs)
 {
     const double fraction = total == 0 ? 1.0 : static_cast<double>(done) / total;
@@ -277,7 +401,20 @@ std::string ProgressText(uint32_t done, uint32_t total, uint32_t elapsedMs)
            " Time Left: " + std::to_string(std::lround(secondsLeft)) + "s";
 }
 
-FirmwareUpdateResult RunFirmwareUpdate(QXDisplay* bootloader, HidHost& host, FirmwareUpdateUi& ui)
+bool FirmwareUpdateUi::LoadImage(const std::string& path, std::vector<uint8_t>& image, uint8_t& imageFlags)
+{
+    FirmwareImage loaded;
+    if (const uint32_t result = LoadFirmwareImage(path, loaded); result != 0) {
+        ImageNotLoaded(path, result);
+        return false;
+    }
+    image = std::move(loaded.Bytes);
+    imageFlags = loaded.Flags;
+    return true;
+}
+
+FirmwareUpdateResult RunFirmwareUpdate(QXDisplay* bootloader, HidHost& host, FirmwareUpdateUi& ui,
+                                       const FirmwareUpdateOptions& options)
 {
     RunningScope running;
     if (!running.Acquired || (bootloader && bootloader->IsBusy()))
@@ -287,5 +424,5 @@ FirmwareUpdateResult RunFirmwareUpdate(QXDisplay* bootloader, HidHost& host, Fir
         ui.ShowProgressPanel(false);
         return {UpdateEnd::NoBootloader, ERR_NO_PATH, 0};
     }
-    return UpdateRun(*bootloader, host, ui).Run();
+    return UpdateRun(*bootloader, host, ui, options).Run();
 }

@@ -1,7 +1,7 @@
 #pragma once
-// A scripted HID host for the transport tests: one or more fake interfaces
-// whose written reports are recorded and whose input reports are queued by
-// the test, either up front or from a responder that sees every write.
+// The scripted HID host of the tests: one or more fake interfaces whose
+// written reports are recorded and whose input reports are queued by the
+// test, either up front or from a responder that sees every write.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>

@@ -1,0 +1,30 @@
+#include "LogConversion.h"
+
+#include <filesystem>
+
+ConversionOutcome ConvertLog(const std::string& log, float interval, const CsvOptions& options)
+{
+    ConversionOutcome outcome;
+    outcome.CsvPath = CsvPathForLog(log);
+    std::error_code same;
+    if (outcome.CsvPath == log || std::filesystem::equivalent(outcome.CsvPath, log, same)) {
+        outcome.End = ConversionEnd::SameFile;
+        outcome.Text = "the CSV file would replace the log itself";
+        return outcome;
+    }
+    try {
+        outcome.Code = ConvertLogFileToCsv(log, outcome.CsvPath, interval, options);
+        if (outcome.Code != 0)
+            outcome.End = ConversionEnd::Unreadable;
+    } catch (const CsvIntervalError& error) {
+        outcome.End = ConversionEnd::BadInterval;
+        outcome.Text = error.what();
+    } catch (const CsvWriteError& error) {
+        outcome.End = ConversionEnd::WriteFailed;
+        outcome.Text = error.what();
+    } catch (const CsvStoppedError& error) {
+        outcome.End = ConversionEnd::Stopped;
+        outcome.Text = error.what();
+    }
+    return outcome;
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Converting one .displog into its .csv beside it, for the window and
+// tessaly-cli alike: the conversion's failures come back as an outcome the
+// front end reports, instead of as exceptions.
+#include <cstdint>
+#include <string>
+
+#include "LogCsv.h"
+
+enum class ConversionEnd {
+    Converted,
+    SameFile,    // the log is named .csv: its conversion would replace it
+    Unreadable,  // the log cannot be read (Code holds the reader's result)
+    BadInterval, // the interval does not fit the log (Text says why)
+    WriteFailed, // the CSV cannot be created or written, or would not fit (Text, naming the file)
+    Stopped,     // the stop flag was raised; the partial file is removed
+};
+
+struct ConversionOutcome {
+    ConversionEnd End = ConversionEnd::Converted;
+    uint32_t Code = 0;
+    std::string Text;
+    std::string CsvPath;
+};
+
+[[nodiscard]] ConversionOutcome ConvertLog(const std::string& log, float interval, const CsvOptions& options);

@@ -1,0 +1,153 @@
+// The operations both front ends share, against the simulated unit.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "LogConversion.h"
+#include "LogGenerator.h"
+#include "SimHost.h"
+#include "TempFolder.h"
+#include "UnitFiles.h"
+
+namespace {
+
+constexpr const char* Maps = "A:\\Maps";
+
+std::vector<uint8_t> Bytes(size_t size, uint8_t seed)
+{
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<uint8_t>(i * 31 + seed);
+    return bytes;
+}
+
+class UnitFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Card.Write("Maps/Street.qxm", Street);
+        Card.Write("Logs/.keep", {});
+        sim::SimOptions options;
+        options.Unit.CardFolder = Card.Path();
+        Host = std::make_unique<sim::SimHost>(options);
+        Display = std::make_unique<QXDisplay>(*Host);
+        Display->FindDevices();
+        ASSERT_EQ(Display->OpenByIndex(0, 0), 0u);
+    }
+    void TearDown() override
+    {
+        Display.reset();
+        Host.reset();
+    }
+    void SetFaults(const char* text) { Host->SetFaultPlan(*sim::FaultPlan::Parse(text)); }
+
+    const std::vector<uint8_t> Street = Bytes(3000, 1);
+    testsupport::TempFolder Card;
+    testsupport::TempFolder Local;
+    std::unique_ptr<sim::SimHost> Host;
+    std::unique_ptr<QXDisplay> Display;
+};
+
+} // namespace
+
+// A get streams into a temporary file and puts it in place only when whole;
+// a failed one leaves the older file of that name as it was and nothing else.
+TEST_F(UnitFiles, GetIsWholeOrNothing)
+{
+    const auto target = Local.Path() / "Street.qxm";
+    ASSERT_TRUE(GetUnitFile(*Display, Maps, "Street.qxm", 3000, target, nullptr).Done());
+    EXPECT_EQ(testsupport::ReadBytes(target), Street);
+
+    Local.Write("Street.qxm", {'o', 'l', 'd'});
+    SetFaults("unplug-after=6");
+    const FileOutcome failed = GetUnitFile(*Display, Maps, "Street.qxm", 3000, target, nullptr);
+    EXPECT_FALSE(failed.Done());
+    EXPECT_FALSE(failed.Reason.empty());
+    EXPECT_EQ(testsupport::ReadBytes(target), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(testsupport::FolderEntries(Local.Path()), std::vector<std::string>{"Street.qxm"});
+}
+
+// A listing that claims far more than the file holds (a corrupted size) is
+// not trusted with memory: the get fails at the file's end and writes nothing.
+TEST_F(UnitFiles, OversizedListingFailsWithoutAFile)
+{
+    const FileOutcome outcome = GetUnitFile(*Display, Maps, "Street.qxm", 0xFFFFFFF0u, Local.Path() / "Street.qxm", nullptr);
+    EXPECT_FALSE(outcome.Done());
+    EXPECT_TRUE(testsupport::FolderEntries(Local.Path()).empty());
+}
+
+// A name that would leave the destination folder is refused before anything
+// is asked; a folder that cannot be written is the PC's failure, not the unit's.
+TEST_F(UnitFiles, GetRefusesBadNamesAndSaysWhenThePcFails)
+{
+    Host->ResetCounts();
+    EXPECT_EQ(GetUnitFile(*Display, Maps, "../Street.qxm", 3000, Local.Path() / "x", nullptr).Code, ERR_WRONG_PACKET);
+    EXPECT_EQ(Host->Counts().Out, 0u);
+    const FileOutcome noFolder =
+        GetUnitFile(*Display, Maps, "Street.qxm", 3000, Local.Path() / "missing" / "Street.qxm", nullptr);
+    EXPECT_EQ(noFolder.Code, ERR_FILE_WRITE);
+    EXPECT_EQ(Host->Counts().Out, 0u);
+}
+
+// An empty local file, or anything but a regular file, is not sent: the
+// unit's file of that name stays as it was.
+TEST_F(UnitFiles, SendRefusesWhatWouldOnlyDelete)
+{
+    const std::string empty = Local.Write("Street.qxm", {});
+    const FileOutcome outcome = SendLocalFile(*Display, Maps, empty, "Street.qxm", nullptr);
+    EXPECT_EQ(outcome.Code, ERR_FILE_READ);
+    EXPECT_NE(outcome.Reason.find("empty"), std::string::npos) << outcome.Reason;
+    const std::string fifo = Local.File("pipe.qxm");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(SendLocalFile(*Display, Maps, fifo, "Street.qxm", nullptr).Code, ERR_FILE_READ);
+    EXPECT_EQ(Card.Read("Maps/Street.qxm"), Street);
+
+    const std::string map = Local.Write("New.qxm", Bytes(1500, 2));
+    ASSERT_TRUE(SendLocalFile(*Display, Maps, map, "New.qxm", nullptr).Done());
+    EXPECT_EQ(Card.Read("Maps/New.qxm"), Bytes(1500, 2));
+    ASSERT_TRUE(RemoveUnitFile(*Display, Maps, "New.qxm").Done());
+    EXPECT_FALSE(std::filesystem::exists(Card.Path() / "Maps" / "New.qxm"));
+    EXPECT_EQ(RemoveUnitFile(*Display, Maps, "New.qxm").Code, StatusOffset + 0x05);
+}
+
+// A listing ends normally on the unit's end-of-listing reply; one the unit
+// stops answering is cut short, and the entries that arrived are kept.
+TEST_F(UnitFiles, ListingSaysWhetherItWasCutShort)
+{
+    Card.Write("Maps/Dyno.wzm", {1});
+    std::vector<std::string> names;
+    const auto collect = [&](const FILE_ENTRY& entry) { names.push_back(entry.Name()); };
+    EXPECT_EQ(ListUnitFolder(*Display, Maps, collect), 0u);
+    EXPECT_EQ(names.size(), 2u);
+    names.clear();
+    SetFaults("mute-after=3");
+    EXPECT_EQ(ListUnitFolder(*Display, Maps, collect), ERR_TIMEOUT);
+    EXPECT_EQ(names.size(), 1u);
+}
+
+// A conversion's failures come back as outcomes: a log named .csv is never
+// replaced by its own conversion, and a CSV that cannot be written names it.
+TEST(LogConversion, FailuresAreOutcomes)
+{
+    testsupport::TempFolder folder;
+    const std::vector<uint8_t> log = GenerateDispLog(LogSpec{});
+    const std::string named = folder.Write("run.csv", log);
+    EXPECT_EQ(ConvertLog(named, 1.0f, {}).End, ConversionEnd::SameFile);
+    EXPECT_EQ(folder.Read("run.csv"), log);
+
+    const std::string good = folder.Write("run.displog", log);
+    const ConversionOutcome converted = ConvertLog(good, 1.0f, {});
+    ASSERT_EQ(converted.End, ConversionEnd::Converted);
+    EXPECT_TRUE(std::filesystem::exists(converted.CsvPath));
+    EXPECT_EQ(ConvertLog(folder.Write("bad.displog", {1, 2, 3}), 1.0f, {}).End, ConversionEnd::Unreadable);
+    if (geteuid() != 0) {
+        chmod(folder.Path().c_str(), 0500);
+        const ConversionOutcome denied = ConvertLog(good, 1.0f, {});
+        chmod(folder.Path().c_str(), 0700);
+        EXPECT_EQ(denied.End, ConversionEnd::WriteFailed);
+        EXPECT_NE(denied.Text.find("run.csv"), std::string::npos) << denied.Text;
+    }
+}
