@@ -626,6 +626,7 @@ void TFormMain::closeEvent(QCloseEvent* event)
     // Closing in the middle of a command would end the run under it: close once it has returned.
     if (CommandDepth > 0) {
         CloseDeferred = true;
+        StopConversions = true;
         event->ignore();
         return;
     }

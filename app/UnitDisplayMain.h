@@ -11,6 +11,7 @@
 // device commands ever run at once. The firmware update is the one command during which the tick
 // still searches the bus for the bootloader (on the object the update uses, which it keeps
 // whether found or not); the rest of the tick waits for the update's end like any other.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -224,6 +225,9 @@ private:
     bool TickDeferred = false;
     bool TabDeferred = false;
     bool CloseDeferred = false;
+    // Raised by a close that waits for a command: a conversion under way stops
+    // at its next row and removes its partial file.
+    std::atomic<bool> StopConversions{false};
     bool DrainingDeferred = false;
 };
 

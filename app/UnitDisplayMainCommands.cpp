@@ -513,6 +513,7 @@ TFormMain::Conversion TFormMain::ConvertLog(const QString& source)
     options.DecimalSeparator = RegionalDecimalSeparator();
     // Called after each megabyte of text: long logs keep the window live.
     options.Progress = [](uint64_t, uint64_t) { QCoreApplication::processEvents(); };
+    options.Stop = &StopConversions;
     const float interval = static_cast<float>(CorrectedExportInterval(ExportInterval));
     const ConversionOutcome outcome = ::ConvertLog(LocalPath(source), interval, options);
     switch (outcome.End) {
@@ -521,6 +522,8 @@ TFormMain::Conversion TFormMain::ConvertLog(const QString& source)
         // "Cannot create file ..." and "Stream write error" go to the application's error report.
         Services.ShowError(this, QString::fromLocal8Bit(outcome.Text.c_str()));
         return Conversion::Reported;
+    // The window is closing: nothing more to say.
+    case ConversionEnd::Stopped: return Conversion::Reported;
     default: return Conversion::Failed;
     }
 }

@@ -2,6 +2,7 @@
 // handlers; the dialogs are driven by the test's script in place of the user.
 #include <algorithm>
 
+#include <QTimer>
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -378,6 +379,21 @@ TEST_F(Dialogs, ConvertUsesIntervalAndRegionalSeparator)
     const QList<QByteArray> comma = ReadAll(Temp.filePath(QStringLiteral("logs/run.csv"))).split('\n');
     ASSERT_GE(comma.size(), 3);
     EXPECT_TRUE(comma[2].startsWith("\"0,500\",")) << comma[2].toStdString();
+}
+
+// Closing the window during a conversion stops it at its next row: no partial CSV and no temporary
+// file are left, and the window closes once the command has returned.
+TEST_F(Dialogs, CloseStopsAConversion)
+{
+    Open();
+    const QString log = WriteLog(QStringLiteral("long.displog"), 300.0);
+    Services.ChosenFiles = {log};
+    Form->ExportInterval = 0.01;
+    QTimer::singleShot(0, Form.get(), [&] { Form->close(); });
+    Form->ActionExportLogFileExecute();
+    EXPECT_EQ(QDir(Temp.filePath(QStringLiteral("logs"))).entryList(QDir::Files), QStringList{QStringLiteral("long.displog")});
+    EXPECT_TRUE(Services.Messages.isEmpty()) << Services.Messages.join(QLatin1Char('|')).toStdString();
+    EXPECT_FALSE(Form->isVisible());
 }
 
 // A file that is no log is named as not converted, the others are converted; a CSV file that
