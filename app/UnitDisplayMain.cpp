@@ -355,8 +355,7 @@ void TFormMain::ApplyPlacement(bool havePosition, QPoint position, QSize outerSi
         resize(outerSize.expandedTo(minimumSize()));
         PendingOuterSize = outerSize;
     }
-    // Reopen where it was when that place is on a screen; else (and on a first run) centre it,
-    // as the design asks for.
+    // Reopen where it was when that place is on a screen; else (and on a first run) centre it.
     QScreen* target = havePosition ? QGuiApplication::screenAt(position + QPoint(20, 20)) : nullptr;
     if (target) {
         move(position);

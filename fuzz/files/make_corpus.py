@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the seed inputs of fuzz_qxstandardfile and fuzz_displogfile into
-corpus-qxstandardfile/ and corpus-displogfile/: the readers' worked examples
+corpus-qxstandardfile/ and corpus-displogfile/: the readers' reference files
 and a few variations of them."""
 import os
 import struct
@@ -35,7 +35,7 @@ packages = {
 for name, data in packages.items():
     write('corpus-qxstandardfile', name, data)
 
-# Display logs: the format-2 worked example, its format-1 twin, and two channels
+# Display logs: the format-2 reference log, its format-1 twin, and two channels
 # with a sample without value, a sample before the first time stamp and a
 # counter that wraps.
 logs = {

@@ -119,7 +119,7 @@ std::string Hex4(uint32_t value)
 
 } // namespace
 
-// The worked examples of the names and patterns.
+// Reference names and patterns, one per kind of channel.
 TEST(ChannelNames, Examples)
 {
     const DispLogFile f1 = EmptyLog(1);

@@ -16,7 +16,7 @@
 
 namespace {
 
-// The two-sample log of the worked example in format 2, exactly as its bytes are given.
+// A two-sample reference log in format 2, byte for byte.
 const std::vector<uint8_t> WorkedExample = {
     0x00, 0x00, 0x00, 0x20, 0xE8, 0x03, 0x00, 0x00, 0x0C, 0x00, 0x00, 0x00, // header
     0x00, 0x00, 0x00, 0x00, 0x88, 0x13, 0x00, 0x00,                         // time stamp 5000
@@ -32,7 +32,7 @@ DispLogFile OpenBytes(const std::vector<uint8_t>& bytes)
     return log;
 }
 
-// The worked example's answers, whichever way the file was opened.
+// The reference log's answers, whichever way the file was opened.
 void ExpectWorkedExample(const DispLogFile& log, uint32_t id)
 {
     ASSERT_EQ(log.GetChannelCount(), 1u);
@@ -57,7 +57,7 @@ void ExpectWorkedExample(const DispLogFile& log, uint32_t id)
 
 } // namespace
 
-// Format 2 worked example: one channel, two samples, linear interpolation between them.
+// Format 2 reference log: one channel, two samples, linear interpolation between them.
 TEST(DispLogOpen, WorkedExampleFormat2)
 {
     const DispLogFile log = OpenBytes(WorkedExample);

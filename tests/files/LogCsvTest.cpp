@@ -81,7 +81,7 @@ std::string ReferenceFixed(double value, int decimals)
 
 } // namespace
 
-// The worked example: interval 0.1 gives the header and three rows, the instant 0.300 lies
+// The reference log: interval 0.1 gives the header and three rows, the instant 0.300 lies
 // beyond the duration 0.25.
 TEST(ConvertLogFileToCsv, WorkedExample)
 {

@@ -54,7 +54,7 @@ Bytes Package(std::initializer_list<Sec> sections)
     return out;
 }
 
-// The package of the worked example, byte for byte.
+// The reference package, byte for byte.
 const Bytes WorkedExample = {
     0x9C, 0x38, 0x6B, 0x39, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
     0x04, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00,
@@ -81,7 +81,7 @@ uint32_t OpenBytes(QXStandardFile& file, const Bytes& bytes) { return file.OpenF
 
 } // namespace
 
-// Worked example: one type-4 section of 8 bytes at offset 48, from disk and from memory.
+// The reference package: one type-4 section of 8 bytes at offset 48, from disk and from memory.
 TEST(StandardFileOpen, WorkedExample)
 {
     TempFile temp(WorkedExample);

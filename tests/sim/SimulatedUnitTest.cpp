@@ -42,7 +42,7 @@ std::vector<uint8_t> WriteRequest(const std::string& folder, const std::string& 
 
 } // namespace
 
-// The worked example: reading the first 1024 bytes of RUN1.displog in A:\Logs is one output report
+// A block read: reading the first 1024 bytes of RUN1.displog in A:\Logs is one output report
 // with checksum 49; the answer is 1029 payload bytes under total length 1033 in 18 input reports,
 // 55 payload bytes in the first and up to 59 in each later one.
 TEST_F(UnitTest, WorkedBlockReadExample)

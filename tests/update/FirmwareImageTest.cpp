@@ -35,7 +35,7 @@ TEST(FirmwareImage, PlainImageReadWhole)
     EXPECT_EQ(image.Flags, 0x00);
 }
 
-// The package worked example: the 8 bytes of the type-4 section, flags 0x80.
+// The reference package: the 8 bytes of the type-4 section, flags 0x80.
 TEST(FirmwareImage, PackageSectionFour)
 {
     TempFolder folder;
