@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 void QtPlatformServices::ShowMessage(QWidget* owner, const QString& text, const QString& caption)
 {
@@ -18,10 +19,19 @@ void QtPlatformServices::ShowError(QWidget* owner, const QString& text)
 
 QStringList QtNameFilters(const QString& filter)
 {
+    // Qt reads a filter's patterns from its last parentheses, separated by blanks: the shown
+    // text ("Map Files (*.qxm; *.wzm)") is kept and the pattern half of the pair goes behind it,
+    // split on ";" and blanks. "*.*" means every file, also one without an extension.
+    static const QRegularExpression separators(QStringLiteral("[;\\s]+"));
     const QStringList parts = filter.split(QLatin1Char('|'));
     QStringList names;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
-        names << parts[i];
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns = parts[i + 1].split(separators, Qt::SkipEmptyParts);
+        for (QString& pattern : patterns)
+            if (pattern == QStringLiteral("*.*"))
+                pattern = QStringLiteral("*");
+        names << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+    }
     return names;
 }
 
@@ -30,6 +40,8 @@ QStringList QtPlatformServices::OpenFiles(QWidget* owner, const OpenDialogReques
     QFileDialog dialog(owner);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // The patterns Qt reads stay out of sight: the filters read as they are written.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
     const QStringList names = QtNameFilters(request.Filter);
     dialog.setNameFilters(names);
     if (request.FilterIndex >= 1 && request.FilterIndex <= names.size())

@@ -394,6 +394,8 @@ std::optional<SimOptions> SimOptions::FromEnvironment(std::string* error)
         }
     }
     options.FlashOut = FolderFromEnvironment("TESSALY_SIM_FLASH");
+    // The transport's trace lines go to standard error with the simulated unit too.
+    options.EchoTrace = std::getenv("TESSALY_TRACE") != nullptr;
     options.Unit.CardFolder = FolderFromEnvironment("TESSALY_SIM_CARD");
     if (options.Unit.CardFolder.empty())
         options.Unit.CardFolder = DefaultCardFolder();

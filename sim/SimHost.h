@@ -19,7 +19,7 @@
 // - A FaultPlan (FaultPlan.h) drops, delays, duplicates or corrupts reports,
 //   answers status failures, mutes or unplugs the unit.
 //
-// Environment for the tools (SimOptions::FromEnvironment):
+// Environment for the tools (SimOptions::FromEnvironment; TESSALY_TRACE sets EchoTrace):
 //   TESSALY_SIM_FAULTS  fault plan, grammar in FaultPlan.h
 //   TESSALY_SIM_LINK    "instant" (default) or "full-speed"
 //   TESSALY_SIM_FLASH   file the unit's flash is written to when the program ends

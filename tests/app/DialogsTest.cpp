@@ -2,17 +2,20 @@
 // handlers; the dialogs are driven by the test's script in place of the user.
 #include <algorithm>
 
-#include <QTimer>
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
+#include "PlatformServices.h"
 #include "LogGenerator.h"
 #include "Qxgradbutton.h"
 #include "Qxgradpanel.h"
@@ -427,3 +430,27 @@ TEST_F(Dialogs, ConvertFailures)
 }
 
 } // namespace
+
+// The Send dialog's filters: Qt must read every pattern of a pair ("*.qxm; *.wzm" is two), and
+// "*.*" means every file, one without an extension too. The filter texts read as written.
+TEST_F(Dialogs, FileFiltersReadEveryPattern)
+{
+    Open();
+    const QStringList names = QtNameFilters(Form->OpenDialog1.Filter);
+    ASSERT_EQ(names.size(), 4);
+    const std::vector<QStringList> expected = {{QStringLiteral("*.qxm"), QStringLiteral("*.wzm")},
+                                               {QStringLiteral("*.displog")},
+                                               {QStringLiteral("*.qxf")},
+                                               {QStringLiteral("*")}};
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setNameFilters(names);
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    ASSERT_NE(model, nullptr);
+    for (int i = 0; i < names.size(); ++i) {
+        dialog.selectNameFilter(names[i]);
+        EXPECT_EQ(model->nameFilters(), expected[static_cast<size_t>(i)]) << names[i].toStdString();
+    }
+    EXPECT_TRUE(names[0].startsWith(QStringLiteral("Korvane Map Files (*.qxm; *.wzm)")));
+}

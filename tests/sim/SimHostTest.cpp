@@ -271,6 +271,7 @@ TEST_F(HostTest, OptionsFromEnvironment)
     ::setenv(FaultPlanVariable, "drop-in=3", 1);
     auto options = SimOptions::FromEnvironment();
     ASSERT_TRUE(options);
+    EXPECT_FALSE(options->EchoTrace);
     EXPECT_EQ(options->Link, LinkModel::FullSpeed);
     EXPECT_EQ(options->Unit.CardFolder, Card.Path());
     EXPECT_EQ(options->Faults.Reports.size(), 1u);
@@ -283,6 +284,12 @@ TEST_F(HostTest, OptionsFromEnvironment)
     EXPECT_FALSE(SimOptions::FromEnvironment(&error));
     EXPECT_NE(error.find("TESSALY_SIM_LINK"), std::string::npos);
     ::unsetenv("TESSALY_SIM_LINK");
+    // TESSALY_TRACE sends the trace lines to standard error with the simulated unit as well.
+    ::setenv("TESSALY_TRACE", "1", 1);
+    options = SimOptions::FromEnvironment();
+    ASSERT_TRUE(options);
+    EXPECT_TRUE(options->EchoTrace);
+    ::unsetenv("TESSALY_TRACE");
     ::unsetenv("TESSALY_SIM_CARD");
     ::unsetenv(FaultPlanVariable);
 }
