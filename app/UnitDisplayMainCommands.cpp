@@ -2,7 +2,6 @@
 // conversion, and the firmware update. Each runs inside the window's command guard.
 #include <climits>
 #include <filesystem>
-#include <new>
 #include <optional>
 
 #include <QApplication>
@@ -17,7 +16,6 @@
 #include <QTabBar>
 
 #include "FirmwareUpdate.h"
-#include "LocalFiles.h"
 #include "LogCsv.h"
 #include "Qxgradbutton.h"
 #include "Qxgradpanel.h"

@@ -6,7 +6,6 @@
 #include <map>
 #include <memory>
 
-#include "LocalFiles.h"
 #include "Qxdisplay.h"
 #include "TerminalProgress.h"
 #include "UnitFiles.h"
