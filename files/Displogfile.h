@@ -66,6 +66,13 @@ public:
     [[nodiscard]] const std::string& GetPath() const { return Path; }
     // Samples of a channel in file order; empty for an index out of range.
     [[nodiscard]] const std::vector<LogSample>& GetSamples(uint32_t index) const;
+    // Number of samples of a channel; 0 for an index out of range.
+    [[nodiscard]] size_t GetSampleCount(uint32_t index) const
+    {
+        return index < Channels.size() ? Channels[index].Samples.size() : 0;
+    }
+    // Sample i of a channel in file order; index and i must be in range.
+    [[nodiscard]] LogSample GetSample(uint32_t index, size_t i) const { return Channels[index].Samples[i]; }
 
 private:
     struct Channel {
