@@ -5,17 +5,27 @@
 #include <optional>
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QImage>
 #include <QPixmap>
 #include <QStringList>
 
 #include "CardSeed.h"
+#include "LogViewerWindow.h"
 #include "PlatformServices.h"
-#include "SettingsStore.h"
 #include "SimHost.h"
 #include "UnitDisplayMain.h"
+#include "UnitExportOptions.h"
+#ifdef _WIN32
+#include "RegistrySettingsStore.h"
+#else
+#include "FileSettingsStore.h"
+#endif
 #ifdef TESSALY_HAVE_HIDAPI
 #include "HidapiHost.h"
+#endif
+#ifdef TESSALY_HAVE_WINDOWS_HOST
+#include "WindowsHidHost.h"
 #endif
 
 namespace {
@@ -24,6 +34,8 @@ struct Arguments {
     bool Simulate = false;
     QString Card;
     QString Screenshot;
+    bool View = false;
+    QStringList ViewFiles; // the files after --view
     QString Error;
 };
 
@@ -39,9 +51,14 @@ Arguments ParseArguments(const QStringList& args)
             parsed.Card = arg.mid(int(sizeof("--simulate=")) - 1);
         } else if (arg == QLatin1String("--screenshot") && i + 1 < args.size()) {
             parsed.Screenshot = args[++i];
+        } else if (arg == QLatin1String("--view")) {
+            parsed.View = true;
+        } else if (parsed.View && !arg.startsWith(QLatin1String("--"))) {
+            parsed.ViewFiles << arg;
         } else {
             parsed.Error = QStringLiteral("unknown argument \"%1\"\n"
                                           "usage: tessaly [--simulate[=CARD_FOLDER]] [--screenshot FILE]\n"
+                                          "       tessaly --view FILE.displog... [--screenshot FILE]\n"
                                           "       tessaly --version")
                                .arg(arg);
         }
@@ -72,6 +89,26 @@ void ReportStartError(PlatformServices& services, const QString& text, bool inte
         services.ShowError(nullptr, text);
 }
 
+// The export interval the window keeps in its settings: the log viewer saves its CSV at it.
+double StoredExportInterval()
+{
+#ifdef _WIN32
+    RegistrySettingsStore settings;
+#else
+    FileSettingsStore settings(FileSettingsStore::DefaultPath());
+#endif
+    try {
+        settings.OpenKey("\\Software\\Korvane Research Inc.\\" +
+                         QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdString());
+        if (ValueExists(settings, "Export Interval"))
+            return CorrectedExportInterval(ReadFloat(settings, "Export Interval"));
+    } catch (const std::exception&) {
+        // A stored value of the wrong type: the window reports it at its start; the viewer uses
+        // the default.
+    }
+    return DefaultExportInterval;
+}
+
 int SaveScreenshot(TFormMain& form, const QString& file)
 {
     form.Timer1Timer();
@@ -98,6 +135,16 @@ int RunTessaly(int argc, char** argv)
         return 2;
     }
     const bool interactive = args.Screenshot.isEmpty();
+    // Viewing logs needs no unit: no bus is searched and no simulated unit started. Without
+    // files (the desktop entry started from the menu) the main window opens as usual.
+    if (args.View && !args.ViewFiles.isEmpty()) {
+        ConsoleServices console;
+        ViewerOptions options;
+        options.ExportInterval = StoredExportInterval();
+        options.DecimalSeparator = RegionalCsvSeparator();
+        PlatformServices& viewerServices = interactive ? static_cast<PlatformServices&>(services) : console;
+        return RunLogViewers(args.ViewFiles, args.Screenshot, viewerServices, options);
+    }
     std::unique_ptr<HidHost> host;
     sim::SimHost* simulator = nullptr;
     if (args.Simulate) {
@@ -110,7 +157,9 @@ int RunTessaly(int argc, char** argv)
         simulator = simulated.get();
         host = std::move(simulated);
     } else {
-#ifdef TESSALY_HAVE_HIDAPI
+#if defined(TESSALY_HAVE_WINDOWS_HOST)
+        host = std::make_unique<WindowsHidHost>();
+#elif defined(TESSALY_HAVE_HIDAPI)
         host = std::make_unique<HidapiHost>();
 #else
         ReportStartError(services, QStringLiteral("This build has no USB support; start it with --simulate."),
@@ -119,7 +168,11 @@ int RunTessaly(int argc, char** argv)
 #endif
     }
 
+#ifdef _WIN32
+    RegistrySettingsStore settings;
+#else
     FileSettingsStore settings(FileSettingsStore::DefaultPath());
+#endif
     AppEnvironment environment;
     environment.Host = host.get();
     environment.Simulator = simulator;

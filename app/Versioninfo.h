@@ -4,21 +4,12 @@
 #include <cstdint>
 #include <string>
 
+#include "FileVersion.h"
 #include "VersionNumber.h"
 
-// The file version as four 16-bit parts in two words, most significant first, like the fixed
-// file information of a Windows version resource: MS = major.minor, LS = release.build.
-struct FileVersion {
-    uint32_t MS = 0;
-    uint32_t LS = 0;
-};
-
-// "major.minor.release", and " (TEST BUILD n)" when the build number n is not 0.
-std::string FormatFileVersion(const FileVersion& version);
-
 // The version text of a file, empty when the file carries no version. On Windows it comes from
-// the version resource; elsewhere from the version record in the executable's section
-// VersionSectionName (an ELF file).
+// the version resource (files/FileVersion.cpp); elsewhere from the version record in the
+// executable's section VersionSectionName (an ELF file).
 std::string GetFileVersionText(const std::string& fileName);
 
 // The record the build places in the executable. Magic marks it, so a section of that name that

@@ -2,7 +2,9 @@
 
 #include "LogConversion.h"
 #include "LogCsv.h"
+#include "PathText.h"
 #include "ResultCodes.h"
+#include "StopRequest.h"
 #include "TerminalProgress.h"
 
 #include <atomic>
@@ -54,24 +56,32 @@ void OnStopSignal(int signal)
 
 // Ctrl+C or a termination request during the conversions stops them cleanly instead of killing
 // the process with a temporary file left behind; a second one ends the process at once (the
-// handler is reset when it runs). The previous handlers come back at the end.
+// handler is reset when it runs). The previous handlers come back at the end. On Windows the
+// requests are the console's control events (StopRequest.h).
 class StopSignalScope {
 public:
     StopSignalScope()
+#ifdef _WIN32
+        : Console(OnStopSignal, true)
+#endif
     {
         stopRequested.store(false);
         stopSignal = 0;
+#ifndef _WIN32
         struct sigaction action {};
         action.sa_handler = OnStopSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESETHAND;
         sigaction(SIGINT, &action, &PreviousInt);
         sigaction(SIGTERM, &action, &PreviousTerm);
+#endif
     }
     ~StopSignalScope()
     {
+#ifndef _WIN32
         sigaction(SIGINT, &PreviousInt, nullptr);
         sigaction(SIGTERM, &PreviousTerm, nullptr);
+#endif
     }
     StopSignalScope(const StopSignalScope&) = delete;
     StopSignalScope& operator=(const StopSignalScope&) = delete;
@@ -80,8 +90,12 @@ public:
     static int ExitCode() { return 128 + static_cast<int>(stopSignal); }
 
 private:
+#ifdef _WIN32
+    ConsoleStopScope Console;
+#else
     struct sigaction PreviousInt {};
     struct sigaction PreviousTerm {};
+#endif
 };
 
 int UsageError(const std::string& message)
@@ -139,10 +153,10 @@ int RunConvertCommand(const std::vector<std::string>& args)
     for (const std::string& log : logs) {
         if (stopRequested.load())
             return StopSignalScope::ExitCode();
-        TerminalProgress progress(std::filesystem::path(log).filename().string());
+        TerminalProgress progress(Utf8FromPath(PathFromUtf8(log).filename()));
         // Small logs convert in a blink: a bar would only flash.
         std::error_code sizeError;
-        const bool large = std::filesystem::file_size(log, sizeError) >= ProgressFromBytes && !sizeError;
+        const bool large = std::filesystem::file_size(PathFromUtf8(log), sizeError) >= ProgressFromBytes && !sizeError;
         options.Progress = nullptr;
         if (large)
             options.Progress = [&progress](uint64_t done, uint64_t total) { progress.Update(done, total); };

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 
+#include "PathText.h"
 #include "Qxdisplay.h"
 #include "TerminalProgress.h"
 #include "UnitFiles.h"
@@ -224,7 +225,7 @@ int Get(HidHost& host, std::vector<std::string> args)
     std::filesystem::path destination = ".";
     for (size_t i = 0; i + 1 < args.size(); ++i) {
         if (args[i] == "--to") {
-            destination = args[i + 1];
+            destination = PathFromUtf8(args[i + 1]);
             args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
             break;
         }
@@ -246,7 +247,7 @@ int Get(HidHost& host, std::vector<std::string> args)
         FileOutcome outcome;
         {
             ProgressScope progress(name);
-            outcome = GetUnitFile(display, folder, name, found->second, destination / name, ShowProgress);
+            outcome = GetUnitFile(display, folder, name, found->second, destination / PathFromUtf8(name), ShowProgress);
         }
         return outcome.Done() || Report(name, outcome.Reason);
     };
@@ -256,8 +257,8 @@ int Get(HidHost& host, std::vector<std::string> args)
 int Put(HidHost& host, const std::vector<std::string>& args)
 {
     const auto put = [](QXDisplay& display, const std::string& folder, const std::string& argument) {
-        const std::filesystem::path path = argument;
-        const std::string name = path.filename().string();
+        const std::filesystem::path path = PathFromUtf8(argument);
+        const std::string name = Utf8FromPath(path.filename());
         FileOutcome outcome;
         {
             ProgressScope progress(name);

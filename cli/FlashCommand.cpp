@@ -1,5 +1,6 @@
 #include "FlashCommand.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -7,30 +8,44 @@
 #include <optional>
 
 #include "FirmwareUpdate.h"
+#include "PathText.h"
 #include "Qxdisplay.h"
+#include "StopRequest.h"
 #include "TerminalProgress.h"
 
 namespace {
 
-volatile std::sig_atomic_t interruptRequested = 0;
+// Set from a signal handler, or on Windows from the console's event thread.
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+std::atomic<bool> interruptRequested{false};
 
-void OnInterrupt(int) { interruptRequested = 1; }
+void OnInterrupt(int) { interruptRequested = true; }
 
 // Ctrl+C asks the update to stop between steps instead of killing it in the
-// middle of a block; the previous handler comes back at the end.
+// middle of a block; the previous handler comes back at the end. On Windows
+// Ctrl+C, Ctrl+Break and closing the console are the console's control events
+// (StopRequest.h).
 class InterruptScope {
 public:
+#ifdef _WIN32
+    InterruptScope() : Console(OnInterrupt, false) { interruptRequested = false; }
+#else
     InterruptScope()
     {
-        interruptRequested = 0;
+        interruptRequested = false;
         Previous = std::signal(SIGINT, OnInterrupt);
     }
     ~InterruptScope() { std::signal(SIGINT, Previous); }
+#endif
     InterruptScope(const InterruptScope&) = delete;
     InterruptScope& operator=(const InterruptScope&) = delete;
 
 private:
+#ifdef _WIN32
+    ConsoleStopScope Console;
+#else
     void (*Previous)(int) = SIG_DFL;
+#endif
 };
 
 // Status lines on standard output, both bars as one progress bar on the terminal.
@@ -64,11 +79,11 @@ public:
         Bar->Update(position, maximum);
     }
     void Pump() override {}
-    bool IsTerminating() override { return interruptRequested != 0; }
+    bool IsTerminating() override { return interruptRequested; }
     std::optional<std::string> ChooseImageFile() override
     {
         std::error_code ec;
-        if (!std::filesystem::exists(ImagePath, ec))
+        if (!std::filesystem::exists(PathFromUtf8(ImagePath), ec))
             std::fprintf(stderr, "tessaly-cli: %s: no such file\n", ImagePath.c_str());
         return ImagePath;
     }

@@ -10,9 +10,18 @@
 #include "ConvertCommand.h"
 #include "DeviceCommands.h"
 #include "FlashCommand.h"
+#include "PathText.h"
 #include "SimHost.h"
 #ifdef TESSALY_HAVE_HIDAPI
 #include "HidapiHost.h"
+#endif
+#ifdef TESSALY_HAVE_WINDOWS_HOST
+#include "WindowsHidHost.h"
+#endif
+#ifdef _WIN32
+#include <windows.h>
+
+#include "FileVersion.h"
 #endif
 
 namespace {
@@ -44,20 +53,29 @@ std::unique_ptr<HidHost> SimulatedHost(const std::string& card, bool bootloader)
         return nullptr;
     }
     if (!card.empty())
-        options->Unit.CardFolder = card;
+        options->Unit.CardFolder = PathFromUtf8(card);
     options->StartInBootloader = bootloader;
     if (!SeedSimCard(options->Unit.CardFolder, error)) {
-        std::fprintf(stderr, "tessaly-cli: %s: %s\n", options->Unit.CardFolder.c_str(), error.c_str());
+        std::fprintf(stderr, "tessaly-cli: %s: %s\n", Utf8FromPath(options->Unit.CardFolder).c_str(), error.c_str());
         return nullptr;
     }
     return std::make_unique<sim::SimHost>(std::move(*options));
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The program's version: on Windows the executable's version resource (which carries the build
+// number), else the version it was built as.
+std::string ProgramVersion()
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
+#ifdef _WIN32
+    if (std::string text = GetFileVersionText(ExecutableFileName()); !text.empty())
+        return text;
+#endif
+    return TESSALY_VERSION;
+}
+
+// The command line after the program's name, every argument UTF-8.
+int Run(std::vector<std::string> args)
+{
     bool simulate = false;
     std::string card;
     while (!args.empty() && args[0].rfind("--simulate", 0) == 0) {
@@ -74,7 +92,7 @@ int main(int argc, char** argv)
     }
     // Answered before any host exists: no unit and no simulated card is touched.
     if (!args.empty() && args[0] == "--version") {
-        std::printf("tessaly-cli %s\n", TESSALY_VERSION);
+        std::printf("tessaly-cli %s\n", ProgramVersion().c_str());
         return 0;
     }
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
@@ -94,10 +112,12 @@ int main(int argc, char** argv)
     if (simulate) {
         host = SimulatedHost(card, command == "flash");
     } else {
-#ifdef TESSALY_HAVE_HIDAPI
+#if defined(TESSALY_HAVE_HIDAPI)
         host = std::make_unique<HidapiHost>();
+#elif defined(TESSALY_HAVE_WINDOWS_HOST)
+        host = std::make_unique<WindowsHidHost>();
 #else
-        std::fputs("tessaly-cli: built without hidapi; use --simulate\n", stderr);
+        std::fputs("tessaly-cli: built without a HID host; use --simulate\n", stderr);
         return 1;
 #endif
     }
@@ -107,3 +127,23 @@ int main(int argc, char** argv)
         return RunFlashCommand(*host, args);
     return RunDeviceCommand(*host, command, args);
 }
+
+} // namespace
+
+#ifdef _WIN32
+// The arguments as the system holds them, UTF-16, so that names outside the 8-bit code page
+// arrive whole; the console shows the UTF-8 the program writes.
+int wmain(int argc, wchar_t** argv)
+{
+    SetConsoleOutputCP(CP_UTF8);
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.push_back(Utf8FromPath(std::filesystem::path(argv[i])));
+    return Run(std::move(args));
+}
+#else
+int main(int argc, char** argv)
+{
+    return Run(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif

@@ -8,6 +8,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <filesystem>
+
+#include "PathText.h"
 #else
 #include <fcntl.h>
 #include <sys/file.h>
@@ -32,27 +36,33 @@ std::string KeyHash(const std::string& key)
 
 constexpr auto RetrySlice = std::chrono::milliseconds(10);
 
-#ifdef _WIN32
-
-class NamedMutexLock : public UnitLock {
-public:
-    explicit NamedMutexLock(HANDLE mutex) : Mutex(mutex) {}
-    ~NamedMutexLock() override
-    {
-        ReleaseMutex(Mutex);
-        CloseHandle(Mutex);
-    }
-
-private:
-    HANDLE Mutex;
-};
-
-#else
-
 // The file's first byte says whether its last holder finished: '1' while a
 // command runs, '0' once it ended normally.
 constexpr char Running = '1';
 constexpr char Finished = '0';
+
+#ifdef _WIN32
+
+// A file opened without sharing: no other handle, in this process or another, can open it
+// until this one is closed, which the system does when the process ends in any way. Unlike a
+// named mutex it belongs to no thread (a lock may end on another thread than it began) and a
+// second holder in the same thread is refused as well.
+class ExclusiveFileLock : public UnitLock {
+public:
+    explicit ExclusiveFileLock(HANDLE file) : File(file) {}
+    ~ExclusiveFileLock() override
+    {
+        OVERLAPPED at{};
+        DWORD written = 0;
+        WriteFile(File, &Finished, 1, &written, &at);
+        CloseHandle(File);
+    }
+
+private:
+    HANDLE File;
+};
+
+#else
 
 class FileLock : public UnitLock {
 public:
@@ -74,21 +84,47 @@ private:
 
 #ifdef _WIN32
 
-std::string UnitLockFolder() { return {}; }
+std::string UnitLockFolder()
+{
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (length == 0 || length > MAX_PATH)
+        return {};
+    return Utf8FromPath(std::filesystem::path(temp) / L"tessaly");
+}
 
 UnitLockAttempt LockUnitFile(const std::string& key, uint32_t waitMs)
 {
-    const std::string name = "Local\\tessaly-unit-" + KeyHash(key);
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
-    if (mutex == nullptr)
+    const std::string folder = UnitLockFolder();
+    if (folder.empty())
         return {};
-    const DWORD waited = WaitForSingleObject(mutex, waitMs);
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-        CloseHandle(mutex);
-        return {};
+    const std::filesystem::path folderPath = PathFromUtf8(folder);
+    std::error_code error;
+    std::filesystem::create_directories(folderPath, error);
+    const std::wstring path = (folderPath / ("unit-" + KeyHash(key) + ".lock")).native();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (;;) {
+        file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            break;
+        // Held by another handle: wait for it. Anything else is a failure to lock.
+        const DWORD failure = GetLastError();
+        if ((failure != ERROR_SHARING_VIOLATION && failure != ERROR_LOCK_VIOLATION &&
+             failure != ERROR_ACCESS_DENIED) ||
+            std::chrono::steady_clock::now() >= deadline)
+            return {};
+        std::this_thread::sleep_for(RetrySlice);
     }
-    // An abandoned mutex is one whose owner ended without releasing it.
-    return {std::make_unique<NamedMutexLock>(mutex), waited == WAIT_ABANDONED};
+    char last = Finished;
+    DWORD got = 0;
+    OVERLAPPED at{};
+    const bool unfinished = ReadFile(file, &last, 1, &got, &at) && got == 1 && last == Running;
+    DWORD written = 0;
+    OVERLAPPED start{};
+    WriteFile(file, &Running, 1, &written, &start);
+    return {std::make_unique<ExclusiveFileLock>(file), unfinished};
 }
 
 #else

@@ -29,10 +29,12 @@ struct UnitLockAttempt {
 };
 
 // A lock that excludes other processes (and other holders in this process):
-// an advisory lock on a file named after `key` in the user's runtime folder
-// on POSIX systems, a named mutex on Windows. Waits up to waitMs.
+// on a file named after `key` in the user's runtime folder, an advisory lock
+// on POSIX systems, the file opened without sharing on Windows. Waits up to
+// waitMs.
 UnitLockAttempt LockUnitFile(const std::string& key, uint32_t waitMs);
 
-// The folder of the lock files on POSIX systems ($XDG_RUNTIME_DIR/tessaly, or
-// a private folder under the system's temporary folder).
+// The folder of the lock files ($XDG_RUNTIME_DIR/tessaly, or a private folder
+// under the system's temporary folder; on Windows "tessaly" in the user's
+// temporary folder), UTF-8.
 std::string UnitLockFolder();

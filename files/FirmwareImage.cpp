@@ -5,12 +5,13 @@
 #include <system_error>
 
 #include "LocalFiles.h"
+#include "PathText.h"
 #include "Qxstandardfile.h"
 #include "ResultCodes.h"
 
 bool IsPlainImageFile(const std::filesystem::path& path)
 {
-    std::string extension = path.extension().string();
+    std::string extension = Utf8FromPath(path.extension());
     for (char& c : extension)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return extension == ".bin";
@@ -34,7 +35,7 @@ uint32_t LoadPlain(const std::filesystem::path& path, FirmwareImage& image)
 uint32_t LoadPackage(const std::filesystem::path& path, FirmwareImage& image)
 {
     QXStandardFile package;
-    if (const uint32_t opened = package.Open(path.string()); opened != 0)
+    if (const uint32_t opened = package.Open(Utf8FromPath(path)); opened != 0)
         return opened;
     const StandardFileSection* section = package.FindSection(FirmwareSectionType);
     if (!section)

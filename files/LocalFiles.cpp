@@ -13,6 +13,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #else
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
 #include <fstream>
 #endif
 
@@ -116,6 +120,9 @@ LocalReadResult ReadRegularFile(const std::filesystem::path& path, uint64_t limi
         return fail(LocalReadResult::Unreadable, error.message());
     if (!std::filesystem::is_regular_file(status))
         return fail(LocalReadResult::NotRegularFile, "not a regular file");
+    // The size only refuses a file that is too large before it is read; the read goes to the end.
+    if (const uintmax_t size = std::filesystem::file_size(path, error); !error && size > limit)
+        return tooLarge();
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return fail(LocalReadResult::Unreadable, std::strerror(errno));
@@ -135,6 +142,29 @@ LocalReadResult ReadRegularFile(const std::filesystem::path& path, uint64_t limi
         return tooLarge();
     data.resize(used);
     return LocalReadResult::Ok;
+}
+
+// Creates `path` for writing, refusing a name that is taken (errno EEXIST). Windows' C runtime
+// has no "x" mode for fopen: the file is created exclusively by its descriptor, with the path as
+// UTF-16 so that any name the file system holds can be made.
+std::FILE* OpenNewFile(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    const int fd = ::_wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = ::_fdopen(fd, "wb");
+    if (!file) {
+        const int error = errno;
+        ::_close(fd);
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+        errno = error;
+    }
+    return file;
+#else
+    return std::fopen(path.c_str(), "wbx");
+#endif
 }
 
 } // namespace
@@ -193,7 +223,7 @@ bool ReplacingFile::Open()
         std::snprintf(name, sizeof name, ".tessaly-%016llx.tmp", static_cast<unsigned long long>(names()));
         TempPath = folder / name;
         errno = 0;
-        File.reset(std::fopen(TempPath.c_str(), "wbx"));
+        File.reset(OpenNewFile(TempPath));
         if (File)
             return true;
         if (errno != EEXIST)

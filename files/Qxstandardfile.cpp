@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "ByteReader.h"
+#include "PathText.h"
 #include "ResultCodes.h"
 
 namespace {
@@ -34,10 +35,12 @@ uint32_t QXStandardFile::Open(const std::string& path)
     Clear();
 
     // Folders, devices and pipes are not packages; a pipe would even block the open.
+    // The path's text is UTF-8 (PathText.h).
+    const std::filesystem::path file = PathFromUtf8(path);
     std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error))
+    if (!std::filesystem::is_regular_file(file, error))
         return ERR_FILE_IHV;
-    File.open(path, std::ios::binary);
+    File.open(file, std::ios::binary);
     if (!File.is_open())
         return ERR_FILE_IHV;
     File.seekg(0, std::ios::end);

@@ -1,6 +1,7 @@
 #include "FirmwareUpdate.h"
 
 #include "FirmwareImage.h"
+#include "PathText.h"
 
 #include <algorithm>
 #include <atomic>
@@ -137,7 +138,7 @@ private:
         Explanation = "The firmware image could not be read: choose a .bin image or a firmware package. Nothing "
                       "on the display was changed.";
         std::error_code ec;
-        if (!std::filesystem::exists(*chosen, ec))
+        if (!std::filesystem::exists(PathFromUtf8(*chosen), ec))
             return;
         ImagePath = *chosen;
         if (!Ui.LoadImage(ImagePath, Image, ImageFlags)) {
@@ -155,7 +156,7 @@ private:
             Status = ERR_BUFFER_UNDER;
             return;
         }
-        Ui.SetStatus(std::filesystem::path(ImagePath).filename().string() + " loaded.");
+        Ui.SetStatus(Utf8FromPath(PathFromUtf8(ImagePath).filename()) + " loaded.");
         // An address unit of 0 cannot place any block; it is refused here,
         // before anything is erased.
         if (addressUnit == 0 || Image.size() % addressUnit != 0) {
@@ -404,7 +405,7 @@ std::string ProgressText(uint32_t done, uint32_t total, uint32_t elapsedMs)
 bool FirmwareUpdateUi::LoadImage(const std::string& path, std::vector<uint8_t>& image, uint8_t& imageFlags)
 {
     FirmwareImage loaded;
-    if (const uint32_t result = LoadFirmwareImage(path, loaded); result != 0) {
+    if (const uint32_t result = LoadFirmwareImage(PathFromUtf8(path), loaded); result != 0) {
         ImageNotLoaded(path, result);
         return false;
     }

@@ -2,12 +2,14 @@
 
 #include <filesystem>
 
+#include "PathText.h"
+
 ConversionOutcome ConvertLog(const std::string& log, float interval, const CsvOptions& options)
 {
     ConversionOutcome outcome;
     outcome.CsvPath = CsvPathForLog(log);
     std::error_code same;
-    if (outcome.CsvPath == log || std::filesystem::equivalent(outcome.CsvPath, log, same)) {
+    if (outcome.CsvPath == log || std::filesystem::equivalent(PathFromUtf8(outcome.CsvPath), PathFromUtf8(log), same)) {
         outcome.End = ConversionEnd::SameFile;
         outcome.Text = "the CSV file would replace the log itself";
         return outcome;

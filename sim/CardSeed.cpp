@@ -34,9 +34,9 @@ bool SeedSimCard(const std::filesystem::path& card, std::string& error)
     if (!std::filesystem::is_empty(maps) || !std::filesystem::is_empty(logs))
         return true;
 
-    bool written = WriteBytes((maps / "Street.qxm").string(), MapBytes(6144, 1)) &&
-                   WriteBytes((maps / "Track Day.qxm").string(), MapBytes(9000, 2)) &&
-                   WriteBytes((maps / "Dyno.wzm").string(), MapBytes(2500, 3));
+    bool written = WriteBytes(maps / "Street.qxm", MapBytes(6144, 1)) &&
+                   WriteBytes(maps / "Track Day.qxm", MapBytes(9000, 2)) &&
+                   WriteBytes(maps / "Dyno.wzm", MapBytes(2500, 3));
     const struct {
         const char* Name;
         int Format;
@@ -52,7 +52,7 @@ bool SeedSimCard(const std::filesystem::path& card, std::string& error)
         spec.Seed = seed++;
         spec.NoValueProbability = 0.01;
         spec.Channels = RealisticChannels(run.Format, run.Channels);
-        written = written && WriteDispLog((logs / run.Name).string(), spec);
+        written = written && WriteDispLog(logs / run.Name, spec);
     }
     if (!written)
         error = "cannot write the sample files";

@@ -192,7 +192,7 @@ GeneratedLog GenerateDispLogWithSamples(const LogSpec& spec)
     return Generate(spec, true);
 }
 
-bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+bool WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes)
 {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -200,7 +200,7 @@ bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
     return !file.fail();
 }
 
-bool WriteDispLog(const std::string& path, const LogSpec& spec)
+bool WriteDispLog(const std::filesystem::path& path, const LogSpec& spec)
 {
     return WriteBytes(path, GenerateDispLog(spec));
 }

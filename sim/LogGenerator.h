@@ -4,6 +4,7 @@
 // dropped samples, samples without value, a tick counter that may wrap.
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -55,5 +56,5 @@ std::vector<uint8_t> GenerateDispLog(const LogSpec& spec);
 // The bytes together with the samples they hold, for checking a reader against.
 GeneratedLog GenerateDispLogWithSamples(const LogSpec& spec);
 // Writes GenerateDispLog(spec) to path; false when the file cannot be written.
-[[nodiscard]] bool WriteDispLog(const std::string& path, const LogSpec& spec);
-[[nodiscard]] bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+[[nodiscard]] bool WriteDispLog(const std::filesystem::path& path, const LogSpec& spec);
+[[nodiscard]] bool WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);

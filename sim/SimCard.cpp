@@ -5,6 +5,7 @@
 #include <fstream>
 #include <limits>
 
+#include "PathText.h"
 #include "UnitWire.h"
 
 namespace fs = std::filesystem;
@@ -86,7 +87,7 @@ uint8_t SimCard::ResolveEntry(const fs::path& folder, const std::string& name, f
     if (!SafeName(name))
         return StatusBadName;
     std::error_code ec;
-    fs::path exact = folder / name;
+    fs::path exact = folder / PathFromUtf8(name);
     if (fs::symlink_status(exact, ec).type() != fs::file_type::not_found && !ec) {
         if (IsLink(exact))
             return StatusBadName;
@@ -94,7 +95,7 @@ uint8_t SimCard::ResolveEntry(const fs::path& folder, const std::string& name, f
         return StatusOk;
     }
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        if (SameName(it->path().filename().string(), name)) {
+        if (SameName(Utf8FromPath(it->path().filename()), name)) {
             if (IsLink(it->path()))
                 return StatusBadName;
             out = it->path();
@@ -156,7 +157,7 @@ uint8_t SimCard::List(const std::string& folder, const std::string& pattern, std
         return status;
     std::error_code ec;
     for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+        const std::string name = Utf8FromPath(it->path().filename());
         // Links and names the card could not hold are invisible to the unit.
         if (IsLink(it->path()) || !SafeName(name) || !Matches(pattern, name))
             continue;
@@ -236,7 +237,7 @@ uint8_t SimCard::Write(const std::string& folder, const std::string& name, uint3
     if (status == StatusFileNotFound) {
         if (offset != 0)
             return StatusFileNotFound;
-        path = directory / name;
+        path = directory / PathFromUtf8(name);
     } else if (status != StatusOk) {
         return status;
     } else {

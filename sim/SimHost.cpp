@@ -13,6 +13,8 @@
 #include <set>
 #include <thread>
 
+#include "PathText.h"
+
 namespace sim {
 namespace {
 
@@ -361,7 +363,13 @@ private:
 
 std::filesystem::path FolderFromEnvironment(const char* variable)
 {
+#ifdef _WIN32
+    // The environment's UTF-16 text: a folder outside the 8-bit code page keeps its name.
+    const std::wstring name(variable, variable + std::char_traits<char>::length(variable));
+    const wchar_t* value = ::_wgetenv(name.c_str());
+#else
     const char* value = std::getenv(variable);
+#endif
     return value && *value ? std::filesystem::path(value) : std::filesystem::path();
 }
 
@@ -369,6 +377,11 @@ std::filesystem::path FolderFromEnvironment(const char* variable)
 
 std::filesystem::path SimOptions::DefaultCardFolder()
 {
+#ifdef _WIN32
+    // The user's local application data, where Windows programs keep what is not roamed.
+    if (auto local = FolderFromEnvironment("LOCALAPPDATA"); !local.empty())
+        return local / "Tessaly" / "sim-card";
+#endif
     if (auto data = FolderFromEnvironment("XDG_DATA_HOME"); !data.empty())
         return data / "tessaly" / "sim-card";
     if (auto home = FolderFromEnvironment("HOME"); !home.empty())
@@ -499,7 +512,7 @@ UnitLockAttempt SimHost::LockUnit(const std::string& path, uint32_t waitMs)
     std::error_code error;
     std::filesystem::path card = CardFolder();
     const std::filesystem::path canonical = std::filesystem::weakly_canonical(card, error);
-    return LockUnitFile("sim:" + path + ":" + (error ? card : canonical).string(), waitMs);
+    return LockUnitFile("sim:" + path + ":" + Utf8FromPath(error ? card : canonical), waitMs);
 }
 
 void SimHost::Plug()

@@ -25,7 +25,8 @@
 //   TESSALY_SIM_FLASH   file the unit's flash is written to when the program ends
 //   TESSALY_SIM_CARD    folder of the unit's SD card (also what the unit's
 //                       lock against other programs is named after); default
-//                       $XDG_DATA_HOME/tessaly/sim-card (or ~/.local/share/...)
+//                       $XDG_DATA_HOME/tessaly/sim-card (or ~/.local/share/...);
+//                       on Windows %LOCALAPPDATA%\Tessaly\sim-card
 //
 // All public operations, the controls included, are thread-safe.
 #include <cstdint>

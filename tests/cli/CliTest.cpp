@@ -2,10 +2,14 @@
 // script would drive it, faults included (TESSALY_SIM_FAULTS).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include "PathText.h"
 #include "ShellRun.h"
 #include "TempFolder.h"
 
@@ -15,12 +19,14 @@ using CliRun = testsupport::ShellRun;
 
 namespace {
 
-// tessaly-cli with `arguments`, after the `environment` assignments; standard error goes with
+// tessaly-cli with `arguments` and the `environment` variables; standard error goes with
 // standard output.
-CliRun Cli(const std::string& arguments, const std::string& environment = "")
+CliRun Cli(const std::vector<std::string>& arguments, const testsupport::Environment& environment = {})
 {
-    return testsupport::RunShell(environment + " " + TESSALY_CLI + " " + arguments + " 2>&1");
+    return testsupport::RunProgram(TESSALY_CLI, arguments, environment, true);
 }
+
+testsupport::Environment Faults(const std::string& plan) { return {{"TESSALY_SIM_FAULTS", plan}}; }
 
 class CliAgainstSimulator : public ::testing::Test {
 protected:
@@ -36,28 +42,85 @@ protected:
 
 TEST_F(CliAgainstSimulator, InfoAndListingOfASeededCard)
 {
-    const CliRun info = Cli(sim + " info");
+    const CliRun info = Cli({sim, "info"});
     ASSERT_EQ(info.Exit, 0) << info.Output;
     EXPECT_NE(info.Output.find("Serial Number: "), std::string::npos);
     EXPECT_NE(info.Output.find("Firmware Version: "), std::string::npos);
-    const CliRun logs = Cli(sim + " ls 'A:\\Logs'");
+    const CliRun logs = Cli({sim, "ls", "A:\\Logs"});
     ASSERT_EQ(logs.Exit, 0) << logs.Output;
     EXPECT_NE(logs.Output.find(".displog"), std::string::npos);
+    const CliRun maps = Cli({sim, "ls", "A:\\Maps"});
+    ASSERT_EQ(maps.Exit, 0) << maps.Output;
+    for (const char* seeded : {"Street.qxm", "Track Day.qxm", "Dyno.wzm"})
+        EXPECT_NE(maps.Output.find(seeded), std::string::npos) << seeded << "\n" << maps.Output;
+}
+
+// A file whose name is outside ASCII (on Windows outside the 8-bit code page as well) goes to the
+// unit and comes back under its own name, byte for byte, line ends and NUL bytes included.
+TEST_F(CliAgainstSimulator, NonAsciiNameRoundTrip)
+{
+    const std::string name = "Stra\xC3\x9F" "e \xCE\xA9 \xE6\x97\xA5.qxm"; // Straße Ω 日.qxm
+    std::vector<uint8_t> bytes(3000);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i * 7 + i / 256);
+    const std::string text = "\r\n\x1A\0\n";
+    std::copy(text.begin(), text.end(), bytes.begin());
+    const fs::path local = root / PathFromUtf8(name);
+    {
+        std::ofstream file(local, std::ios::binary);
+        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    const CliRun put = Cli({sim, "put", "Maps", Utf8FromPath(local)});
+    ASSERT_EQ(put.Exit, 0) << put.Output;
+    EXPECT_EQ(testsupport::ReadBytes(card / "Maps" / PathFromUtf8(name)), bytes);
+    const CliRun listed = Cli({sim, "ls", "Maps"});
+    EXPECT_NE(listed.Output.find(name), std::string::npos) << listed.Output;
+    const fs::path out = root / "out";
+    const CliRun got = Cli({sim, "get", "Maps", name, "--to", Utf8FromPath(out)});
+    ASSERT_EQ(got.Exit, 0) << got.Output;
+    EXPECT_EQ(testsupport::ReadBytes(out / PathFromUtf8(name)), bytes);
+}
+
+// A log whose name is outside ASCII converts to the CSV of the same name beside it.
+TEST_F(CliAgainstSimulator, NonAsciiLogConverts)
+{
+    ASSERT_EQ(Cli({sim, "info"}).Exit, 0); // seeds the card
+    const std::string stem = "L\xC3\xA4uf \xCE\xA9"; // Läuf Ω
+    const fs::path log = root / PathFromUtf8(stem + ".displog");
+    fs::copy_file(card / "Logs" / "RUN1.displog", log);
+    const CliRun run = Cli({"convert", Utf8FromPath(log)});
+    ASSERT_EQ(run.Exit, 0) << run.Output;
+    const std::string csv = ReadText(root / PathFromUtf8(stem + ".csv"));
+    EXPECT_GT(csv.size(), 100u);
+    EXPECT_NE(run.Output.find(stem + ".csv"), std::string::npos) << run.Output;
+}
+
+// Without --simulate the commands look on the real bus; a machine without the unit lists none
+// and that is no error.
+TEST(CliRealBus, DevicesWithoutAUnitListsNone)
+{
+#ifndef TESSALY_CLI_HAS_HID_HOST
+    GTEST_SKIP() << "tessaly-cli is built without a HID host";
+#endif
+    const CliRun run = Cli({"devices"});
+    EXPECT_EQ(run.Exit, 0) << run.Output;
+    EXPECT_EQ(run.Output.find("normal"), std::string::npos) << run.Output;
+    EXPECT_EQ(run.Output.find("bootloader"), std::string::npos) << run.Output;
 }
 
 TEST_F(CliAgainstSimulator, GetPutRemoveRoundTrip)
 {
-    ASSERT_EQ(Cli(sim + " info").Exit, 0); // seeds the card
+    ASSERT_EQ(Cli({sim, "info"}).Exit, 0); // seeds the card
     const fs::path out = root / "out";
-    const CliRun got = Cli(sim + " get Logs RUN1.displog --to " + out.string());
+    const CliRun got = Cli({sim, "get", "Logs", "RUN1.displog", "--to", out.string()});
     ASSERT_EQ(got.Exit, 0) << got.Output;
     EXPECT_EQ(ReadText(out / "RUN1.displog"), ReadText(card / "Logs" / "RUN1.displog"));
 
     std::ofstream(root / "mine.qxm") << "map bytes";
-    ASSERT_EQ(Cli(sim + " put Maps " + (root / "mine.qxm").string()).Exit, 0);
+    ASSERT_EQ(Cli({sim, "put", "Maps", (root / "mine.qxm").string()}).Exit, 0);
     EXPECT_EQ(ReadText(card / "Maps" / "mine.qxm"), "map bytes");
-    EXPECT_NE(Cli(sim + " ls Maps").Output.find("mine.qxm"), std::string::npos);
-    ASSERT_EQ(Cli(sim + " rm Maps mine.qxm").Exit, 0);
+    EXPECT_NE(Cli({sim, "ls", "Maps"}).Output.find("mine.qxm"), std::string::npos);
+    ASSERT_EQ(Cli({sim, "rm", "Maps", "mine.qxm"}).Exit, 0);
     EXPECT_FALSE(fs::exists(card / "Maps" / "mine.qxm"));
 }
 
@@ -65,7 +128,7 @@ TEST_F(CliAgainstSimulator, GetPutRemoveRoundTrip)
 TEST_F(CliAgainstSimulator, EscapingNamesAreRefused)
 {
     for (const char* name : {"../escape", "sub/dir", "C:evil", "CON.txt", "..", "a\\b"}) {
-        const CliRun run = Cli(sim + " get Logs '" + std::string(name) + "' --to " + (root / "out").string());
+        const CliRun run = Cli({sim, "get", "Logs", name, "--to", (root / "out").string()});
         EXPECT_EQ(run.Exit, 1) << name;
         EXPECT_NE(run.Output.find("refused"), std::string::npos) << run.Output;
     }
@@ -77,10 +140,10 @@ TEST_F(CliAgainstSimulator, EscapingNamesAreRefused)
 // code, and the file that was there before is left as it was.
 TEST_F(CliAgainstSimulator, UnplugDuringGetKeepsTheOldFile)
 {
-    ASSERT_EQ(Cli(sim + " info").Exit, 0);
+    ASSERT_EQ(Cli({sim, "info"}).Exit, 0);
     const fs::path out = root / "out";
     std::ofstream(out / "RUN2.displog") << "the good copy";
-    const CliRun run = Cli(sim + " get Logs RUN2.displog --to " + out.string(), "TESSALY_SIM_FAULTS=unplug-after=200");
+    const CliRun run = Cli({sim, "get", "Logs", "RUN2.displog", "--to", out.string()}, Faults("unplug-after=200"));
     EXPECT_EQ(run.Exit, 1) << run.Output;
     EXPECT_NE(run.Output.find("ERR_"), std::string::npos) << run.Output;
     EXPECT_EQ(ReadText(out / "RUN2.displog"), "the good copy");
@@ -91,18 +154,18 @@ TEST_F(CliAgainstSimulator, UnplugDuringGetKeepsTheOldFile)
 TEST_F(CliAgainstSimulator, FailedStatusIsNamed)
 {
     std::ofstream(root / "mine.qxm") << "map bytes";
-    const CliRun run = Cli(sim + " put Maps " + (root / "mine.qxm").string(), "TESSALY_SIM_FAULTS=status=0x4012:0x05");
+    const CliRun run = Cli({sim, "put", "Maps", (root / "mine.qxm").string()}, Faults("status=0x4012:0x05"));
     EXPECT_EQ(run.Exit, 1);
-    EXPECT_NE(run.Output.find("Error 0x10000005"), std::string::npos) << run.Output;
+    EXPECT_NE(run.Output.find("refused by the unit with status 0x05"), std::string::npos) << run.Output;
 }
 
 // A listing that the unit stops answering, or that an unplug ends, is cut
 // short: ls says why and exits non-zero instead of passing for a whole list.
 TEST_F(CliAgainstSimulator, ListingCutShortFails)
 {
-    ASSERT_EQ(Cli(sim + " ls Maps").Exit, 0);
-    for (const char* plan : {"TESSALY_SIM_FAULTS=mute-after=3", "TESSALY_SIM_FAULTS=unplug-after=4"}) {
-        const CliRun run = Cli(sim + " ls Maps", plan);
+    ASSERT_EQ(Cli({sim, "ls", "Maps"}).Exit, 0);
+    for (const char* plan : {"mute-after=3", "unplug-after=4"}) {
+        const CliRun run = Cli({sim, "ls", "Maps"}, Faults(plan));
         EXPECT_EQ(run.Exit, 1) << plan;
         EXPECT_NE(run.Output.find("the listing was cut short"), std::string::npos) << run.Output;
     }
@@ -112,20 +175,20 @@ TEST_F(CliAgainstSimulator, ListingCutShortFails)
 TEST_F(CliAgainstSimulator, EmptyFileIsNotSent)
 {
     std::ofstream(root / "mine.qxm") << "map bytes";
-    ASSERT_EQ(Cli(sim + " put Maps " + (root / "mine.qxm").string()).Exit, 0);
+    ASSERT_EQ(Cli({sim, "put", "Maps", (root / "mine.qxm").string()}).Exit, 0);
     const fs::path empty = root / "empty" / "mine.qxm";
     fs::create_directories(empty.parent_path());
     std::ofstream{empty};
-    const CliRun run = Cli(sim + " put Maps " + empty.string());
+    const CliRun run = Cli({sim, "put", "Maps", empty.string()});
     EXPECT_EQ(run.Exit, 1);
     EXPECT_NE(run.Output.find("empty file"), std::string::npos) << run.Output;
-    EXPECT_NE(Cli(sim + " ls Maps").Output.find("mine.qxm"), std::string::npos);
+    EXPECT_NE(Cli({sim, "ls", "Maps"}).Output.find("mine.qxm"), std::string::npos);
 }
 
 TEST_F(CliAgainstSimulator, UsageErrorsExitWithTwo)
 {
-    EXPECT_EQ(Cli("").Exit, 2);
-    EXPECT_EQ(Cli("frobnicate").Exit, 2);
-    EXPECT_EQ(Cli(sim + " ls").Exit, 2);
-    EXPECT_EQ(Cli(sim + " get Logs").Exit, 2);
+    EXPECT_EQ(Cli({}).Exit, 2);
+    EXPECT_EQ(Cli({"frobnicate"}).Exit, 2);
+    EXPECT_EQ(Cli({sim, "ls"}).Exit, 2);
+    EXPECT_EQ(Cli({sim, "get", "Logs"}).Exit, 2);
 }

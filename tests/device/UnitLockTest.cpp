@@ -2,10 +2,15 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "UnitLock.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <process.h>
+
+#include "ShellRun.h"
+#else
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -36,7 +41,37 @@ TEST(UnitLock, SecondHolderWaitsThenGivesUp)
     EXPECT_FALSE(third.PreviousUnfinished);
 }
 
-#ifndef _WIN32
+// A command may end on another thread than the one it began on: the lock goes with the object,
+// not with a thread.
+TEST(UnitLock, ReleasedFromAnotherThread)
+{
+    const std::string key = Key("thread");
+    UnitLockAttempt first = LockUnitFile(key, 0);
+    ASSERT_TRUE(first.Lock);
+    std::thread([&] { first.Lock.reset(); }).join();
+    UnitLockAttempt second = LockUnitFile(key, 0);
+    ASSERT_TRUE(second.Lock);
+    EXPECT_FALSE(second.PreviousUnfinished);
+    // The same thread asking again while it holds the unit is refused too.
+    EXPECT_FALSE(LockUnitFile(key, 0).Lock);
+}
+
+#ifdef _WIN32
+// A program that dies in the middle of a command leaves replies on their way:
+// the next holder learns that its predecessor did not finish.
+TEST(UnitLock, HolderThatDiedIsReported)
+{
+    const std::string key = Key("died");
+    const testsupport::ShellRun holder = testsupport::RunProgram(TESSALY_LOCK_HOLDER, {key});
+    ASSERT_EQ(holder.Exit, 0) << holder.Output;
+    UnitLockAttempt next = LockUnitFile(key, 1000);
+    ASSERT_TRUE(next.Lock);
+    EXPECT_TRUE(next.PreviousUnfinished);
+    next.Lock.reset();
+    // It finished normally: the one after it is told nothing.
+    EXPECT_FALSE(LockUnitFile(key, 1000).PreviousUnfinished);
+}
+#else
 // A program that dies in the middle of a command leaves replies on their way:
 // the next holder learns that its predecessor did not finish.
 TEST(UnitLock, HolderThatDiedIsReported)

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "SimHost.h"
@@ -263,12 +265,35 @@ TEST_F(HostTest, MuteAndUnplugAfter)
     EXPECT_TRUE(host.IsPlugged());
 }
 
+namespace {
+
+// Sets or clears a variable of this process's environment.
+void SetVariable(const char* name, const std::string& value)
+{
+#ifdef _WIN32
+    ::_putenv_s(name, value.c_str());
+#else
+    ::setenv(name, value.c_str(), 1);
+#endif
+}
+
+void ClearVariable(const char* name)
+{
+#ifdef _WIN32
+    ::_putenv_s(name, ""); // an empty value removes the variable
+#else
+    ::unsetenv(name);
+#endif
+}
+
+} // namespace
+
 // The tools' settings come from the environment; a bad plan or link name is an error.
 TEST_F(HostTest, OptionsFromEnvironment)
 {
-    ::setenv("TESSALY_SIM_LINK", "full-speed", 1);
-    ::setenv("TESSALY_SIM_CARD", Card.Path().c_str(), 1);
-    ::setenv(FaultPlanVariable, "drop-in=3", 1);
+    SetVariable("TESSALY_SIM_LINK", "full-speed");
+    SetVariable("TESSALY_SIM_CARD", Card.Path().string());
+    SetVariable(FaultPlanVariable, "drop-in=3");
     auto options = SimOptions::FromEnvironment();
     ASSERT_TRUE(options);
     EXPECT_FALSE(options->EchoTrace);
@@ -276,23 +301,36 @@ TEST_F(HostTest, OptionsFromEnvironment)
     EXPECT_EQ(options->Unit.CardFolder, Card.Path());
     EXPECT_EQ(options->Faults.Reports.size(), 1u);
     std::string error;
-    ::setenv(FaultPlanVariable, "drop-in=nine", 1);
+    SetVariable(FaultPlanVariable, "drop-in=nine");
     EXPECT_FALSE(SimOptions::FromEnvironment(&error));
     EXPECT_EQ(error.rfind("TESSALY_SIM_FAULTS: ", 0), 0u) << error;
-    ::unsetenv(FaultPlanVariable);
-    ::setenv("TESSALY_SIM_LINK", "warp", 1);
+    ClearVariable(FaultPlanVariable);
+    SetVariable("TESSALY_SIM_LINK", "warp");
     EXPECT_FALSE(SimOptions::FromEnvironment(&error));
     EXPECT_NE(error.find("TESSALY_SIM_LINK"), std::string::npos);
-    ::unsetenv("TESSALY_SIM_LINK");
+    ClearVariable("TESSALY_SIM_LINK");
     // TESSALY_TRACE sends the trace lines to standard error with the simulated unit as well.
-    ::setenv("TESSALY_TRACE", "1", 1);
+    SetVariable("TESSALY_TRACE", "1");
     options = SimOptions::FromEnvironment();
     ASSERT_TRUE(options);
     EXPECT_TRUE(options->EchoTrace);
-    ::unsetenv("TESSALY_TRACE");
-    ::unsetenv("TESSALY_SIM_CARD");
-    ::unsetenv(FaultPlanVariable);
+    ClearVariable("TESSALY_TRACE");
+    ClearVariable("TESSALY_SIM_CARD");
+    ClearVariable(FaultPlanVariable);
 }
+
+#ifdef _WIN32
+// Windows keeps a program's local data under %LOCALAPPDATA%: the simulated card goes there, a
+// folder name outside the 8-bit code page included.
+TEST_F(HostTest, DefaultCardUnderLocalAppData)
+{
+    const std::filesystem::path local = Card.Path() / L"Loc\u00E1l \u65E5";
+    const std::wstring previous = ::_wgetenv(L"LOCALAPPDATA") ? ::_wgetenv(L"LOCALAPPDATA") : L"";
+    ::_wputenv_s(L"LOCALAPPDATA", local.c_str());
+    EXPECT_EQ(SimOptions::DefaultCardFolder(), local / "Tessaly" / "sim-card");
+    ::_wputenv_s(L"LOCALAPPDATA", previous.c_str());
+}
+#endif
 
 // Ticks start at the chosen offset, so the wrap of the counter can be reached in a test.
 TEST_F(HostTest, TickOffset)

@@ -244,6 +244,9 @@ TEST_F(UnitTest, NamesCannotLeaveTheCard)
         const int status = StatusOf(Exchange(unit, 0x4012, WriteRequest(folder, name, 0, {1})));
         EXPECT_TRUE(status == StatusBadName || status == StatusFolderNotFound) << folder << " " << name << " " << status;
     }
+#ifdef _WIN32
+    GTEST_SKIP() << "mingw's C++ library makes no folder links on Windows";
+#endif
     // A symbolic link planted in the card folder is not followed.
     std::filesystem::create_directories(outside);
     std::filesystem::create_directory_symlink(outside, Card.Path() / "Maps" / "link");

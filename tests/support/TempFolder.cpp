@@ -2,6 +2,13 @@
 
 #include <stdlib.h>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <cstdio>
+#include <random>
+#endif
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -13,11 +20,29 @@ namespace testsupport {
 
 TempFolder::TempFolder()
 {
+#ifdef _WIN32
+    // A random name that no other test, process or earlier run holds: create_directory makes
+    // the folder only when the name is free.
+    std::random_device seed;
+    std::mt19937_64 names((static_cast<uint64_t>(seed()) << 32) ^ seed() ^ GetCurrentProcessId());
+    for (int attempt = 0; attempt < 100 && Root.empty(); ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "tessaly-test-%012llx",
+                      static_cast<unsigned long long>(names() & 0xFFFFFFFFFFFFull));
+        const std::filesystem::path candidate = std::filesystem::temp_directory_path() / name;
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error))
+            Root = candidate;
+    }
+    if (Root.empty())
+        throw std::runtime_error("cannot make a folder in " + std::filesystem::temp_directory_path().string());
+#else
     // mkdtemp picks a name no other test, process or earlier run holds.
     std::string pattern = (std::filesystem::temp_directory_path() / "tessaly-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("cannot make a folder like " + pattern);
     Root = pattern;
+#endif
 }
 
 TempFolder::~TempFolder()

@@ -1,16 +1,15 @@
 #pragma once
 // Persisted settings as a registry-like store: named keys, each holding named values of three
 // types (a 32-bit number, bytes, text). The window reads its values once while it is built and
-// writes them once while it is destroyed. On Windows the store is the registry itself; elsewhere
-// it is a JSON file that keeps every value's name and type tag.
+// writes them once while it is destroyed. On Windows the store is the registry itself
+// (RegistrySettingsStore.h); elsewhere it is a JSON file that keeps every value's name and type
+// tag (the window's FileSettingsStore). Texts are UTF-8.
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <QString>
 
 enum class SettingType { Dword, Binary, String, Unknown };
 
@@ -58,37 +57,6 @@ void WriteInteger(SettingsStore& store, const std::string& name, int32_t value);
 void WriteBool(SettingsStore& store, const std::string& name, bool value);
 void WriteFloat(SettingsStore& store, const std::string& name, double value);
 void WriteString(SettingsStore& store, const std::string& name, const std::string& value);
-
-// The settings file: {"keys": {KEY: {NAME: {"type": TAG, "data": ...}}}} with REG_DWORD data as
-// a number, REG_BINARY as hexadecimal text and REG_SZ as text. Values are kept in memory between
-// OpenKey and CloseKey; CloseKey writes the whole file anew through a temporary file that replaces
-// the old one only once it is complete, so a crash while saving leaves the previous settings.
-class FileSettingsStore : public SettingsStore {
-public:
-    explicit FileSettingsStore(QString path);
-
-    // $XDG_CONFIG_HOME/tessaly/settings.json, or ~/.config/tessaly/settings.json.
-    static QString DefaultPath();
-    const QString& Path() const { return FilePath; }
-
-    void OpenKey(const std::string& key) override;
-    bool CloseKey(std::string& error) override;
-    std::optional<SettingValue> Value(const std::string& name) override;
-    void SetValue(const std::string& name, const SettingValue& value) override;
-
-private:
-    using Values = std::map<std::string, SettingValue>;
-    using Keys = std::map<std::string, Values>;
-    // Every key of the file; a missing file gives none. A file that is not a settings file is
-    // set aside as PATH.bad (so nothing the user might still need is overwritten) and gives none.
-    Keys Load();
-    bool Save(const Keys& keys, std::string& error);
-
-    QString FilePath;
-    std::string OpenName;
-    Values Open;
-    bool Changed = false;
-};
 
 // Settings held in memory, for tests and benchmarks: keys persist for the store's lifetime, and
 // every operation is logged ("open KEY", "read NAME", "write NAME", "close").
