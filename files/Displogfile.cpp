@@ -1,6 +1,7 @@
 #include "Displogfile.h"
 
 #include "ByteReader.h"
+#include "PathText.h"
 #include "ResultCodes.h"
 
 #include <algorithm>
@@ -11,93 +12,329 @@
 #include <fstream>
 #include <limits>
 #include <new>
+#include <utility>
 
 namespace {
 
-constexpr uint32_t NoValueWord = 0xFFFFFFFF;
 constexpr uint32_t Format1TimeStampId = 0x00FF;
 constexpr uint32_t Format2TimeStampId = 0;
 
-// Records are read from a file in blocks of this many records: large enough that the read calls
-// cost nothing next to the decoding, small enough that the file is never held whole in memory.
-constexpr size_t RecordsPerBlock = 64 * 1024;
+// A file is read in blocks of this size, twice (counting, then filling): large enough that the
+// read calls cost nothing next to the decoding, small enough that the file is never held whole
+// in memory.
+constexpr size_t ReadBlockBytes = size_t{2} << 20;
 
-} // namespace
+// Sample records point at their time stamp by a 32-bit index: a file with more time stamps (at
+// least 24 GB) does not fit in memory anyway.
+constexpr uint64_t MaxTimeStamps = uint64_t{1} << 32;
 
-// Decodes records back to back and hands the samples to the reader. Fed in pieces, it keeps the
-// time base between them.
-class DispLogFile::RecordParser {
+// The records' bytes from a file, a block at a time.
+class FileSource {
 public:
-    // A counting parser only counts the samples of each channel, so that the filling pass can
-    // size every sample array once.
-    RecordParser(DispLogFile& file, bool counting)
-        : File(file), Counting(counting), Format2(file.Header.FormatTag == Format2Tag), TickRate(file.Header.TickRate)
+    FileSource(std::ifstream& in, std::streamoff offset, size_t blockBytes) : In(in), Offset(offset), Block(blockBytes) {}
+
+    void Rewind()
     {
+        In.clear();
+        In.seekg(Offset, std::ios::beg);
     }
 
-    [[nodiscard]] size_t RecordSize() const { return Format2 ? 8 : 6; }
-
-    // Decodes every whole record of the bytes; a trailing fragment is left alone.
-    void Feed(const uint8_t* data, size_t size)
+    // The next piece, at most `limit` bytes and at most the block; 0 at the end. `limit` and the
+    // block are whole records, so only the last piece can end in a fragment.
+    size_t Next(const uint8_t*& data, uint64_t limit, size_t recordSize)
     {
-        ByteReader reader(data, size);
-        const size_t recordSize = RecordSize();
-        while (reader.Remaining() >= recordSize) {
-            uint32_t id = 0;
-            uint32_t word = 0;
-            if (Format2) {
-                if (!reader.Read32(id))
-                    return;
-            } else {
-                uint16_t shortId = 0;
-                if (!reader.Read16(shortId))
-                    return;
-                id = shortId;
-            }
-            if (!reader.Read32(word))
-                return;
-            if (id == (Format2 ? Format2TimeStampId : Format1TimeStampId))
-                TimeStamp(word);
-            else if (!HaveBase)
-                continue;
-            else if (Counting)
-                File.CountSample(id);
-            else
-                File.AddSample(id, Now, word != NoValueWord, word);
-        }
+        const size_t usable = Block.Size() / recordSize * recordSize;
+        const auto want = static_cast<size_t>(std::min<uint64_t>(usable, limit));
+        if (!In || want == 0)
+            return 0;
+        auto* block = static_cast<uint8_t*>(Block.Data());
+        In.read(reinterpret_cast<char*>(block), static_cast<std::streamsize>(want));
+        data = block;
+        return static_cast<size_t>(In.gcount());
     }
 
 private:
-    void TimeStamp(uint32_t counter)
+    std::ifstream& In;
+    std::streamoff Offset;
+    LargeBuffer Block;
+};
+
+// The records' bytes already in memory, in one piece.
+class MemorySource {
+public:
+    MemorySource(const uint8_t* data, size_t size) : Data(data), Size(size) {}
+
+    void Rewind() { Given = false; }
+
+    size_t Next(const uint8_t*& data, uint64_t limit, size_t /*recordSize*/)
     {
-        if (!HaveBase) {
-            Base = counter;
-            Now = 0.0;
-            HaveBase = true;
+        if (Given)
+            return 0;
+        Given = true;
+        data = Data;
+        return static_cast<size_t>(std::min<uint64_t>(Size, limit));
+    }
+
+private:
+    const uint8_t* Data;
+    size_t Size;
+    bool Given = false;
+};
+
+} // namespace
+
+// Finds a channel by identifier in constant time: a direct table of all 65536 identifiers in
+// format 1, an open-addressing hash table in format 2 (where identifier 0, the time stamp, is
+// never a channel and marks a free slot).
+class DispLogFile::ChannelLookUp {
+public:
+    static constexpr uint32_t None = UINT32_MAX;
+
+    explicit ChannelLookUp(bool format2) : Format2(format2)
+    {
+        if (Format2) {
+            Keys.assign(MinSlots, 0);
+            Values.assign(MinSlots, None);
+        } else {
+            Direct.assign(size_t{1} << 16, NoShortIndex);
+        }
+    }
+
+    [[nodiscard]] uint32_t Find(uint32_t id) const
+    {
+        if (!Format2) {
+            const uint16_t index = Direct[id & 0xFFFFu];
+            return index == NoShortIndex ? None : index;
+        }
+        const size_t mask = Keys.size() - 1;
+        for (size_t slot = Slot(id); ; slot = (slot + 1) & mask) {
+            if (Keys[slot] == id)
+                return Values[slot];
+            if (Keys[slot] == 0)
+                return None;
+        }
+    }
+
+    void Add(uint32_t id, uint32_t index)
+    {
+        if (!Format2) {
+            // At most 65535 format-1 identifiers name channels (one is the time stamp), so every
+            // index fits below NoShortIndex.
+            Direct[id & 0xFFFFu] = static_cast<uint16_t>(index);
             return;
         }
-        // A tick rate of 0 gives no time axis: every sample then stays at the first time stamp,
-        // so the log has duration 0 instead of infinite or undefined times.
-        Now = TickRate == 0 ? 0.0
-                            : static_cast<double>(static_cast<uint32_t>(counter - Base)) /
-                                  static_cast<double>(TickRate);
+        if (2 * (Used + 1) > Keys.size())
+            Grow();
+        Put(id, index);
+        ++Used;
+    }
+
+private:
+    static constexpr size_t MinSlots = 64;
+    static constexpr uint16_t NoShortIndex = 0xFFFF;
+
+    [[nodiscard]] size_t Slot(uint32_t id) const
+    {
+        // Fibonacci hashing: the high bits of the product spread neighbouring identifiers.
+        return static_cast<size_t>((id * 0x9E3779B9u) >> Shift);
+    }
+
+    void Put(uint32_t id, uint32_t index)
+    {
+        const size_t mask = Keys.size() - 1;
+        size_t slot = Slot(id);
+        while (Keys[slot] != 0)
+            slot = (slot + 1) & mask;
+        Keys[slot] = id;
+        Values[slot] = index;
+    }
+
+    void Grow()
+    {
+        std::vector<uint32_t> keys(Keys.size() * 2, 0);
+        std::vector<uint32_t> values(Values.size() * 2, None);
+        keys.swap(Keys);
+        values.swap(Values);
+        --Shift;
+        for (size_t i = 0; i < keys.size(); ++i)
+            if (keys[i] != 0)
+                Put(keys[i], values[i]);
+    }
+
+    bool Format2;
+    std::vector<uint16_t> Direct;
+    std::vector<uint32_t> Keys;
+    std::vector<uint32_t> Values;
+    size_t Used = 0;
+    int Shift = 32 - 6; // 64 slots
+};
+
+// Decodes records back to back. The counting pass finds the channels and counts their samples
+// and the time stamps; the filling pass stores the times and samples into the room counted. Fed
+// in pieces, a parser keeps the time base between them.
+template <bool Format2, bool Filling>
+class DispLogFile::RecordParser {
+public:
+    static constexpr size_t RecordSize = Format2 ? 8 : 6;
+    static constexpr uint32_t TimeStampId = Format2 ? Format2TimeStampId : Format1TimeStampId;
+
+    RecordParser(DispLogFile& file, ChannelLookUp& lookUp, double* times, size_t timeRoom)
+        : File(file), LookUp(lookUp), TickRate(file.Header.TickRate), Times(times), TimeRoom(timeRoom)
+    {
+    }
+
+    // Decodes the whole records of the bytes and gives the bytes they take. It stops early (and
+    // gives fewer) at a record it cannot take: in the counting pass one beyond the limits on time
+    // stamps and channels (Overflowed), in the filling pass one that the counting pass did not
+    // see (the file changed in between): the log is then what both passes read alike.
+    size_t Feed(const uint8_t* data, size_t size)
+    {
+        ByteReader reader(data, size);
+        while (reader.Remaining() >= RecordSize) {
+            const size_t at = reader.Position();
+            uint32_t id = 0;
+            uint32_t word = 0;
+            if constexpr (Format2) {
+                if (!reader.Read32(id))
+                    break;
+            } else {
+                uint16_t shortId = 0;
+                if (!reader.Read16(shortId))
+                    break;
+                id = shortId;
+            }
+            if (!reader.Read32(word))
+                break;
+            if (id == TimeStampId) {
+                if (!TimeStamp(word))
+                    return at;
+            } else if (HaveBase && !Sample(id, word)) {
+                return at;
+            }
+        }
+        return reader.Position();
+    }
+
+    [[nodiscard]] uint64_t StampCount() const { return Stamps; }
+    [[nodiscard]] bool Overflowed() const { return Overflow; }
+    [[nodiscard]] bool TimesInOrder() const { return InOrder; }
+
+private:
+    bool TimeStamp(uint32_t counter)
+    {
+        if constexpr (!Filling) {
+            HaveBase = true;
+            if (Stamps == MaxTimeStamps) {
+                Overflow = true;
+                return false;
+            }
+            ++Stamps;
+            return true;
+        } else {
+            if (Stamps == TimeRoom)
+                return false;
+            double now = 0.0;
+            if (!HaveBase) {
+                Base = counter;
+                HaveBase = true;
+            } else if (TickRate != 0) {
+                // A tick rate of 0 gives no time axis: every sample then stays at the first time
+                // stamp, so the log has duration 0 instead of infinite or undefined times.
+                now = static_cast<double>(static_cast<uint32_t>(counter - Base)) / static_cast<double>(TickRate);
+            }
+            if (Stamps != 0 && now < Times[Stamps - 1])
+                InOrder = false;
+            Times[Stamps++] = now;
+            return true;
+        }
+    }
+
+    bool Sample(uint32_t id, uint32_t word)
+    {
+        uint32_t index = Find(id);
+        if constexpr (!Filling) {
+            if (index == ChannelLookUp::None) {
+                // Channel indexes are 32-bit: a file with more distinct identifiers than that
+                // does not fit in memory.
+                if (File.Channels.size() >= ChannelLookUp::None) {
+                    Overflow = true;
+                    return false;
+                }
+                index = static_cast<uint32_t>(File.Channels.size());
+                File.Channels.emplace_back().Id = id;
+                LookUp.Add(id, index);
+                Last = index;
+            }
+            ++File.Channels[index].Counted;
+            return true;
+        } else {
+            if (index == ChannelLookUp::None)
+                return false;
+            Channel& channel = File.Channels[index];
+            if (channel.Count == channel.Counted)
+                return false;
+            channel.Samples[channel.Count++] = StoredSample{static_cast<uint32_t>(Stamps - 1), word};
+            return true;
+        }
+    }
+
+    uint32_t Find(uint32_t id)
+    {
+        // Logs write their channels in the same order after every time stamp, so the channel
+        // after the last one (or the last one again) is nearly always the answer.
+        const auto count = static_cast<uint32_t>(File.Channels.size());
+        if (count != 0) {
+            const uint32_t next = Last + 1 < count ? Last + 1 : 0;
+            if (File.Channels[next].Id == id)
+                return Last = next;
+            if (File.Channels[Last].Id == id)
+                return Last;
+        }
+        const uint32_t found = LookUp.Find(id);
+        if (found != ChannelLookUp::None)
+            Last = found;
+        return found;
     }
 
     DispLogFile& File;
-    const bool Counting;
-    const bool Format2;
+    ChannelLookUp& LookUp;
     const uint32_t TickRate;
+    double* const Times;
+    const size_t TimeRoom;
     bool HaveBase = false;
     uint32_t Base = 0;
-    double Now = 0.0;
+    uint64_t Stamps = 0; // time stamps seen from the first on
+    uint32_t Last = 0;   // channel of the last sample
+    bool Overflow = false;
+    bool InOrder = true;
 };
+
+DispLogFile::DispLogFile(DispLogFile&& other) noexcept
+    : Header(std::exchange(other.Header, DispLogHeader{})), Path(std::move(other.Path)),
+      Channels(std::move(other.Channels)), Store(std::move(other.Store)), Times(std::exchange(other.Times, nullptr))
+{
+    other.Channels.clear();
+}
+
+DispLogFile& DispLogFile::operator=(DispLogFile&& other) noexcept
+{
+    if (this != &other) {
+        Header = std::exchange(other.Header, DispLogHeader{});
+        Path = std::move(other.Path);
+        Channels = std::move(other.Channels);
+        other.Channels.clear();
+        Store = std::move(other.Store);
+        Times = std::exchange(other.Times, nullptr);
+    }
+    return *this;
+}
 
 void DispLogFile::Clear()
 {
     Header = DispLogHeader{};
     Channels.clear();
-    ChannelById.clear();
-    LastChannel = 0;
+    Store = LargeBuffer();
+    Times = nullptr;
 }
 
 uint32_t DispLogFile::ReadHeader(const uint8_t* bytes, size_t size)
@@ -127,9 +364,9 @@ uint32_t DispLogFile::Open(const std::string& path)
     // Only a regular file is a log; a directory or a device would otherwise open and read as
     // an error, or never end.
     std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error))
+    if (!std::filesystem::is_regular_file(PathFromUtf8(path), error))
         return ERR_FILE_IHV;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     if (!in)
         return ERR_FILE_IHV;
 
@@ -139,20 +376,19 @@ uint32_t DispLogFile::Open(const std::string& path)
     if (result != 0)
         return result;
 
-    const auto offset = static_cast<std::streamoff>(FirstRecordOffset(Header));
-    // The block holds whole records, so only the last read can end in a fragment.
-    std::vector<uint8_t> block(RecordsPerBlock * (Header.FormatTag == Format2Tag ? 8 : 6));
-    return ReadRecords([&](RecordParser& parser) {
-        in.clear();
-        in.seekg(offset, std::ios::beg);
-        while (in) {
-            in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()));
-            const auto got = static_cast<size_t>(in.gcount());
-            if (got == 0)
-                break;
-            parser.Feed(block.data(), got);
-        }
-    });
+    const size_t offset = FirstRecordOffset(Header);
+    // A small file gets a block of its own size (a file that grows meanwhile takes more reads).
+    const uintmax_t fileSize = std::filesystem::file_size(path, error);
+    size_t blockBytes = ReadBlockBytes;
+    if (!error && fileSize < blockBytes)
+        blockBytes = std::max<size_t>(static_cast<size_t>(fileSize) > offset ? static_cast<size_t>(fileSize) - offset : 0, 8);
+    try {
+        FileSource source(in, static_cast<std::streamoff>(offset), blockBytes);
+        return ReadRecords(source);
+    } catch (const std::bad_alloc&) {
+        Clear();
+        return ERR_ALLOC_FAIL;
+    }
 }
 
 uint32_t DispLogFile::OpenFromBytes(const uint8_t* data, size_t size)
@@ -165,100 +401,98 @@ uint32_t DispLogFile::OpenFromBytes(const uint8_t* data, size_t size)
     if (result != 0)
         return result;
     const size_t offset = FirstRecordOffset(Header);
-    return ReadRecords([&](RecordParser& parser) {
-        if (offset < size)
-            parser.Feed(data + offset, size - offset);
-    });
+    MemorySource source(offset < size ? data + offset : nullptr, offset < size ? size - offset : 0);
+    return ReadRecords(source);
 }
 
-// Two passes over the records: the first counts the samples of each channel, the second
-// stores them into arrays of that size. Growing the arrays while reading would copy every
-// sample again at each step, and leave up to half of each array unused.
-template <typename FeedAll>
-uint32_t DispLogFile::ReadRecords(FeedAll feedAll)
+template <typename Source>
+uint32_t DispLogFile::ReadRecords(Source& source)
 {
-    // The samples take three to four times the size of the records (more with many channels);
-    // a file too large for the memory is refused instead of ending the program.
+    // A file too large for the memory is refused instead of ending the program.
     try {
-        {
-            RecordParser counter(*this, true);
-            feedAll(counter);
-        }
-        for (Channel& channel : Channels)
-            channel.Samples.reserve(channel.Counted);
-        LastChannel = 0;
-        {
-            RecordParser filler(*this, false);
-            feedAll(filler);
-        }
-        FinishChannels();
+        const uint32_t result = Header.FormatTag == Format2Tag ? ReadRecordsOfFormat<true>(source)
+                                                               : ReadRecordsOfFormat<false>(source);
+        if (result != 0)
+            Clear();
+        return result;
     } catch (const std::bad_alloc&) {
-        Channels = {};
-        ChannelById = {};
+        Clear();
         return ERR_ALLOC_FAIL;
     }
+}
+
+// Two passes over the records: the first counts the time stamps and the samples of each channel,
+// the second stores them into one block of memory of exactly that size. Growing arrays while
+// reading would copy every sample again at each step, leave up to half of each array unused and
+// touch fresh memory again and again.
+template <bool Format2, typename Source>
+uint32_t DispLogFile::ReadRecordsOfFormat(Source& source)
+{
+    constexpr size_t RecordSize = RecordParser<Format2, false>::RecordSize;
+    ChannelLookUp lookUp(Format2);
+
+    uint64_t countedBytes = 0;
+    uint64_t stamps = 0;
+    {
+        RecordParser<Format2, false> counter(*this, lookUp, nullptr, 0);
+        source.Rewind();
+        const uint8_t* data = nullptr;
+        while (const size_t size = source.Next(data, UINT64_MAX, RecordSize)) {
+            const size_t used = counter.Feed(data, size);
+            countedBytes += used;
+            if (used < size)
+                break;
+        }
+        if (counter.Overflowed())
+            return ERR_ALLOC_FAIL;
+        stamps = counter.StampCount();
+    }
+
+    uint64_t samples = 0;
+    for (const Channel& channel : Channels)
+        samples += channel.Counted;
+    static_assert(sizeof(StoredSample) == sizeof(double));
+    if (stamps + samples > SIZE_MAX / sizeof(double))
+        return ERR_ALLOC_FAIL;
+    Store = LargeBuffer(static_cast<size_t>(stamps + samples) * sizeof(double));
+    auto* times = static_cast<double*>(Store.Data());
+    auto* next = reinterpret_cast<StoredSample*>(times + stamps);
+    for (Channel& channel : Channels) {
+        channel.Samples = next;
+        next += channel.Counted;
+    }
+
+    RecordParser<Format2, true> filler(*this, lookUp, times, static_cast<size_t>(stamps));
+    source.Rewind();
+    uint64_t left = countedBytes;
+    const uint8_t* data = nullptr;
+    while (const size_t size = source.Next(data, left, RecordSize)) {
+        const size_t used = filler.Feed(data, size);
+        left -= used;
+        if (used < size)
+            break;
+    }
+    Times = times;
+    FinishChannels(filler.TimesInOrder());
     return 0;
 }
 
-inline void DispLogFile::CountSample(uint32_t id)
+void DispLogFile::FinishChannels(bool timesInOrder)
 {
-    if (Channels.size() >= std::numeric_limits<uint32_t>::max() && !ChannelById.contains(id))
+    // Only a file that changed between the two passes leaves a channel without samples.
+    std::erase_if(Channels, [](const Channel& channel) { return channel.Count == 0; });
+    if (timesInOrder)
         return;
-    ++Channels[FindOrAddChannel(id)].Counted;
-}
-
-inline uint32_t DispLogFile::FindOrAddChannel(uint32_t id)
-{
-    // Logs write their channels in the same order after every time stamp, so the channel after
-    // the last one (or the last one again) is nearly always the answer.
-    const auto count = static_cast<uint32_t>(Channels.size());
-    if (count != 0) {
-        const uint32_t next = LastChannel + 1 < count ? LastChannel + 1 : 0;
-        if (Channels[next].Id == id)
-            return LastChannel = next;
-        if (Channels[LastChannel].Id == id)
-            return LastChannel;
-    }
-    return LastChannel = LookUpChannel(id);
-}
-
-uint32_t DispLogFile::LookUpChannel(uint32_t id)
-{
-    const auto [it, added] = ChannelById.try_emplace(id, static_cast<uint32_t>(Channels.size()));
-    if (added) {
-        Channels.emplace_back();
-        Channels.back().Id = id;
-    }
-    return it->second;
-}
-
-inline void DispLogFile::AddSample(uint32_t id, double time, bool valid, uint32_t valueWord)
-{
-    // Channel indexes are 32-bit: a file with more distinct identifiers than that is not a log.
-    if (Channels.size() >= std::numeric_limits<uint32_t>::max() && !ChannelById.contains(id))
-        return;
-    Channel& channel = Channels[FindOrAddChannel(id)];
-    if (!channel.Samples.empty() && time < channel.Samples.back().Time)
-        channel.InOrder = false;
-    // Sized by the counting pass; should the file have grown since, the array grows
-    // geometrically.
-    channel.Samples.push_back(
-        LogSample{id, time, static_cast<uint8_t>(valid ? 1 : 0), std::bit_cast<float>(valueWord)});
-}
-
-void DispLogFile::FinishChannels()
-{
-    ChannelById.clear();
-    // Only a file that shrank between the two passes leaves a channel without samples.
-    std::erase_if(Channels, [](const Channel& channel) { return channel.Samples.empty(); });
     for (Channel& channel : Channels) {
-        if (channel.InOrder)
+        bool inOrder = true;
+        for (size_t i = 1; i < channel.Count && inOrder; ++i)
+            inOrder = !(SampleTime(channel, i) < SampleTime(channel, i - 1));
+        if (inOrder)
             continue;
-        const std::vector<LogSample>& samples = channel.Samples;
-        channel.RunningMax.resize(samples.size());
+        channel.RunningMax.resize(channel.Count);
         double highest = -std::numeric_limits<double>::infinity();
-        for (size_t i = 0; i < samples.size(); ++i) {
-            highest = std::max(highest, samples[i].Time);
+        for (size_t i = 0; i < channel.Count; ++i) {
+            highest = std::max(highest, SampleTime(channel, i));
             channel.RunningMax[i] = highest;
         }
     }
@@ -268,8 +502,8 @@ double DispLogFile::GetDuration() const
 {
     double duration = 0.0;
     for (const Channel& channel : Channels)
-        if (!channel.Samples.empty())
-            duration = std::max(duration, channel.Samples.back().Time);
+        if (channel.Count != 0)
+            duration = std::max(duration, SampleTime(channel, channel.Count - 1));
     return duration;
 }
 
@@ -284,12 +518,6 @@ bool DispLogFile::GetChannelId(uint32_t index, uint32_t& id) const
         return false;
     id = Channels[index].Id;
     return true;
-}
-
-const std::vector<LogSample>& DispLogFile::GetSamples(uint32_t index) const
-{
-    static const std::vector<LogSample> none;
-    return index < Channels.size() ? Channels[index].Samples : none;
 }
 
 // First index in [0, count) whose key time is later than t, starting from a cursor; the keys
@@ -320,10 +548,11 @@ static size_t FirstLater(const Key& key, size_t count, double t, size_t cursor)
 
 size_t DispLogFile::FirstLaterThan(const Channel& channel, double t, size_t cursor) const
 {
-    const size_t count = channel.Samples.size();
+    const size_t count = channel.Count;
     if (channel.RunningMax.empty()) {
-        const LogSample* samples = channel.Samples.data();
-        return FirstLater([samples](size_t i) { return samples[i].Time; }, count, t, cursor);
+        const StoredSample* samples = channel.Samples;
+        const double* times = Times;
+        return FirstLater([samples, times](size_t i) { return times[samples[i].Stamp]; }, count, t, cursor);
     }
     const double* highest = channel.RunningMax.data();
     return FirstLater([highest](size_t i) { return highest[i]; }, count, t, cursor);
@@ -332,21 +561,23 @@ size_t DispLogFile::FirstLaterThan(const Channel& channel, double t, size_t curs
 bool DispLogFile::ValueFrom(const Channel& channel, size_t next, double t, float& value) const
 {
     // next is the first sample later than t: none, or the first sample, means t is outside.
-    if (next == 0 || next >= channel.Samples.size())
+    if (next == 0 || next >= channel.Count)
         return false;
-    const LogSample& before = channel.Samples[next - 1];
-    const LogSample& after = channel.Samples[next];
-    if (before.Time == t) {
-        if (before.Valid == 0)
+    const StoredSample before = channel.Samples[next - 1];
+    const double beforeTime = Times[before.Stamp];
+    if (beforeTime == t) {
+        if (before.Word == NoValueWord)
             return false;
-        value = before.Value;
+        value = std::bit_cast<float>(before.Word);
         return true;
     }
-    if (before.Valid == 0 || after.Valid == 0)
+    const StoredSample after = channel.Samples[next];
+    if (before.Word == NoValueWord || after.Word == NoValueWord)
         return false;
-    const double fraction = (t - before.Time) / (after.Time - before.Time);
-    const double p = before.Value;
-    double result = p + (static_cast<double>(after.Value) - p) * fraction;
+    const double afterTime = Times[after.Stamp];
+    const double fraction = (t - beforeTime) / (afterTime - beforeTime);
+    const double p = std::bit_cast<float>(before.Word);
+    double result = p + (static_cast<double>(std::bit_cast<float>(after.Word)) - p) * fraction;
     // Rounding in double can step just past the float range between two extreme values.
     if (std::fabs(result) > FLT_MAX && std::isfinite(result))
         result = std::copysign(static_cast<double>(FLT_MAX), result);
@@ -368,4 +599,30 @@ bool DispLogFile::GetValueAt(uint32_t index, double t, float& value, size_t& cur
     const Channel& channel = Channels[index];
     cursor = FirstLaterThan(channel, t, cursor);
     return ValueFrom(channel, cursor, t, value);
+}
+
+void DispLogFile::GetValuesAt(double t, std::span<size_t> cursors, std::span<float> values, std::span<uint8_t> found) const
+{
+    const size_t count = std::min({Channels.size(), cursors.size(), values.size(), found.size()});
+    if (std::isnan(t)) {
+        std::fill_n(found.begin(), count, uint8_t{0});
+        return;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const Channel& channel = Channels[i];
+        size_t next = cursors[i];
+        // Walking forward by less than the samples' spacing, t nearly always lies in the pair
+        // of the last look-up or in the one after it; the search starts where these end.
+        if (channel.RunningMax.empty() && next > 0 && next < channel.Count && !(SampleTime(channel, next - 1) > t)) {
+            if (!(SampleTime(channel, next) > t)) {
+                ++next;
+                if (next == channel.Count || !(SampleTime(channel, next) > t))
+                    next = FirstLaterThan(channel, t, next);
+            }
+        } else {
+            next = FirstLaterThan(channel, t, next);
+        }
+        cursors[i] = next;
+        found[i] = ValueFrom(channel, next, t, values[i]) ? 1 : 0;
+    }
 }

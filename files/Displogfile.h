@@ -1,11 +1,15 @@
 #pragma once
 // Reader of the display unit's ".displog" files: the whole file is read at open and held as
-// per-channel sample arrays; values between two samples are interpolated linearly.
+// per-channel sample arrays; values between two samples are interpolated linearly. A sample takes
+// 8 bytes: its time is shared with the other samples of its time stamp.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
-#include <unordered_map>
 #include <vector>
+
+#include "LargeBuffer.h"
 
 // One sample record after the first time stamp, as held in memory.
 struct LogSample {
@@ -31,8 +35,8 @@ public:
     DispLogFile() = default;
     DispLogFile(const DispLogFile&) = delete;
     DispLogFile& operator=(const DispLogFile&) = delete;
-    DispLogFile(DispLogFile&&) noexcept = default;
-    DispLogFile& operator=(DispLogFile&&) noexcept = default;
+    DispLogFile(DispLogFile&& other) noexcept;
+    DispLogFile& operator=(DispLogFile&& other) noexcept;
 
     // Reads the file at path completely. Returns 0, ERR_FILE_IHV (cannot be opened), ERR_FILE_READ
     // (shorter than the header), ERR_FILE_SIG (unknown format tag) or ERR_ALLOC_FAIL (the samples
@@ -53,6 +57,10 @@ public:
     // look-up ended so that a walk through the log costs O(1) per look-up. Start cursor at 0; any
     // value is safe (a stale or foreign cursor only costs a search).
     [[nodiscard]] bool GetValueAt(uint32_t index, double t, float& value, size_t& cursor) const;
+    // GetValueAt with a cursor for the first channels at once (as many as the shortest span has
+    // entries, at most GetChannelCount()): found[i] is 1 with values[i] set where channel i has
+    // a value at t, else 0 (values[i] untouched). The answers are GetValueAt's, bit for bit.
+    void GetValuesAt(double t, std::span<size_t> cursors, std::span<float> values, std::span<uint8_t> found) const;
 
     // Column name of a channel identifier in this file's format, written into buffer (always
     // terminated when size > 0). False only for a format-1 identifier without a name of its own.
@@ -64,45 +72,59 @@ public:
 
     [[nodiscard]] const DispLogHeader& GetHeader() const { return Header; }
     [[nodiscard]] const std::string& GetPath() const { return Path; }
-    // Samples of a channel in file order; empty for an index out of range.
-    [[nodiscard]] const std::vector<LogSample>& GetSamples(uint32_t index) const;
     // Number of samples of a channel; 0 for an index out of range.
     [[nodiscard]] size_t GetSampleCount(uint32_t index) const
     {
-        return index < Channels.size() ? Channels[index].Samples.size() : 0;
+        return index < Channels.size() ? Channels[index].Count : 0;
     }
     // Sample i of a channel in file order; index and i must be in range.
-    [[nodiscard]] LogSample GetSample(uint32_t index, size_t i) const { return Channels[index].Samples[i]; }
+    [[nodiscard]] LogSample GetSample(uint32_t index, size_t i) const
+    {
+        const Channel& channel = Channels[index];
+        const StoredSample sample = channel.Samples[i];
+        return LogSample{channel.Id, Times[sample.Stamp], static_cast<uint8_t>(sample.Word != NoValueWord ? 1 : 0),
+                         std::bit_cast<float>(sample.Word)};
+    }
 
 private:
+    static constexpr uint32_t NoValueWord = 0xFFFFFFFF;
+
+    // A sample as held: the index of its time stamp in the table of times, and its value word.
+    // Every sample of one time stamp shares that time, and the identifier is the channel's.
+    struct StoredSample {
+        uint32_t Stamp;
+        uint32_t Word;
+    };
     struct Channel {
         uint32_t Id = 0;
-        size_t Counted = 0;  // samples found by the counting pass of Open
-        bool InOrder = true; // no sample is earlier than the one before it
-        std::vector<LogSample> Samples;
+        size_t Count = 0;    // samples held
+        size_t Counted = 0;  // samples found by the counting pass: room in Samples
+        StoredSample* Samples = nullptr; // in Store
         // Running maximum of the sample times, kept only when the times ever decrease (time
         // stamps that go back); the first sample later than t is then the first whose running
         // maximum is later than t, so a binary search still finds the pair a scan would.
         std::vector<double> RunningMax;
     };
+    class ChannelLookUp;
+    template <bool Format2, bool Filling>
     class RecordParser;
 
     void Clear();
     [[nodiscard]] uint32_t ReadHeader(const uint8_t* bytes, size_t size);
-    template <typename FeedAll>
-    [[nodiscard]] uint32_t ReadRecords(FeedAll feedAll);
-    // Called for every record while reading, defined with the reader alone.
-    inline uint32_t FindOrAddChannel(uint32_t id);
-    uint32_t LookUpChannel(uint32_t id);
-    inline void CountSample(uint32_t id);
-    inline void AddSample(uint32_t id, double time, bool valid, uint32_t valueWord);
-    void FinishChannels();
+    template <typename Source>
+    [[nodiscard]] uint32_t ReadRecords(Source& source);
+    template <bool Format2, typename Source>
+    [[nodiscard]] uint32_t ReadRecordsOfFormat(Source& source);
+    void FinishChannels(bool timesInOrder);
+    [[nodiscard]] double SampleTime(const Channel& channel, size_t i) const { return Times[channel.Samples[i].Stamp]; }
     [[nodiscard]] inline size_t FirstLaterThan(const Channel& channel, double t, size_t cursor) const;
     [[nodiscard]] inline bool ValueFrom(const Channel& channel, size_t next, double t, float& value) const;
 
     DispLogHeader Header;
     std::string Path;
     std::vector<Channel> Channels;
-    std::unordered_map<uint32_t, uint32_t> ChannelById;
-    uint32_t LastChannel = 0;
+    // The table of times (one per time stamp from the first on) followed by every channel's
+    // samples, each channel's in one piece: sized exactly by the counting pass.
+    LargeBuffer Store;
+    const double* Times = nullptr;
 };

@@ -1,24 +1,41 @@
 #include "LogCsv.h"
 
 #include "Displogfile.h"
+#include "LargeBuffer.h"
 #include "LocalFiles.h"
+#include "PathText.h"
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
 
-constexpr uint64_t PowersOfTen[] = {1, 10, 100, 1000};
 constexpr int MaxDecimals = 3;
+// 10^0 to 10^19, every power of ten that fits in 64 bits.
+constexpr auto DecimalPowers = [] {
+    std::array<uint64_t, 20> powers{};
+    uint64_t power = 1;
+    for (uint64_t& entry : powers) {
+        entry = power;
+        power *= 10;
+    }
+    return powers;
+}();
 constexpr double ExponentFormFrom = 1e18;
 constexpr int ExponentFormDigits = 15;
 
@@ -51,7 +68,7 @@ bool ScaleMagnitude(double magnitude, uint64_t& scaled)
         return true;
     }
     // mantissa < 2^53 and 10^3 < 2^10: the product fits in 63 bits.
-    const uint64_t product = mantissa * PowersOfTen[Decimals];
+    const uint64_t product = mantissa * DecimalPowers[Decimals];
     const uint64_t dropped = product & ((uint64_t{1} << shift) - 1);
     scaled = (product >> shift) + (dropped >= (uint64_t{1} << (shift - 1)) ? 1 : 0);
     return true;
@@ -69,10 +86,11 @@ constexpr auto DigitPairs = [] {
 
 int DigitCount(uint64_t n)
 {
-    int count = 1;
-    for (uint64_t limit = 10; n >= limit && count < 20; limit *= 10)
-        ++count;
-    return count;
+    // 1233 / 4096 is just below log10(2): from the bit width a guess that is the digit count or
+    // one less.
+    n |= 1;
+    const int guess = (std::bit_width(n) * 1233) >> 12;
+    return guess + (n >= DecimalPowers[guess] ? 1 : 0);
 }
 
 // Writes the decimal digits of n ending just before end.
@@ -94,21 +112,36 @@ void WriteDigitsBackwards(uint64_t n, char* end)
 template <int Decimals>
 size_t WriteFixed(double value, char separator, char* out)
 {
-    constexpr uint64_t Unit = PowersOfTen[Decimals];
     uint64_t scaled = 0;
     const bool hasDecimals = ScaleMagnitude<Decimals>(std::fabs(value), scaled);
-    const uint64_t whole = hasDecimals ? scaled / Unit : scaled;
-    uint64_t part = hasDecimals ? scaled % Unit : 0;
     char* p = out;
     if (std::signbit(value) && scaled != 0)
         *p++ = '-';
+    if (!hasDecimals) {
+        // An integer of 2^52 or more: scaled is the value itself, all its decimals are zero.
+        p += DigitCount(scaled);
+        WriteDigitsBackwards(scaled, p);
+        if constexpr (Decimals > 0) {
+            *p++ = separator;
+            std::memset(p, '0', Decimals);
+            p += Decimals;
+        }
+        return static_cast<size_t>(p - out);
+    }
+    constexpr uint64_t Unit = DecimalPowers[Decimals];
+    const uint64_t whole = scaled / Unit;
     p += DigitCount(whole);
     WriteDigitsBackwards(whole, p);
     if constexpr (Decimals > 0) {
+        const auto part = static_cast<size_t>(scaled % Unit);
         *p++ = separator;
-        for (int i = Decimals - 1; i >= 0; --i) {
-            p[i] = static_cast<char>('0' + part % 10);
-            part /= 10;
+        if constexpr (Decimals == 1) {
+            *p = static_cast<char>('0' + part);
+        } else if constexpr (Decimals == 2) {
+            std::memcpy(p, &DigitPairs[part * 2], 2);
+        } else {
+            *p = static_cast<char>('0' + part / 100);
+            std::memcpy(p + 1, &DigitPairs[(part % 100) * 2], 2);
         }
         p += Decimals;
     }
@@ -163,7 +196,7 @@ size_t WriteExponent(double value, char separator, char* out)
 // commit (an error or a stop unwinding), it removes the temporary file.
 class ReplacingFileWriter {
 public:
-    explicit ReplacingFileWriter(const std::string& destination) : Destination(destination), File(destination)
+    explicit ReplacingFileWriter(const std::string& destination) : Destination(destination), File(PathFromUtf8(destination))
     {
         if (!File.Open())
             throw CannotCreate(File.ErrorText());
@@ -225,7 +258,7 @@ void CheckCsvFits(const std::string& destination, uint64_t leastSize)
     };
     if (leastSize > MaxCsvSize)
         refuse("more than the " + SizeText(MaxCsvSize) + " a conversion may write. Choose a larger export interval.");
-    std::filesystem::path folder = std::filesystem::path(destination).parent_path();
+    std::filesystem::path folder = PathFromUtf8(destination).parent_path();
     if (folder.empty())
         folder = ".";
     std::error_code error;
@@ -242,10 +275,310 @@ std::string IntervalText(double interval)
     return text;
 }
 
-struct Column {
-    uint32_t Index;
-    int Decimals;
-    size_t Cursor;
+// About this much text per run of rows: large enough that handing runs between threads (each
+// time a thread is woken) costs nothing next to formatting them, small enough that the slots of
+// all threads take a few megabytes.
+constexpr size_t CsvRunBytes = size_t{512} << 10;
+
+// The text of a run of rows, grown as needed and kept for the next run. It starts in memory
+// lent to it (the slots of all threads share one large buffer) and moves to memory of its own
+// only when a run does not fit there.
+class RowText {
+public:
+    RowText() = default;
+    RowText(char* lent, size_t capacity) : Data(lent), Capacity(capacity) {}
+    RowText(const RowText&) = delete;
+    RowText& operator=(const RowText&) = delete;
+
+    // Room for `more` characters after the text; the caller writes there and calls Advance.
+    char* Room(size_t more)
+    {
+        if (Capacity - Used < more)
+            Grow(Used + more);
+        return Data + Used;
+    }
+    void Advance(size_t count) { Used += count; }
+    void Clear() { Used = 0; }
+    [[nodiscard]] const char* Text() const { return Data; }
+    [[nodiscard]] size_t Size() const { return Used; }
+
+private:
+    void Grow(size_t needed)
+    {
+        constexpr size_t Least = size_t{64} << 10;
+        const size_t capacity = std::max({needed, Capacity * 2, Least});
+        auto owned = std::make_unique_for_overwrite<char[]>(capacity);
+        if (Used != 0)
+            std::memcpy(owned.get(), Data, Used);
+        Owned = std::move(owned);
+        Data = Owned.get();
+        Capacity = capacity;
+    }
+
+    std::unique_ptr<char[]> Owned;
+    char* Data = nullptr;
+    size_t Capacity = 0;
+    size_t Used = 0;
+};
+
+// A run of consecutive rows: the first row's instant and the number of rows.
+struct RowRun {
+    double FirstTime = 0.0;
+    size_t Rows = 0;
+};
+
+// Hands out the rows in runs, in order. The instants are accumulated by repeated addition of the
+// single-precision interval, as sums in double precision, one addition per row whoever formats
+// the run: each row gets exactly the instant of a single loop over all rows. The check on the row
+// count guarantees that every addition moves the time on.
+class RowPlan {
+public:
+    RowPlan(double duration, double step, size_t rowsPerRun) : Duration(duration), Step(step), RowsPerRun(rowsPerRun) {}
+
+    // False when every row has been handed out.
+    bool Take(RowRun& run)
+    {
+        run.FirstTime = Next;
+        run.Rows = 0;
+        while (run.Rows < RowsPerRun && Next < Duration) {
+            Next += Step;
+            ++run.Rows;
+        }
+        return run.Rows != 0;
+    }
+
+private:
+    const double Duration;
+    const double Step;
+    const size_t RowsPerRun;
+    double Next = 0.0;
+};
+
+// Writes the rows of runs as text. Each thread has its own, with its own look-up cursors.
+class RowWriter {
+public:
+    // decimals: of each channel's column, in channel order.
+    RowWriter(const DispLogFile& log, const std::vector<int>& decimals, double step, char separator,
+              const std::atomic<bool>* stop)
+        : Log(log), Decimals(decimals), Step(step), Separator(separator), QuoteNumbers(NeedsQuotes(separator)),
+          Stop(stop), Cursors(decimals.size(), 0), Values(decimals.size()), Found(decimals.size())
+    {
+    }
+
+    // Appends the run's rows to text; false when a stop request cut it short.
+    bool Write(const RowRun& run, RowText& text)
+    {
+        // A field never needs more than FieldLimit characters (quoted, each character doubled,
+        // with its comma), a row no more than one per column and the time, and CR LF.
+        constexpr size_t FieldLimit = 2 * CsvNumberMaxLength + 8;
+        const size_t rowLimit = (Decimals.size() + 1) * FieldLimit + 2;
+        double t = run.FirstTime;
+        for (size_t row = 0; row < run.Rows; ++row, t += Step) {
+            if (Stop != nullptr && Stop->load(std::memory_order_relaxed))
+                return false;
+            // The values of a row are looked up before any is written, so that the look-ups
+            // (each with a division) do not wait for the text of the one before.
+            Log.GetValuesAt(t, Cursors, Values, Found);
+            char* const start = text.Room(rowLimit);
+            char* at = PutNumber(start, t, 3);
+            for (size_t c = 0; c < Decimals.size(); ++c) {
+                *at++ = ',';
+                if (Found[c] != 0) {
+                    at = PutNumber(at, Values[c], Decimals[c]);
+                } else {
+                    std::memcpy(at, "NAN", 3);
+                    at += 3;
+                }
+            }
+            *at++ = '\r';
+            *at++ = '\n';
+            text.Advance(static_cast<size_t>(at - start));
+        }
+        return true;
+    }
+
+private:
+    char* PutNumber(char* at, double value, int decimals) const
+    {
+        if (!QuoteNumbers)
+            return at + FormatCsvNumber(value, decimals, Separator, at);
+        char number[CsvNumberMaxLength];
+        const size_t length = FormatCsvNumber(value, decimals, Separator, number);
+        const std::string_view field(number, length);
+        if (std::none_of(field.begin(), field.end(), NeedsQuotes)) {
+            std::memcpy(at, number, length);
+            return at + length;
+        }
+        *at++ = '"';
+        for (const char c : field) {
+            if (c == '"')
+                *at++ = '"';
+            *at++ = c;
+        }
+        *at++ = '"';
+        return at;
+    }
+
+    const DispLogFile& Log;
+    const std::vector<int>& Decimals;
+    const double Step;
+    const char Separator;
+    const bool QuoteNumbers;
+    const std::atomic<bool>* const Stop;
+    std::vector<size_t> Cursors;
+    std::vector<float> Values;
+    std::vector<uint8_t> Found;
+};
+
+// Rows are formatted by worker threads, a run at a time, each run into a slot of its own; the
+// calling thread writes the slots to the file in row order and reports progress. A bounded
+// number of slots keeps the memory small: a worker waits while the writer is that far behind.
+class ParallelRows {
+public:
+    // The slots' text starts in one buffer, slotBytes each.
+    ParallelRows(RowPlan& plan, size_t slotCount, size_t slotBytes)
+        : Plan(plan), SlotText(slotCount * slotBytes), Slots(slotCount)
+    {
+        for (size_t i = 0; i < slotCount; ++i)
+            Slots[i].Text = std::make_unique<RowText>(static_cast<char*>(SlotText.Data()) + i * slotBytes, slotBytes);
+    }
+    ParallelRows(const ParallelRows&) = delete;
+    ParallelRows& operator=(const ParallelRows&) = delete;
+
+    // Asks the workers to end and waits for them (also when the writer leaves by an exception).
+    ~ParallelRows()
+    {
+        {
+            const std::lock_guard lock(Mutex);
+            Abort = true;
+        }
+        WorkWanted.notify_all();
+        for (std::thread& worker : Workers)
+            worker.join();
+    }
+
+    // Starts up to `count` workers, each with its own RowWriter made by makeWriter; the number
+    // started (threads the system refuses are done without).
+    template <typename MakeWriter>
+    size_t Start(size_t count, MakeWriter makeWriter)
+    {
+        for (size_t i = 0; i < count; ++i) {
+            try {
+                Workers.emplace_back([this, makeWriter] {
+                    try {
+                        RowWriter writer = makeWriter();
+                        Work(writer);
+                    } catch (...) {
+                        Fail(std::current_exception());
+                    }
+                });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+        return Workers.size();
+    }
+
+    enum class Next { Ready, Done, Stopped };
+
+    // Waits for the next run in row order and gives its text and rows when Ready; Done when
+    // every row has been written, Stopped when a worker saw a stop request. Rethrows a worker's
+    // failure.
+    Next NextRun(const RowText*& text, size_t& rows)
+    {
+        std::unique_lock lock(Mutex);
+        Slot& slot = Slots[Written % Slots.size()];
+        RunReady.wait(lock, [&] { return Abort || slot.Run == Written || (NoMore && Written >= RunCount); });
+        if (Failure)
+            std::rethrow_exception(Failure);
+        if (slot.Run == Written) {
+            text = slot.Text.get();
+            rows = slot.Rows;
+            return Next::Ready;
+        }
+        return Abort ? Next::Stopped : Next::Done;
+    }
+
+    // The run NextRun gave has been written: its slot is free for another.
+    void Release()
+    {
+        {
+            const std::lock_guard lock(Mutex);
+            Slots[Written % Slots.size()].Run = NoRun;
+            ++Written;
+        }
+        // One slot is free: one worker can take a run.
+        WorkWanted.notify_one();
+    }
+
+private:
+    static constexpr uint64_t NoRun = UINT64_MAX;
+
+    struct Slot {
+        std::unique_ptr<RowText> Text;
+        uint64_t Run = NoRun; // the run whose text is ready in the slot
+        size_t Rows = 0;
+    };
+
+    void Work(RowWriter& writer)
+    {
+        std::unique_lock lock(Mutex);
+        for (;;) {
+            WorkWanted.wait(lock, [&] { return Abort || NoMore || Taken < Written + Slots.size(); });
+            if (Abort || NoMore)
+                return;
+            RowRun run;
+            if (!Plan.Take(run)) {
+                NoMore = true;
+                RunCount = Taken;
+                lock.unlock();
+                RunReady.notify_all();
+                WorkWanted.notify_all();
+                return;
+            }
+            const uint64_t index = Taken++;
+            Slot& slot = Slots[index % Slots.size()];
+            lock.unlock();
+            slot.Text->Clear();
+            if (!writer.Write(run, *slot.Text)) {
+                // A stop request, which the calling thread reports: every worker ends.
+                Fail(nullptr);
+                return;
+            }
+            lock.lock();
+            slot.Rows = run.Rows;
+            slot.Run = index;
+            // The calling thread is the only one that waits for runs.
+            RunReady.notify_one();
+        }
+    }
+
+    // Ends every worker, keeping the first failure for the calling thread (none for a stop).
+    void Fail(std::exception_ptr failure)
+    {
+        {
+            const std::lock_guard lock(Mutex);
+            if (failure && !Failure)
+                Failure = failure;
+            Abort = true;
+        }
+        RunReady.notify_all();
+        WorkWanted.notify_all();
+    }
+
+    RowPlan& Plan; // guarded by Mutex
+    LargeBuffer SlotText;
+    std::vector<Slot> Slots;
+    std::vector<std::thread> Workers;
+    std::mutex Mutex;
+    std::condition_variable WorkWanted; // a slot became free, or the end
+    std::condition_variable RunReady;   // a run is ready, or the end
+    uint64_t Taken = 0;                 // runs handed to workers
+    uint64_t Written = 0;               // runs written by the caller
+    uint64_t RunCount = 0;              // all runs, once NoMore
+    bool NoMore = false;
+    bool Abort = false;
+    std::exception_ptr Failure;
 };
 
 } // namespace
@@ -321,7 +654,22 @@ uint64_t LeastCsvSize(double duration, float interval, std::span<const int> deci
 
 std::string CsvPathForLog(const std::string& source)
 {
-    return std::filesystem::path(source).replace_extension(".csv").string();
+    return Utf8FromPath(PathFromUtf8(source).replace_extension(".csv"));
+}
+
+unsigned CsvThreads(const CsvOptions& options)
+{
+    // Each thread has its slots of text: a bound keeps a careless request from taking the memory.
+    constexpr unsigned MostThreads = 64;
+    if (options.Threads != 0)
+        return std::min(options.Threads, MostThreads);
+    return std::clamp(std::thread::hardware_concurrency(), 1u, MostThreads);
+}
+
+size_t CsvRowsPerRun(size_t channels)
+{
+    constexpr size_t BytesPerField = 8; // a typical value with its comma
+    return std::max<size_t>(1, CsvRunBytes / ((channels + 1) * BytesPerField));
 }
 
 uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& destination, float interval,
@@ -346,9 +694,7 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
                                " channels: it would give more than " + std::to_string(MaxCsvFields) + " values.");
     const auto totalRows = static_cast<uint64_t>(expectedRows);
 
-    std::vector<Column> columns;
     std::vector<int> decimals;
-    columns.reserve(channelCount);
     decimals.reserve(channelCount);
     std::string header = "Time";
     for (uint32_t index = 0; index < channelCount; ++index) {
@@ -360,8 +706,7 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
         AppendCsvField(header, name);
         char pattern[16] = "0.000";
         (void)log.GetChannelFormat(index, pattern, sizeof pattern);
-        columns.push_back({index, DecimalsOfPattern(pattern), 0});
-        decimals.push_back(columns.back().Decimals);
+        decimals.push_back(DecimalsOfPattern(pattern));
     }
     header += "\r\n";
 
@@ -375,77 +720,59 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
     ReplacingFileWriter out(destination);
     out.Write(header.data(), header.size());
 
-    // Rows are built in a block that goes to the file whenever it is full. A field never needs
-    // more than FieldLimit characters (quoted, each character doubled, with its comma and CR LF).
-    constexpr size_t BlockSize = size_t{1} << 20;
-    constexpr size_t FieldLimit = 2 * CsvNumberMaxLength + 8;
-    std::vector<char> block(BlockSize + FieldLimit);
-    size_t used = 0;
+    // Progress is reported after about every megabyte of text, always from this thread.
+    constexpr size_t ProgressBytes = size_t{1} << 20;
     uint64_t rows = 0;
-    auto makeRoom = [&] {
-        if (used < BlockSize)
-            return;
-        out.Write(block.data(), used);
-        used = 0;
-        if (options.Progress)
-            options.Progress(rows, std::max(rows, totalRows));
-    };
-    const char separator = options.DecimalSeparator;
-    const bool quoteNumbers = NeedsQuotes(separator);
-
-    auto putNumber = [&](double value, int decimals) {
-        char* at = block.data() + used;
-        if (!quoteNumbers) {
-            used += FormatCsvNumber(value, decimals, separator, at);
-            return;
+    size_t unreported = 0;
+    auto written = [&](const RowText& text, size_t runRows) {
+        out.Write(text.Text(), text.Size());
+        rows += runRows;
+        unreported += text.Size();
+        if (unreported >= ProgressBytes) {
+            unreported = 0;
+            if (options.Progress)
+                options.Progress(rows, std::max(rows, totalRows));
         }
-        char text[CsvNumberMaxLength];
-        const size_t length = FormatCsvNumber(value, decimals, separator, text);
-        const std::string_view field(text, length);
-        if (std::none_of(field.begin(), field.end(), NeedsQuotes)) {
-            std::memcpy(at, text, length);
-            used += length;
-            return;
-        }
-        block[used++] = '"';
-        for (const char c : field) {
-            if (c == '"')
-                block[used++] = '"';
-            block[used++] = c;
-        }
-        block[used++] = '"';
     };
 
-    // The instants are accumulated by repeated addition of the single-precision interval, as
-    // sums in double precision; the check on the row count above guarantees that every addition
-    // moves t on.
-    // The values of a row are looked up before any is written, so that the look-ups (each with
-    // a division) do not wait for the text of the one before.
-    std::vector<float> values(columns.size());
-    std::vector<uint8_t> found(columns.size());
-    for (double t = 0.0; t < duration; t += step) {
-        // Unwinding removes the temporary file.
-        if (stopRequested())
-            throw stopped();
-        for (size_t c = 0; c < columns.size(); ++c)
-            found[c] = log.GetValueAt(columns[c].Index, t, values[c], columns[c].Cursor) ? 1 : 0;
-        putNumber(t, 3);
-        for (size_t c = 0; c < columns.size(); ++c) {
-            makeRoom();
-            block[used++] = ',';
-            if (found[c] != 0) {
-                putNumber(values[c], columns[c].Decimals);
-            } else {
-                std::memcpy(block.data() + used, "NAN", 3);
-                used += 3;
-            }
-        }
-        block[used++] = '\r';
-        block[used++] = '\n';
-        ++rows;
-        makeRoom();
+    const size_t rowsPerRun = CsvRowsPerRun(decimals.size());
+    RowPlan plan(duration, step, rowsPerRun);
+    auto makeWriter = [&] { return RowWriter(log, decimals, step, options.DecimalSeparator, options.Stop); };
+    // No more workers than runs; a log of one run is done here alone.
+    const uint64_t runs = totalRows / rowsPerRun + 1;
+    const auto threads = static_cast<size_t>(std::min<uint64_t>(CsvThreads(options), runs));
+    size_t started = 0;
+    std::optional<ParallelRows> parallel;
+    if (threads > 1) {
+        // Two runs per worker in the slots: each has one to fill while the last is written.
+        parallel.emplace(plan, 2 * threads + 2, CsvRunBytes * 5 / 4);
+        started = parallel->Start(threads, makeWriter);
     }
-    out.Write(block.data(), used);
+    if (started != 0) {
+        const RowText* text = nullptr;
+        size_t runRows = 0;
+        for (;;) {
+            const ParallelRows::Next next = parallel->NextRun(text, runRows);
+            // A stop request ends the conversion; unwinding ends the workers and removes the
+            // temporary file.
+            if (next == ParallelRows::Next::Stopped || stopRequested())
+                throw stopped();
+            if (next == ParallelRows::Next::Done)
+                break;
+            written(*text, runRows);
+            parallel->Release();
+        }
+    } else {
+        RowWriter writer = makeWriter();
+        RowText text;
+        RowRun run;
+        while (plan.Take(run)) {
+            text.Clear();
+            if (!writer.Write(run, text) || stopRequested())
+                throw stopped();
+            written(text, run.Rows);
+        }
+    }
     out.Commit();
     if (options.Progress)
         options.Progress(rows, rows);

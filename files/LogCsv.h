@@ -41,12 +41,22 @@ public:
 struct CsvOptions {
     // Decimal separator of the numbers; a comma makes every number with decimals a quoted field.
     char DecimalSeparator = '.';
-    // Called now and then with the rows written so far and the rows to write.
+    // Called now and then with the rows written so far and the rows to write, always on the
+    // thread that called the conversion.
     std::function<void(uint64_t done, uint64_t total)> Progress;
     // When set, read before each row: once it holds true the conversion removes its temporary
-    // file and throws CsvStoppedError. A signal handler may set it (lock-free).
+    // file and throws CsvStoppedError. A signal handler may set it (lock-free); any thread may.
     const std::atomic<bool>* Stop = nullptr;
+    // Threads that format the rows (the calling thread writes them to the file and reports
+    // progress); 0: one per core; at most 64. The text is the same whatever the number.
+    unsigned Threads = 0;
 };
+
+// The threads a conversion with these options formats its rows on (a short log uses fewer).
+[[nodiscard]] unsigned CsvThreads(const CsvOptions& options);
+
+// Rows formatted as one piece of work by one thread, for a log of this many channels.
+[[nodiscard]] size_t CsvRowsPerRun(size_t channels);
 
 // A conversion is refused rather than written with more fields (rows x columns) than this: at 4
 // or more bytes a field that is beyond 40 GB of text, minutes of work. It also guarantees that

@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth
   dpkg-dev file
+  python3-numpy python3-pandas
 )
 
 missing=()

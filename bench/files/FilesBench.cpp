@@ -1,6 +1,7 @@
 // Reading and converting generated display logs: a 24-channel log sampled at 50 Hz per
-// channel, format 2, converted at 0.01 s, for 10 minutes and for 1 hour of recording. Opening
-// firmware packages whose section tables take 1 MB and 4 MB.
+// channel, format 2, converted at 0.01 s by tessaly-cli, for 10 minutes and for 1 hour of
+// recording, beside a numpy/pandas script doing the same. Opening firmware packages whose section
+// tables take 1 MB and 4 MB.
 #include "Displogfile.h"
 #include "LogCsv.h"
 #include "LogGenerator.h"
@@ -8,16 +9,22 @@
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -65,31 +72,152 @@ const std::string& LogPath(int minutes)
     return it->second;
 }
 
-// Peak resident size since the last reset, in bytes (Linux: VmHWM, reset through clear_refs).
-void ResetPeakRss()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
+// A program run to its end in a child process: its wall time, its CPU time (all its threads,
+// user and system) and its peak resident size, none of them blurred by this process.
+struct ChildRun {
+    bool Ok = false;
+    double WallSeconds = 0;
+    double CpuSeconds = 0;
+    double PeakRssBytes = 0;
+    int MostThreads = 0; // the most threads seen at once, when asked to watch
+};
 
-double PeakRssBytes()
+// The threads of a running process, from /proc; 0 when it cannot be told.
+int ThreadsOf(pid_t pid)
 {
-    std::ifstream status("/proc/self/status");
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stod(line.substr(6)) * 1024.0;
+        if (line.rfind("Threads:", 0) == 0)
+            return std::atoi(line.c_str() + 8);
     return 0;
 }
 
-// Time per cell of each log length (wall clock and process CPU), printed side by side at the
-// end: the cost must grow linearly with the log.
-struct PerCell {
-    double WallNs = 0;
-    double CpuNs = 0;
-};
-std::map<int, PerCell> NsPerCell;
+// Runs argv[0] with its output thrown away. Watching the threads polls the child every few
+// hundred microseconds, which costs time: only the untimed runs do it.
+ChildRun RunChild(const std::vector<std::string>& args, bool watchThreads = false)
+{
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    ChildRun run;
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return run;
+    int status = 0;
+    rusage usage{};
+    for (;;) {
+        const pid_t ended = wait4(pid, &status, watchThreads ? WNOHANG : 0, &usage);
+        if (ended == pid)
+            break;
+        if (ended < 0)
+            return run;
+        run.MostThreads = std::max(run.MostThreads, ThreadsOf(pid));
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    run.WallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    auto seconds = [](const timeval& time) { return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6; };
+    run.CpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    run.PeakRssBytes = static_cast<double>(usage.ru_maxrss) * 1024.0; // kilobytes on Linux
+    run.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return run;
+}
 
-void BM_ConvertLogFileToCsv(benchmark::State& state)
+std::vector<std::string> ConvertCommand(const std::string& log)
+{
+    return {TESSALY_CLI_PATH, "convert", log, "--interval", "0.01"};
+}
+
+// The same conversion by a straightforward numpy/pandas script (csv_peer.py beside this file),
+// run once per log length and kept for the ratio. Debian's own python is asked for, since
+// another one on the PATH may lack numpy or pandas.
+constexpr const char* PeerPython = "/usr/bin/python3";
+
+bool PeerUsable()
+{
+    static const bool usable = [] {
+        if (access(PeerPython, X_OK) != 0) {
+            std::fprintf(stderr, "CSV peer skipped: %s not found (the ratio to it is left out)\n", PeerPython);
+            return false;
+        }
+        if (!RunChild({PeerPython, "-c", "import numpy, pandas"}).Ok) {
+            std::fprintf(stderr, "CSV peer skipped: %s has no numpy or pandas (apt-get install python3-numpy "
+                                 "python3-pandas; the ratio to it is left out)\n", PeerPython);
+            return false;
+        }
+        return true;
+    }();
+    return usable;
+}
+
+const ChildRun& PeerRun(int minutes)
+{
+    static std::map<int, ChildRun> runs;
+    auto it = runs.find(minutes);
+    if (it == runs.end()) {
+        const std::string csv = (BenchFolder() / ("peer-" + std::to_string(minutes) + "min.csv")).string();
+        it = runs.emplace(minutes, RunChild({PeerPython, TESSALY_CSV_PEER, LogPath(minutes), csv, "0.01"})).first;
+        if (!it->second.Ok)
+            std::fprintf(stderr, "CSV peer failed on the %d-minute log (the ratio to it is left out)\n", minutes);
+        std::filesystem::remove(csv);
+    }
+    return it->second;
+}
+
+// The threads tessaly-cli runs a conversion on (its main thread included), seen from outside in
+// one untimed run per log length.
+int ConversionThreads(int minutes)
+{
+    static std::map<int, int> threads;
+    auto it = threads.find(minutes);
+    if (it == threads.end())
+        it = threads.emplace(minutes, RunChild(ConvertCommand(LogPath(minutes)), true).MostThreads).first;
+    return it->second;
+}
+
+// Time of one conversion of each log length (wall clock and CPU) and its cells, printed side by
+// side per cell at the end: the cost must grow linearly with the log.
+struct ConversionCost {
+    double WallSeconds = 0;
+    double CpuSeconds = 0;
+    double Cells = 0;
+};
+std::map<int, ConversionCost> Costs;
+
+// What every conversion costs whatever its length (starting tessaly-cli, reading the header,
+// creating and renaming the CSV): the median of a few conversions of a log of the same channels
+// that gives no row. Subtracted, the rest is the cost of the cells.
+ConversionCost FixedCost()
+{
+    std::vector<ChildRun> runs;
+    for (int i = 0; i < 5; ++i) {
+        std::filesystem::remove(CsvPathForLog(LogPath(0)));
+        runs.push_back(RunChild(ConvertCommand(LogPath(0))));
+        if (!runs.back().Ok)
+            return {};
+    }
+    auto median = [&runs](double ChildRun::*field) {
+        std::vector<double> values;
+        for (const ChildRun& run : runs)
+            values.push_back(run.*field);
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    return {median(&ChildRun::WallSeconds), median(&ChildRun::CpuSeconds), 0};
+}
+
+// The conversion end to end as a user runs it: tessaly-cli convert --interval 0.01 on a log of
+// 24 channels at 50 Hz, in a child process. Each run writes a fresh CSV (the one before is removed
+// untimed, so that deleting it is not counted).
+void BM_ConvertEndToEnd(benchmark::State& state)
 {
     const int minutes = static_cast<int>(state.range(0));
     const std::string& log = LogPath(minutes);
@@ -104,34 +232,44 @@ void BM_ConvertLogFileToCsv(benchmark::State& state)
     const double rows = std::ceil(reader.GetDuration() / static_cast<double>(Interval));
     const double cells = rows * reader.GetChannelCount();
     reader = DispLogFile();
+    const int threads = ConversionThreads(minutes);
 
-    ResetPeakRss();
-    double seconds = 0;
-    double cpuSeconds = 0;
+    double wall = 0;
+    double cpu = 0;
+    double peak = 0;
     for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        const std::clock_t cpuStart = std::clock();
-        const uint32_t result = ConvertLogFileToCsv(log, csv, Interval);
-        benchmark::DoNotOptimize(result);
-        cpuSeconds += static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
-        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::filesystem::remove(csv);
+        const ChildRun run = RunChild(ConvertCommand(log));
+        if (!run.Ok) {
+            state.SkipWithError("tessaly-cli convert failed");
+            return;
+        }
+        state.SetIterationTime(run.WallSeconds);
+        wall += run.WallSeconds;
+        cpu += run.CpuSeconds;
+        peak = std::max(peak, run.PeakRssBytes);
     }
-    const double peak = PeakRssBytes();
     const double csvSize = static_cast<double>(std::filesystem::file_size(csv));
     const auto iterations = static_cast<double>(state.iterations());
 
-    state.counters["cells/s"] = benchmark::Counter(cells * iterations, benchmark::Counter::kIsRate);
-    state.counters["CSV_MB/s"] = benchmark::Counter(csvSize * iterations / 1e6, benchmark::Counter::kIsRate);
-    state.counters["ns/cell"] = benchmark::Counter(cells * iterations / 1e9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.counters["peakRSS/input"] = peak / inputSize;
-    state.counters["peakRSS/(4in+csv)"] = peak / (4 * inputSize + csvSize);
-    state.counters["input_MB"] = inputSize / 1e6;
+    state.counters["cells/s_wall"] = cells * iterations / wall;
+    state.counters["cells/s_cpu"] = cells * iterations / cpu;
+    state.counters["peakRSS/log"] = peak / inputSize;
+    state.counters["threads"] = threads;
+    state.counters["log_MB"] = inputSize / 1e6;
     state.counters["csv_MB"] = csvSize / 1e6;
-    state.counters["samples_M"] = inputSize / 8 / 1e6 * Channels / (Channels + 1);
-    NsPerCell[minutes] = {seconds / iterations / cells * 1e9, cpuSeconds / iterations / cells * 1e9};
+    if (PeerUsable()) {
+        const ChildRun& peer = PeerRun(minutes);
+        if (peer.Ok) {
+            // How many times faster than the peer: its time over ours.
+            state.counters["x_peer_wall"] = peer.WallSeconds / (wall / iterations);
+            state.counters["x_peer_cpu"] = peer.CpuSeconds / (cpu / iterations);
+        }
+    }
+    Costs[minutes] = {wall / iterations, cpu / iterations, cells};
     state.SetLabel(std::to_string(minutes) + " min, " + std::to_string(static_cast<long>(cells)) + " cells");
 }
-BENCHMARK(BM_ConvertLogFileToCsv)->Arg(10)->Arg(60)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_ConvertEndToEnd)->Arg(10)->Arg(60)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // Opening alone: decoding the records into per-channel arrays.
 void BM_DispLogOpen(benchmark::State& state)
@@ -255,14 +393,26 @@ int main(int argc, char** argv)
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    if (!NsPerCell.empty()) {
-        std::printf("\nConversion time per cell (rows x channels), wall / CPU:");
-        for (const auto& [minutes, ns] : NsPerCell)
-            std::printf("  %d min: %.1f / %.1f ns", minutes, ns.WallNs, ns.CpuNs);
-        if (NsPerCell.size() == 2)
-            std::printf("  (ratio %.2f / %.2f)", NsPerCell.rbegin()->second.WallNs / NsPerCell.begin()->second.WallNs,
-                        NsPerCell.rbegin()->second.CpuNs / NsPerCell.begin()->second.CpuNs);
+    if (!Costs.empty()) {
+        auto print = [](const char* title, const ConversionCost& fixed) {
+            std::printf("%s, wall / CPU:", title);
+            std::map<int, ConversionCost> perCell;
+            for (const auto& [minutes, cost] : Costs) {
+                perCell[minutes] = {(cost.WallSeconds - fixed.WallSeconds) / cost.Cells * 1e9,
+                                    (cost.CpuSeconds - fixed.CpuSeconds) / cost.Cells * 1e9, cost.Cells};
+                std::printf("  %d min: %.1f / %.1f ns", minutes, perCell[minutes].WallSeconds, perCell[minutes].CpuSeconds);
+            }
+            if (perCell.size() == 2)
+                std::printf("  (ratio %.2f / %.2f)", perCell.begin()->second.WallSeconds / perCell.rbegin()->second.WallSeconds,
+                            perCell.begin()->second.CpuSeconds / perCell.rbegin()->second.CpuSeconds);
+            std::printf("\n");
+        };
         std::printf("\n");
+        print("Conversion time per cell (rows x channels), tessaly-cli end to end", ConversionCost{});
+        const ConversionCost fixed = FixedCost();
+        std::printf("Fixed cost of a conversion (tessaly-cli on a log that gives no row), wall / CPU: %.1f / %.1f ms\n",
+                    fixed.WallSeconds * 1e3, fixed.CpuSeconds * 1e3);
+        print("Conversion time per cell without the fixed cost", fixed);
     }
     for (const auto& [tableBytes, ms] : PackageOpenMs)
         std::printf("Package open with a %zu MB section table: %.2f ms\n", tableBytes >> 20, ms);

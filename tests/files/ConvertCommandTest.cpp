@@ -2,11 +2,14 @@
 
 #include "LogBytes.h"
 #include "LogGenerator.h"
+#include "StopRequest.h"
 
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -142,20 +145,27 @@ TEST(ConvertCommand, RefusesToReplaceTheLog)
 }
 
 // SIGINT or SIGTERM during a conversion stops it: the command ends with 128 + the signal's
-// number, says so, and leaves only the log behind (no CSV, no temporary file).
+// number, says so, and leaves only the log behind (no CSV, no temporary file). On Windows the
+// console's Ctrl+C and Ctrl+Break events stand for them, handed in as the system's event thread
+// does.
 TEST(ConvertCommand, SignalStopsAndRemovesTemporaryFile)
 {
     for (const int signal : {SIGINT, SIGTERM}) {
+#ifdef _WIN32
+        const unsigned long event = signal == SIGINT ? 0 : 1; // CTRL_C_EVENT, CTRL_BREAK_EVENT
+#endif
         TempFolder folder;
         // 10^7 s at one tick per second, converted at 1 s: long enough to be interrupted.
         const std::string log = folder.File("long.displog");
         const LogBytes bytes = LogBytes(2, 1).TimeStamp(0).Sample(1, 0.0f).TimeStamp(10000000).Sample(1, 1.0f);
         ASSERT_TRUE(WriteBytes(log, bytes.Bytes));
+#ifndef _WIN32
         // Should the conversion end before the signal is sent, the signal must not end the tests.
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
         struct sigaction previous {};
         ASSERT_EQ(sigaction(signal, &ignore, &previous), 0);
+#endif
 
         std::atomic<bool> ended{false};
         std::thread interrupter([&] {
@@ -165,7 +175,11 @@ TEST(ConvertCommand, SignalStopsAndRemovesTemporaryFile)
                 for (std::filesystem::directory_iterator it(folder.Folder(), error), end; !error && it != end;
                      it.increment(error)) {
                     if (it->path().extension() == ".tmp") {
+#ifdef _WIN32
+                        ConsoleStopScope::HandleEvent(event);
+#else
                         ::kill(::getpid(), signal);
+#endif
                         return;
                     }
                 }
@@ -175,7 +189,9 @@ TEST(ConvertCommand, SignalStopsAndRemovesTemporaryFile)
         const CommandRun run = Convert({log});
         ended = true;
         interrupter.join();
+#ifndef _WIN32
         sigaction(signal, &previous, nullptr);
+#endif
 
         EXPECT_EQ(run.ExitCode, 128 + signal) << run.Errors;
         EXPECT_NE(run.Errors.find("stopped"), std::string::npos) << run.Errors;

@@ -14,7 +14,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -64,6 +66,7 @@ std::string ReferenceFixed(double value, int decimals)
     return (std::signbit(value) && !zero ? "-" : "") + text;
 }
 
+#ifndef _WIN32
 // Runs in a death-test child: converts with a file size limit far below the CSV's size and exits
 // with 0 when the failure was reported as "Stream write error" with the file and the reason.
 [[noreturn]] void ConvertUnderSizeLimit(const std::string& log, const std::string& csv)
@@ -78,6 +81,7 @@ std::string ReferenceFixed(double value, int decimals)
     }
     std::exit(4);
 }
+#endif
 
 } // namespace
 
@@ -240,7 +244,11 @@ TEST(ConvertLogFileToCsv, WriteFailureKeepsEarlierFile)
     const std::string csv = folder.File("LOG.csv");
     ASSERT_TRUE(WriteBytes(csv, {'g', 'o', 'o', 'd'}));
 
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no file size limit for a process to make the writes fail with";
+#else
     EXPECT_EXIT(ConvertUnderSizeLimit(log, csv), testing::ExitedWithCode(0), "");
+#endif
     EXPECT_EQ(ReadText(csv), "good");
     EXPECT_EQ(FolderEntries(folder.Folder()), (std::vector<std::string>{"LOG.csv", "LOG.displog"}));
 }
