@@ -1,0 +1,543 @@
+#include "LogPlotWidget.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include "Drawingutils.h"
+#include "LogCsv.h"
+#include "LogPlotData.h"
+
+namespace {
+
+constexpr int MarginLeft = 8;
+constexpr int MarginRight = 8;
+constexpr int MarginTop = 6;
+constexpr int AxisHeight = 22;
+constexpr int PlotGap = 6;
+constexpr int ChannelsPerAutoPlot = 6;
+constexpr int MaxAutoPlots = 4;
+// Coordinates handed to the painter stay within this distance of the widget: a sample years
+// outside the view would otherwise overflow the rasteriser's fixed-point numbers.
+constexpr double CoordinateLimit = 1e6;
+
+double Clamp(double value)
+{
+    return std::clamp(value, -CoordinateLimit, CoordinateLimit);
+}
+
+// 1, 2 or 5 times a power of ten, at least `raw`.
+double NiceStep(double raw)
+{
+    if (!(raw > 0) || !std::isfinite(raw))
+        return 1.0;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (const double factor : {1.0, 2.0, 5.0, 10.0}) {
+        if (factor * power >= raw)
+            return factor * power;
+    }
+    return 10.0 * power;
+}
+
+QString TimeLabel(double t, double step)
+{
+    if (std::fabs(t) >= 1e9)
+        return QString::number(t, 'g', 12);
+    const int decimals = std::clamp(static_cast<int>(-std::floor(std::log10(step))), 0, 6);
+    return QString::number(t, 'f', decimals);
+}
+
+QString NumberText(double value, int decimals, char separator)
+{
+    char text[CsvNumberMaxLength];
+    const size_t length = FormatCsvNumber(value, decimals, separator, text);
+    return QString::fromLatin1(text, static_cast<qsizetype>(length));
+}
+
+} // namespace
+
+LogPlotWidget::LogPlotWidget(QWidget* parent) : QWidget(parent)
+{
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(320, 200);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void LogPlotWidget::SetData(const LogPlotData* data)
+{
+    Data = data;
+    Shown.clear();
+    Ranges.clear();
+    CursorShown = false;
+    ResetView();
+}
+
+void LogPlotWidget::SetShownChannels(std::vector<size_t> channels)
+{
+    const size_t count = Data != nullptr ? Data->ChannelCount() : 0;
+    std::erase_if(channels, [count](size_t c) { return c >= count; });
+    Shown = std::move(channels);
+    Invalidate();
+}
+
+void LogPlotWidget::SetPlotCount(int count)
+{
+    PlotSetting = std::max(0, count);
+    Invalidate();
+}
+
+int LogPlotWidget::PlotCount() const
+{
+    const int shown = static_cast<int>(Shown.size());
+    if (shown == 0)
+        return 1;
+    if (PlotSetting > 0)
+        return std::min(PlotSetting, shown);
+    return std::clamp((shown + ChannelsPerAutoPlot - 1) / ChannelsPerAutoPlot, 1, MaxAutoPlots);
+}
+
+int LogPlotWidget::PlotOfShown(size_t position) const
+{
+    if (Shown.empty())
+        return 0;
+    return static_cast<int>(position * static_cast<size_t>(PlotCount()) / Shown.size());
+}
+
+void LogPlotWidget::SetDecimalSeparator(char separator)
+{
+    Separator = separator;
+    Invalidate();
+}
+
+double LogPlotWidget::FullStart() const
+{
+    return Data != nullptr ? Data->FirstTime() : 0.0;
+}
+
+double LogPlotWidget::FullEnd() const
+{
+    const double start = FullStart();
+    const double end = Data != nullptr ? Data->LastTime() : 1.0;
+    // A log of one instant (or a tick rate of 0) still gets a time axis to draw on.
+    return end - start >= MinimumSpan ? end : start + 1.0;
+}
+
+void LogPlotWidget::SetView(double start, double end)
+{
+    if (!std::isfinite(start) || !std::isfinite(end))
+        return;
+    if (end < start)
+        std::swap(start, end);
+    const double fullStart = FullStart();
+    const double fullEnd = FullEnd();
+    double span = std::clamp(end - start, MinimumSpan, fullEnd - fullStart);
+    start = std::clamp(start, fullStart, fullEnd - span);
+    // Far from 0 a span can lose its last bits in the sum: keep the end inside the log.
+    const double newEnd = std::min(start + span, fullEnd);
+    if (start == Start && newEnd == End)
+        return;
+    Start = start;
+    End = newEnd;
+    Invalidate();
+    emit ViewChanged();
+}
+
+void LogPlotWidget::ResetView()
+{
+    Start = FullStart();
+    End = FullEnd();
+    Invalidate();
+    emit ViewChanged();
+}
+
+void LogPlotWidget::ZoomAt(double t, double factor)
+{
+    if (!(factor > 0) || !std::isfinite(factor))
+        return;
+    t = std::clamp(t, Start, End);
+    SetView(t - (t - Start) * factor, t + (End - t) * factor);
+}
+
+void LogPlotWidget::PanBy(double seconds)
+{
+    SetView(Start + seconds, End + seconds);
+}
+
+void LogPlotWidget::SetCursorTime(double t)
+{
+    CursorShown = true;
+    Cursor = t;
+    update();
+    emit CursorMoved();
+}
+
+void LogPlotWidget::ClearCursor()
+{
+    if (!CursorShown)
+        return;
+    CursorShown = false;
+    update();
+    emit CursorMoved();
+}
+
+QString LogPlotWidget::ReadoutText(size_t channel) const
+{
+    if (!CursorShown || Data == nullptr || channel >= Data->ChannelCount())
+        return {};
+    return QString::fromStdString(Data->ValueText(channel, Cursor, Separator));
+}
+
+QRect LogPlotWidget::PlotsArea() const
+{
+    return QRect(MarginLeft, MarginTop, std::max(1, width() - MarginLeft - MarginRight),
+                 std::max(1, height() - MarginTop - AxisHeight));
+}
+
+QRect LogPlotWidget::PlotRect(int plot) const
+{
+    const QRect area = PlotsArea();
+    const int count = PlotCount();
+    const int each = std::max(1, (area.height() - PlotGap * (count - 1)) / count);
+    return QRect(area.left(), area.top() + plot * (each + PlotGap), area.width(), each);
+}
+
+double LogPlotWidget::TimeAtX(double x) const
+{
+    const QRect area = PlotsArea();
+    return Start + (x - area.left()) * (End - Start) / area.width();
+}
+
+double LogPlotWidget::XOfTime(double t) const
+{
+    const QRect area = PlotsArea();
+    return area.left() + (t - Start) * area.width() / (End - Start);
+}
+
+QColor LogPlotWidget::ChannelColor(size_t channel)
+{
+    static const QColor Colors[] = {
+        QColor(0x1f, 0x4e, 0xc8), QColor(0xd0, 0x20, 0x20), QColor(0x10, 0x90, 0x30), QColor(0xe0, 0x80, 0x00),
+        QColor(0x80, 0x30, 0xb0), QColor(0x00, 0x90, 0x90), QColor(0xa0, 0x60, 0x20), QColor(0xd0, 0x30, 0xa0),
+        QColor(0x60, 0x80, 0x00), QColor(0x00, 0x30, 0x80), QColor(0x80, 0x00, 0x20), QColor(0x50, 0x50, 0x50),
+    };
+    constexpr size_t Named = std::size(Colors);
+    if (channel < Named)
+        return Colors[channel];
+    // Further channels step round the hue circle by the golden angle, so neighbours differ.
+    return QColor::fromHsv(static_cast<int>((channel * 137 + 20) % 360), 210, 170);
+}
+
+void LogPlotWidget::Invalidate()
+{
+    LayerValid = false;
+    update();
+}
+
+const QImage& LogPlotWidget::RenderLayer()
+{
+    BuildLayer();
+    return Layer;
+}
+
+void LogPlotWidget::BuildLayer()
+{
+    ++Builds;
+    if (Layer.size() != size())
+        Layer = QImage(size(), QImage::Format_RGB32);
+    QPainter painter(&Layer);
+    DrawGradientVert(painter, TRect{0, 0, width(), height()}, clGradientInactiveCaption, clInactiveCaption);
+
+    const int plots = PlotCount();
+    for (int p = 0; p < plots; ++p) {
+        const QRect rect = PlotRect(p);
+        painter.fillRect(rect, QColor(0xfc, 0xfc, 0xfa));
+        DrawFrameLines(painter, TRect{rect.left() - 1, rect.top() - 1, rect.right() + 2, rect.bottom() + 2},
+                       clInactiveCaptionText, SystemColorBase | 20);
+    }
+    DrawTimeAxis(painter, PlotsArea());
+
+    Ranges.assign(Shown.size(), ShownRange{});
+    PlotColumns columns;
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    for (size_t s = 0; s < Shown.size(); ++s) {
+        const size_t channel = Shown[s];
+        const QRect rect = PlotRect(PlotOfShown(s));
+        ShownRange& range = Ranges[s];
+        float low = 0.0f;
+        float high = 0.0f;
+        // Fitted to what is visible; a channel without a value in view keeps its whole range.
+        if (Data->ValueRange(channel, Start, End, low, high) ||
+            Data->ValueRange(channel, FullStart(), std::nextafter(FullEnd(), 1e300), low, high)) {
+            range.HasValue = true;
+            range.Low = low;
+            range.High = high;
+        }
+        if (range.High - range.Low <= 0.0) {
+            const double pad = std::max(1.0, std::fabs(range.Low) * 0.05);
+            range.Low -= pad;
+            range.High += pad;
+        }
+        Data->Decimate(channel, Start, End, rect.width(), columns);
+        painter.save();
+        painter.setClipRect(rect);
+        painter.setPen(QPen(ChannelColor(channel), 0));
+        DrawChannel(painter, columns, rect, range, ChannelColor(channel).rgb());
+        painter.restore();
+    }
+    if (Data == nullptr || Data->ChannelCount() == 0 || Shown.empty()) {
+        painter.setPen(ToQColor(clCaptionText));
+        painter.drawText(PlotRect(0), Qt::AlignCenter,
+                         Data == nullptr || Data->ChannelCount() == 0 ? QStringLiteral("This log has no channels.")
+                                                                       : QStringLiteral("No channel is shown."));
+    }
+    LayerValid = true;
+}
+
+void LogPlotWidget::DrawTimeAxis(QPainter& painter, const QRect& area) const
+{
+    const double span = End - Start;
+    const double step = NiceStep(span / std::max(1.0, area.width() / 110.0));
+    const QFontMetrics metrics(font());
+    const double first = std::ceil(Start / step) * step;
+    // At most a few dozen labels, whatever the numbers.
+    for (int k = 0; k < 64; ++k) {
+        const double t = first + k * step;
+        if (t > End)
+            break;
+        const int x = static_cast<int>(std::lround(Clamp(XOfTime(t))));
+        painter.setPen(QColor(0xdd, 0xdd, 0xdd));
+        for (int p = 0; p < PlotCount(); ++p) {
+            const QRect rect = PlotRect(p);
+            painter.drawLine(x, rect.top(), x, rect.bottom());
+        }
+        painter.setPen(ToQColor(clCaptionText));
+        const QString label = TimeLabel(std::fabs(t) < step * 1e-9 ? 0.0 : t, step);
+        const int w = metrics.horizontalAdvance(label);
+        painter.drawText(std::clamp(x - w / 2, 0, std::max(0, width() - w)), area.bottom() + 4 + metrics.ascent(), label);
+    }
+    painter.setPen(ToQColor(clCaptionText));
+    const QString unit = QStringLiteral("s");
+    painter.drawText(width() - MarginRight - metrics.horizontalAdvance(unit), height() - 3, unit);
+}
+
+void LogPlotWidget::DrawChannel(QPainter& painter, const PlotColumns& data, const QRect& rect,
+                                const ShownRange& range, QRgb color)
+{
+    // Pixels are written straight into the image below: only inside it.
+    if (!Layer.rect().contains(rect))
+        return;
+    const double top = rect.top() + 3.0;
+    const double height = std::max(1.0, rect.height() - 7.0);
+    const double scale = height / (range.High - range.Low);
+    auto y = [&](double value) { return Clamp(top + (range.High - value) * scale); };
+    auto x = [&](double t) { return Clamp(XOfTime(t)); };
+    auto row = [&](double yy) { return std::clamp(static_cast<int>(std::lround(yy)), rect.top(), rect.bottom()); };
+
+    // A column full of samples is one vertical run of pixels from its lowest to its highest
+    // value, written straight into the image: with dense samples that is nearly every pixel of
+    // the plot, and the painter would take several times as long per pixel. The line from the
+    // previous column joins the run; lines across empty columns (few samples in view) are drawn
+    // by the painter.
+    auto* bits = reinterpret_cast<QRgb*>(Layer.bits());
+    const qsizetype stride = Layer.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
+    auto run = [&](int column, int from, int to) {
+        if (from > to)
+            std::swap(from, to);
+        QRgb* pixel = bits + from * stride + column;
+        for (int r = from; r <= to; ++r, pixel += stride)
+            *pixel = color;
+    };
+
+    // A line joins two samples only where both have a value: that is where the reader
+    // interpolates, and everything else is a gap.
+    struct Last {
+        bool Valid = false;
+        double X = 0.0;
+        double Y = 0.0;
+        long Column = -2;
+    } last;
+    if (data.Before.Present && data.Before.Valid)
+        last = {true, x(data.Before.Time), y(data.Before.Value), -2};
+    for (size_t c = 0; c < data.Columns.size(); ++c) {
+        const PlotColumn& column = data.Columns[c];
+        if (!column.HasSamples)
+            continue;
+        const int px = rect.left() + static_cast<int>(c);
+        int low = rect.bottom() + 1;
+        int high = rect.top() - 1;
+        auto include = [&](double yy) {
+            const int r = row(yy);
+            low = std::min(low, r);
+            high = std::max(high, r);
+        };
+        if (column.FirstValid) {
+            const double firstY = y(column.First);
+            if (last.Valid && last.Column + 1 >= static_cast<long>(c))
+                include(last.Y);
+            else if (last.Valid)
+                painter.drawLine(QPointF(last.X, last.Y), QPointF(std::clamp(x(column.FirstTime), px + 0.0, px + 0.99), firstY));
+            include(firstY);
+        }
+        if (column.HasValue) {
+            include(y(column.Min));
+            include(y(column.Max));
+        }
+        if (column.LastValid)
+            include(y(column.Last));
+        if (low <= high)
+            run(px, low, high);
+        last = {column.LastValid, std::clamp(x(column.LastTime), px + 0.0, px + 0.99), y(column.Last),
+                static_cast<long>(c)};
+    }
+    if (last.Valid && data.After.Present && data.After.Valid)
+        painter.drawLine(QPointF(last.X, last.Y), QPointF(x(data.After.Time), y(data.After.Value)));
+}
+
+void LogPlotWidget::DrawOverlay(QPainter& painter) const
+{
+    const QFontMetrics metrics(font());
+    const int line = metrics.height();
+    if (Dragging == Drag::Band) {
+        const QRect area = PlotsArea();
+        const QRect band(QPoint(std::min(PressPoint.x(), DragPoint.x()), area.top()),
+                         QPoint(std::max(PressPoint.x(), DragPoint.x()), area.bottom()));
+        painter.fillRect(band, QColor(40, 90, 200, 50));
+        painter.setPen(QColor(40, 90, 200));
+        painter.drawRect(band);
+    }
+    if (CursorShown) {
+        const QRect area = PlotsArea();
+        const double x = XOfTime(Cursor);
+        if (x >= area.left() && x <= area.right()) {
+            painter.setPen(QPen(QColor(0x30, 0x30, 0x30), 1, Qt::DashLine));
+            painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+        }
+    }
+    // Per plot, a legend: each channel's name and, with the cursor, its value there, else the
+    // range its y axis spans.
+    for (size_t s = 0; s < Shown.size() && s < Ranges.size();) {
+        const int plot = PlotOfShown(s);
+        const QRect rect = PlotRect(plot);
+        size_t end = s;
+        int widest = 0;
+        std::vector<QString> texts;
+        for (; end < Shown.size() && PlotOfShown(end) == plot; ++end) {
+            const PlotChannel& channel = Data->Channel(Shown[end]);
+            QString text = QString::fromStdString(channel.Name) + QStringLiteral("  ");
+            if (CursorShown)
+                text += ReadoutText(Shown[end]);
+            else if (Ranges[end].HasValue)
+                text += NumberText(Ranges[end].Low, channel.Decimals, Separator) + QStringLiteral(" \u2026 ") +
+                        NumberText(Ranges[end].High, channel.Decimals, Separator);
+            widest = std::max(widest, metrics.horizontalAdvance(text));
+            texts.push_back(std::move(text));
+        }
+        const int rows = std::min(static_cast<int>(texts.size()), std::max(1, (rect.height() - 6) / line));
+        const QRect box(rect.left() + 4, rect.top() + 4, widest + 22, rows * line + 4);
+        painter.fillRect(box, QColor(255, 255, 255, 200));
+        for (int r = 0; r < rows; ++r) {
+            const int top = box.top() + 2 + r * line;
+            painter.fillRect(QRect(box.left() + 4, top + line / 2 - 4, 10, 8), ChannelColor(Shown[s + static_cast<size_t>(r)]));
+            painter.setPen(QColor(0x10, 0x10, 0x10));
+            painter.drawText(box.left() + 18, top + metrics.ascent(), texts[static_cast<size_t>(r)]);
+        }
+        s = end;
+    }
+    if (CursorShown) {
+        const QRect area = PlotsArea();
+        const double x = XOfTime(Cursor);
+        if (x >= area.left() && x <= area.right()) {
+            const QString label = NumberText(Cursor, 3, Separator) + QStringLiteral(" s");
+            const int w = metrics.horizontalAdvance(label) + 8;
+            const QRect box(std::clamp(static_cast<int>(x) - w / 2, 0, std::max(0, width() - w)), area.bottom() + 2, w,
+                            AxisHeight - 3);
+            painter.fillRect(box, QColor(0x30, 0x30, 0x30));
+            painter.setPen(Qt::white);
+            painter.drawText(box, Qt::AlignCenter, label);
+        }
+    }
+}
+
+void LogPlotWidget::paintEvent(QPaintEvent*)
+{
+    if (!LayerValid || Layer.size() != size())
+        BuildLayer();
+    QPainter painter(this);
+    painter.drawImage(0, 0, Layer);
+    DrawOverlay(painter);
+}
+
+void LogPlotWidget::resizeEvent(QResizeEvent*)
+{
+    Invalidate();
+}
+
+void LogPlotWidget::wheelEvent(QWheelEvent* event)
+{
+    const double steps = event->angleDelta().y() / 120.0;
+    if (steps == 0.0)
+        return;
+    ZoomAt(TimeAtX(event->position().x()), std::pow(0.8, steps));
+    event->accept();
+}
+
+void LogPlotWidget::mousePressEvent(QMouseEvent* event)
+{
+    PressPoint = event->position().toPoint();
+    DragPoint = PressPoint;
+    PressStart = Start;
+    if (event->button() == Qt::RightButton ||
+        (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ShiftModifier)))
+        Dragging = Drag::Band;
+    else if (event->button() == Qt::LeftButton)
+        Dragging = Drag::Pan;
+}
+
+void LogPlotWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint point = event->position().toPoint();
+    if (Dragging == Drag::Pan) {
+        const double perPixel = (End - Start) / PlotsArea().width();
+        const double span = End - Start;
+        const double start = PressStart - (point.x() - PressPoint.x()) * perPixel;
+        SetView(start, start + span);
+    } else if (Dragging == Drag::Band) {
+        DragPoint = point;
+        update();
+    }
+    const QRect area = PlotsArea();
+    if (point.x() >= area.left() && point.x() <= area.right())
+        SetCursorTime(TimeAtX(point.x()));
+    else
+        ClearCursor();
+}
+
+void LogPlotWidget::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (Dragging == Drag::Band) {
+        const int x0 = std::min(PressPoint.x(), event->position().toPoint().x());
+        const int x1 = std::max(PressPoint.x(), event->position().toPoint().x());
+        Dragging = Drag::None;
+        // A click without a band is no zoom.
+        if (x1 - x0 >= 3)
+            SetView(TimeAtX(x0), TimeAtX(x1));
+        update();
+        return;
+    }
+    Dragging = Drag::None;
+}
+
+void LogPlotWidget::mouseDoubleClickEvent(QMouseEvent*)
+{
+    ResetView();
+}
+
+void LogPlotWidget::leaveEvent(QEvent*)
+{
+    if (Dragging == Drag::None)
+        ClearCursor();
+}

@@ -1,0 +1,117 @@
+#pragma once
+// The log viewer: one top-level window per ".displog" file, with the channel list (check boxes
+// and a filter) beside the stacked plots, and commands to show the whole log again, save the
+// view as a picture and save the visible time range as CSV. Files dropped on it open in windows
+// of their own.
+#include <memory>
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include "PlatformServices.h"
+
+class LogPlotData;
+class LogPlotWidget;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class TQXGradButton;
+class TQXGradPanel;
+
+struct ViewerOptions {
+    // Seconds between two CSV rows (the export interval setting), narrowed to single precision as
+    // the conversion narrows it.
+    double ExportInterval = 1.0;
+    // Decimal separator of the CSV and of the readout.
+    char DecimalSeparator = '.';
+    // Folder the save commands offer first; empty: the log's own folder.
+    QString SaveFolder;
+};
+
+// The user's decimal separator for CSV numbers where it is one 8-bit character, else '.': the
+// one the window's conversions use.
+char RegionalCsvSeparator();
+
+class LogViewerWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    // The window takes the opened data. parent may be null; with a parent the window is still a
+    // window of its own, closed with its parent.
+    LogViewerWindow(QWidget* parent, std::unique_ptr<LogPlotData> data, const QString& path,
+                    PlatformServices& services, const ViewerOptions& options);
+    ~LogViewerWindow() override;
+
+    [[nodiscard]] const LogPlotData& Data() const { return *PlotData; }
+    [[nodiscard]] const QString& Path() const { return LogPath; }
+
+    // The channels whose box is checked, in channel order.
+    [[nodiscard]] std::vector<size_t> CheckedChannels() const;
+    // Shows only the list entries whose name contains text (any case).
+    void SetFilter(const QString& text);
+    // Checks or clears every entry the filter leaves in the list.
+    void CheckVisible(bool checked);
+
+    // Saves the plots (with cursor and legends) as "<log name>.png" in a folder the user chooses.
+    void SavePictureExecute();
+    // Saves the visible time range at the export interval as "<log name> <from>-<to> s.csv" in a
+    // folder the user chooses.
+    void SaveCsvExecute();
+    // Opens each dropped ".displog" file in a window of its own.
+    void OpenDroppedFiles(const QStringList& paths);
+
+    TQXGradPanel* PanelChannels = nullptr;
+    QLineEdit* EditFilter = nullptr;
+    QListWidget* ListChannels = nullptr;
+    TQXGradButton* ButtonShowAll = nullptr;
+    TQXGradButton* ButtonShowNone = nullptr;
+    QComboBox* ComboPlots = nullptr;
+    LogPlotWidget* Plot = nullptr;
+    TQXGradPanel* PanelCommands = nullptr;
+    TQXGradButton* ButtonReset = nullptr;
+    TQXGradButton* ButtonSavePicture = nullptr;
+    TQXGradButton* ButtonSaveCsv = nullptr;
+    QLabel* LabelStatus = nullptr;
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void BuildDesign();
+    void ShownChanged();
+    void ShowStatus();
+    [[nodiscard]] QString BaseName() const;
+    [[nodiscard]] QString StartFolder() const;
+
+    std::unique_ptr<LogPlotData> PlotData;
+    QString LogPath;
+    PlatformServices& Services;
+    ViewerOptions Options;
+};
+
+// Opens the log at path in a new viewer window, shown. When the log cannot be read, tells the user
+// (the reader's result code by name, through services.ShowError) and returns null. The window
+// deletes itself when closed; with a parent it is also closed with the parent.
+LogViewerWindow* OpenLogViewer(const QString& path, QWidget* parent, PlatformServices& services,
+                               const ViewerOptions& options = {});
+
+// Platform services for a run without anyone to answer a box: messages and errors go to standard
+// error, dialogs are cancelled.
+class ConsoleServices : public PlatformServices {
+public:
+    void ShowMessage(QWidget* owner, const QString& text, const QString& caption) override;
+    void ShowError(QWidget* owner, const QString& text) override;
+    QStringList OpenFiles(QWidget* owner, const OpenDialogRequest& request) override;
+    QString SelectFolder(QWidget* owner, const QString& caption, const QString& startFolder) override;
+    int ExecDialog(QDialog& dialog) override;
+};
+
+// tessaly --view FILE... [--screenshot PICTURE]: a viewer window per file, then the event loop
+// until the last one is closed. With a picture path, saves the first window once its log is drawn
+// and returns (services should then not show boxes). Returns the exit code: 1 when no file
+// opened or the picture cannot be written.
+int RunLogViewers(const QStringList& paths, const QString& screenshot, PlatformServices& services,
+                  const ViewerOptions& options);

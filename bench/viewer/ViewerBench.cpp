@@ -1,0 +1,216 @@
+// The log viewer on a log of an hour, 24 channels in 50 Hz logging cycles: the generator's
+// realistic channels (5 to 50 Hz, about 19 MB), and the same with every channel in every cycle
+// (about 36 MB), on which the pictures are timed. Goals:
+// open and first picture under 0.5 s; a picture after a zoom or a pan, all 24 channels at
+// 1600 x 900, under 16 ms; the memory the open log takes (reader and index) under twice the
+// file's size.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <numeric>
+#include <random>
+#include <string>
+#ifdef __linux__
+#include <malloc.h>
+#include <unistd.h>
+#endif
+
+#include <QApplication>
+
+#include <benchmark/benchmark.h>
+
+#include "LogGenerator.h"
+#include "LogPlotData.h"
+#include "LogPlotWidget.h"
+
+namespace {
+
+constexpr int PictureWidth = 1600;
+constexpr int PictureHeight = 900;
+
+// The log is written once per run and removed at the end.
+class HourLog {
+public:
+    explicit HourLog(bool everyCycle)
+    {
+        Path = (std::filesystem::temp_directory_path() /
+                ("tessaly-viewer-bench-" + std::to_string(std::random_device{}()) + (everyCycle ? "-full" : "") + ".displog"))
+                   .string();
+        LogSpec spec;
+        spec.Format = 2;
+        spec.Channels = RealisticChannels(2, 24);
+        if (everyCycle) {
+            for (LogChannelSpec& channel : spec.Channels)
+                channel.RateHz = 50;
+        }
+        spec.CycleHz = 50;
+        spec.DurationSeconds = 3600;
+        if (!WriteDispLog(Path, spec))
+            std::fprintf(stderr, "cannot write %s\n", Path.c_str());
+        Size = std::filesystem::file_size(Path);
+    }
+    ~HourLog() { std::filesystem::remove(Path); }
+    HourLog(const HourLog&) = delete;
+    HourLog& operator=(const HourLog&) = delete;
+
+    std::string Path;
+    uintmax_t Size = 0;
+};
+
+// 0: the realistic rates; 1: every channel in every cycle.
+HourLog& TheLog(int kind = 1)
+{
+    static HourLog realistic(false);
+    static HourLog full(true);
+    return kind == 0 ? realistic : full;
+}
+
+// Resident memory of the process in bytes (0 where the system does not tell). Memory freed
+// before is first given back, so that the growth counts only what the open log holds.
+double ResidentBytes(bool trim)
+{
+#ifdef __linux__
+    if (trim)
+        malloc_trim(0);
+    std::ifstream statm("/proc/self/statm");
+    double size = 0;
+    double resident = 0;
+    statm >> size >> resident;
+    return resident * static_cast<double>(::sysconf(_SC_PAGESIZE));
+#else
+    (void)trim;
+    return 0;
+#endif
+}
+
+void ShowAll(LogPlotWidget& plot, const LogPlotData& data)
+{
+    std::vector<size_t> all(data.ChannelCount());
+    std::iota(all.begin(), all.end(), size_t{0});
+    plot.SetShownChannels(all);
+}
+
+// Open and first picture: the reader, the index and the first plot image of the whole log.
+void BM_OpenAndFirstPicture(benchmark::State& state)
+{
+    HourLog& log = TheLog(static_cast<int>(state.range(0)));
+    double growth = 0;
+    double index = 0;
+    for (auto _ : state) {
+        const double before = ResidentBytes(true);
+        auto data = std::make_unique<LogPlotData>();
+        if (data->Open(log.Path) != 0) {
+            state.SkipWithError("cannot open the log");
+            return;
+        }
+        LogPlotWidget plot;
+        plot.resize(PictureWidth, PictureHeight);
+        plot.SetData(data.get());
+        ShowAll(plot, *data);
+        benchmark::DoNotOptimize(plot.RenderLayer().constBits());
+        growth = std::max(growth, ResidentBytes(false) - before);
+        index = static_cast<double>(data->IndexBytes());
+        plot.SetData(nullptr);
+    }
+    state.counters["file_MB"] = static_cast<double>(log.Size) / 1e6;
+    state.counters["memory_MB"] = growth / 1e6;
+    state.counters["memory_per_file_byte"] = growth / static_cast<double>(log.Size);
+    state.counters["index_MB"] = index / 1e6;
+}
+BENCHMARK(BM_OpenAndFirstPicture)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// One picture after a change of view; argument 0: zooming in and out by the wheel's step around
+// the middle of a 10-minute view; 1: panning a 10-minute view by a tenth; 2: panning the
+// 10-second view; 3: the whole log again (every sample under the columns).
+void BM_RedrawAfterViewChange(benchmark::State& state)
+{
+    static LogPlotData data;
+    static bool opened = data.Open(TheLog().Path) == 0;
+    if (!opened) {
+        state.SkipWithError("cannot open the log");
+        return;
+    }
+    LogPlotWidget plot;
+    plot.resize(PictureWidth, PictureHeight);
+    plot.SetData(&data);
+    ShowAll(plot, data);
+    const int kind = static_cast<int>(state.range(0));
+    const double span = kind == 2 ? 10.0 : 600.0;
+    plot.SetView(1500.0, 1500.0 + span);
+    int step = 0;
+    for (auto _ : state) {
+        ++step;
+        switch (kind) {
+        case 0: plot.ZoomAt(1800.0, step % 2 == 0 ? 0.8 : 1.25); break;
+        case 1:
+        case 2: plot.PanBy((step % 20 < 10 ? 0.1 : -0.1) * span); break;
+        default: plot.SetView(step % 2 == 0 ? 0.0 : 1.0, 3600.0); break;
+        }
+        benchmark::DoNotOptimize(plot.RenderLayer().constBits());
+    }
+    state.SetLabel(kind == 0 ? "zoom, 10 min" : kind == 1 ? "pan, 10 min" : kind == 2 ? "pan, 10 s" : "whole hour");
+}
+BENCHMARK(BM_RedrawAfterViewChange)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
+
+// The decimation alone, for scale: 24 channels into 1600 columns over a 10-minute view (0) or
+// the whole hour (1).
+void BM_DecimateAllChannels(benchmark::State& state)
+{
+    static LogPlotData data;
+    static bool opened = data.Open(TheLog().Path) == 0;
+    if (!opened) {
+        state.SkipWithError("cannot open the log");
+        return;
+    }
+    const double span = state.range(0) == 0 ? 600.0 : 3600.0;
+    PlotColumns columns;
+    for (auto _ : state) {
+        for (size_t c = 0; c < data.ChannelCount(); ++c) {
+            data.Decimate(c, 0.0, span, PictureWidth, columns);
+            benchmark::DoNotOptimize(columns.Columns.data());
+        }
+    }
+}
+BENCHMARK(BM_DecimateAllChannels)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Moving the cursor repaints the readout over the kept picture: no plot image is rebuilt.
+void BM_CursorMove(benchmark::State& state)
+{
+    static LogPlotData data;
+    static bool opened = data.Open(TheLog().Path) == 0;
+    if (!opened) {
+        state.SkipWithError("cannot open the log");
+        return;
+    }
+    LogPlotWidget plot;
+    plot.resize(PictureWidth, PictureHeight);
+    plot.SetData(&data);
+    ShowAll(plot, data);
+    QImage screen(PictureWidth, PictureHeight, QImage::Format_RGB32);
+    plot.render(&screen);
+    const int builds = plot.LayerBuilds();
+    double t = 100.0;
+    for (auto _ : state) {
+        t = t < 3500.0 ? t + 1.7 : 100.0;
+        plot.SetCursorTime(t);
+        plot.render(&screen);
+    }
+    if (plot.LayerBuilds() != builds)
+        state.SkipWithError("moving the cursor rebuilt the plot image");
+}
+BENCHMARK(BM_CursorMove)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    TheLog(0);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

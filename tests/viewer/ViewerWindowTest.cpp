@@ -1,0 +1,437 @@
+// The viewer window: bad input named in a message, a log without channels, the channel list's
+// filter and check boxes, the cursor readout, zooming and panning with the mouse, the two saves,
+// dropped files, and the program entry's --view with --screenshot.
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QImage>
+#include <QLabel>
+#include <QListWidget>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include "LogBytes.h"
+#include "LogCsv.h"
+#include "LogGenerator.h"
+#include "LogPlotData.h"
+#include "LogPlotWidget.h"
+#include "LogViewerWindow.h"
+#include "ResultCodes.h"
+
+namespace {
+
+class ScriptedServices : public PlatformServices {
+public:
+    void ShowMessage(QWidget*, const QString& text, const QString& caption) override
+    {
+        Messages << caption + QStringLiteral(": ") + text;
+    }
+    void ShowError(QWidget*, const QString& text) override { Errors << text; }
+    QStringList OpenFiles(QWidget*, const OpenDialogRequest&) override { return {}; }
+    QString SelectFolder(QWidget*, const QString&, const QString& startFolder) override
+    {
+        StartFolders << startFolder;
+        return ChosenFolder;
+    }
+    int ExecDialog(QDialog&) override { return 0; }
+
+    QStringList Messages;
+    QStringList Errors;
+    QStringList StartFolders;
+    QString ChosenFolder;
+};
+
+// Closes the windows a test opened (they delete themselves on close).
+class ViewerWindows : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (qobject_cast<LogViewerWindow*>(widget) != nullptr)
+                widget->close();
+        }
+        QApplication::processEvents();
+    }
+
+    static std::vector<LogViewerWindow*> OpenWindows()
+    {
+        std::vector<LogViewerWindow*> windows;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* window = qobject_cast<LogViewerWindow*>(widget); window != nullptr && window->isVisible())
+                windows.push_back(window);
+        }
+        return windows;
+    }
+
+    QString WriteLog(const std::string& name, const LogSpec& spec) const
+    {
+        const std::string path = Folder.File(name);
+        EXPECT_TRUE(WriteDispLog(path, spec));
+        return QString::fromStdString(path);
+    }
+
+    static LogSpec SmallLog()
+    {
+        LogSpec spec;
+        spec.DurationSeconds = 40;
+        spec.CycleHz = 20;
+        spec.NoValueProbability = 0.04;
+        spec.Seed = 11;
+        spec.Channels = RealisticChannels(2, 8);
+        return spec;
+    }
+
+    TempFolder Folder;
+    ScriptedServices Services;
+};
+
+QString Field(const std::string& line, size_t index)
+{
+    size_t start = 0;
+    for (size_t i = 0; i < index; ++i)
+        start = line.find(',', start) + 1;
+    const size_t end = line.find(',', start);
+    return QString::fromStdString(line.substr(start, end == std::string::npos ? std::string::npos : end - start));
+}
+
+} // namespace
+
+// A log the reader refuses opens no window; the message names the file and the reader's code.
+TEST_F(ViewerWindows, BadInputIsNamedInAMessage)
+{
+    LogBytes truncated(2, 1000);
+    truncated.Bytes.resize(7);
+    LogBytes unknown(2, 1000);
+    unknown.Bytes[3] = 0x7F;
+    const struct {
+        std::string Name;
+        std::vector<uint8_t> Bytes;
+        uint32_t Code;
+    } cases[] = {{"truncated.displog", truncated.Bytes, ERR_FILE_READ}, {"unknown.displog", unknown.Bytes, ERR_FILE_SIG}};
+    for (const auto& bad : cases) {
+        const QString path = QString::fromStdString(Folder.Write(bad.Name, bad.Bytes));
+        Services.Errors.clear();
+        EXPECT_EQ(OpenLogViewer(path, nullptr, Services), nullptr);
+        ASSERT_EQ(Services.Errors.size(), 1);
+        EXPECT_TRUE(Services.Errors[0].contains(QString::fromStdString(ResultCodeName(bad.Code)))) << bad.Name;
+        EXPECT_TRUE(Services.Errors[0].contains(QString::fromStdString(bad.Name)));
+    }
+    Services.Errors.clear();
+    EXPECT_EQ(OpenLogViewer(QString::fromStdString(Folder.File("missing.displog")), nullptr, Services), nullptr);
+    ASSERT_EQ(Services.Errors.size(), 1);
+    EXPECT_TRUE(Services.Errors[0].contains(QString::fromStdString(ResultCodeName(ERR_FILE_IHV))));
+    EXPECT_TRUE(OpenWindows().empty());
+}
+
+// A log without channels opens with an empty plot and says so; saving its CSV is refused.
+TEST_F(ViewerWindows, LogWithoutChannels)
+{
+    LogBytes empty(2, 1000);
+    empty.Sample(0x01000101, 1.0f); // before the first time stamp: no channel
+    const QString path = QString::fromStdString(Folder.Write("empty.displog", empty.Bytes));
+    LogViewerWindow* window = OpenLogViewer(path, nullptr, Services);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(Services.Errors.isEmpty());
+    EXPECT_EQ(window->ListChannels->count(), 0);
+    EXPECT_TRUE(window->Plot->ShownChannels().empty());
+    EXPECT_EQ(window->LabelStatus->text(), QStringLiteral("This log has no channels."));
+    EXPECT_FALSE(window->Plot->RenderLayer().isNull());
+    Services.ChosenFolder = QString::fromStdString(Folder.Path().string());
+    window->SaveCsvExecute();
+    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("Log Viewer: This log has no channels.")});
+}
+
+// The filter narrows the list, Show None and Show All act on what the filter leaves, and the
+// plot shows exactly the checked channels.
+TEST_F(ViewerWindows, FilterAndCheckBoxes)
+{
+    LogViewerWindow* window = OpenLogViewer(WriteLog("boxes.displog", SmallLog()), nullptr, Services);
+    ASSERT_NE(window, nullptr);
+    QListWidget& list = *window->ListChannels;
+    ASSERT_EQ(list.count(), 8);
+    EXPECT_EQ(window->Plot->ShownChannels().size(), 8u);
+
+    window->SetFilter(QStringLiteral("lqr"));
+    std::vector<size_t> matching;
+    for (int row = 0; row < list.count(); ++row) {
+        const bool matches = list.item(row)->text().contains(QStringLiteral("LQR"));
+        EXPECT_EQ(list.item(row)->isHidden(), !matches) << list.item(row)->text().toStdString();
+        if (matches)
+            matching.push_back(static_cast<size_t>(row));
+    }
+    ASSERT_FALSE(matching.empty());
+    ASSERT_LT(matching.size(), 8u);
+
+    window->CheckVisible(false);
+    std::vector<size_t> rest;
+    for (size_t c = 0; c < 8; ++c) {
+        if (std::find(matching.begin(), matching.end(), c) == matching.end())
+            rest.push_back(c);
+    }
+    EXPECT_EQ(window->Plot->ShownChannels(), rest);
+
+    window->SetFilter(QString());
+    for (int row = 0; row < list.count(); ++row)
+        EXPECT_FALSE(list.item(row)->isHidden());
+    window->CheckVisible(false);
+    EXPECT_TRUE(window->Plot->ShownChannels().empty());
+    list.item(5)->setCheckState(Qt::Checked);
+    list.item(2)->setCheckState(Qt::Checked);
+    EXPECT_EQ(window->Plot->ShownChannels(), (std::vector<size_t>{2, 5}));
+    window->CheckVisible(true);
+    EXPECT_EQ(window->Plot->ShownChannels().size(), 8u);
+}
+
+// The cursor's readout at an instant of the CSV is the CSV's field there, and the mouse puts
+// the cursor at the time under it.
+TEST_F(ViewerWindows, CursorReadoutEqualsTheCsv)
+{
+    const QString log = WriteLog("cursor.displog", SmallLog());
+    const std::string csv = Folder.File("cursor.csv");
+    ASSERT_EQ(ConvertLogFileToCsv(log.toStdString(), csv, 0.25f), 0u);
+    const std::string text = ReadText(csv);
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+
+    LogViewerWindow* window = OpenLogViewer(log, nullptr, Services);
+    ASSERT_NE(window, nullptr);
+    LogPlotWidget& plot = *window->Plot;
+    EXPECT_EQ(plot.ReadoutText(0), QString()); // no cursor yet
+    double t = 0.0;
+    int compared = 0;
+    for (size_t row = 1; row < lines.size(); ++row, t += 0.25f) {
+        if (row % 13 != 1)
+            continue;
+        plot.SetCursorTime(t);
+        for (size_t c = 0; c < 8; ++c)
+            EXPECT_EQ(plot.ReadoutText(c), Field(lines[row], c + 1)) << "row " << row << " channel " << c;
+        ++compared;
+    }
+    EXPECT_GT(compared, 5);
+
+    window->resize(900, 500);
+    QApplication::processEvents();
+    const QRect area = plot.PlotsArea();
+    const QPoint point(area.left() + area.width() / 3, area.center().y());
+    QTest::mouseMove(&plot, point);
+    ASSERT_TRUE(plot.HasCursor());
+    EXPECT_DOUBLE_EQ(plot.CursorTime(), plot.TimeAtX(point.x()));
+    EXPECT_NEAR(plot.XOfTime(plot.CursorTime()), point.x(), 1e-6);
+}
+
+// The wheel zooms around the pointer, a right-button band zooms to the band, dragging pans and
+// a double click shows the whole log again; the view never leaves the log.
+TEST_F(ViewerWindows, ZoomPanAndReset)
+{
+    LogViewerWindow* window = OpenLogViewer(WriteLog("zoom.displog", SmallLog()), nullptr, Services);
+    ASSERT_NE(window, nullptr);
+    window->resize(1000, 600);
+    QApplication::processEvents();
+    LogPlotWidget& plot = *window->Plot;
+    const double fullStart = plot.ViewStart();
+    const double fullEnd = plot.ViewEnd();
+    const QRect area = plot.PlotsArea();
+
+    const QPointF at(area.left() + area.width() * 0.25, area.center().y());
+    const double under = plot.TimeAtX(at.x());
+    QWheelEvent wheel(at, plot.mapToGlobal(at), QPoint(), QPoint(0, 240), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&plot, &wheel);
+    EXPECT_NEAR(plot.ViewEnd() - plot.ViewStart(), (fullEnd - fullStart) * 0.64, 1e-9);
+    EXPECT_NEAR(plot.TimeAtX(at.x()), under, 1e-9);
+
+    const int x0 = area.left() + 100;
+    const int x1 = area.left() + 300;
+    const double t0 = plot.TimeAtX(x0);
+    const double t1 = plot.TimeAtX(x1);
+    QTest::mousePress(&plot, Qt::RightButton, Qt::NoModifier, QPoint(x0, area.center().y()));
+    QTest::mouseMove(&plot, QPoint(x1, area.center().y()));
+    QTest::mouseRelease(&plot, Qt::RightButton, Qt::NoModifier, QPoint(x1, area.center().y()));
+    EXPECT_NEAR(plot.ViewStart(), t0, 1e-9);
+    EXPECT_NEAR(plot.ViewEnd(), t1, 1e-9);
+
+    // Dragging 100 pixels to the left moves the view later by 100 pixels' worth.
+    const double perPixel = (plot.ViewEnd() - plot.ViewStart()) / area.width();
+    const double before = plot.ViewStart();
+    QTest::mousePress(&plot, Qt::LeftButton, Qt::NoModifier, QPoint(x1, area.center().y()));
+    QTest::mouseMove(&plot, QPoint(x1 - 100, area.center().y()));
+    QTest::mouseRelease(&plot, Qt::LeftButton, Qt::NoModifier, QPoint(x1 - 100, area.center().y()));
+    EXPECT_NEAR(plot.ViewStart(), before + 100 * perPixel, 1e-9);
+
+    // Panning far beyond the end stops at the end, zooming out stops at the whole log.
+    plot.PanBy(1e6);
+    EXPECT_EQ(plot.ViewEnd(), fullEnd);
+    plot.ZoomAt(plot.ViewStart(), 1e6);
+    EXPECT_EQ(plot.ViewStart(), fullStart);
+    EXPECT_EQ(plot.ViewEnd(), fullEnd);
+    plot.ZoomAt(10.0, 1e-12);
+    EXPECT_NEAR(plot.ViewEnd() - plot.ViewStart(), LogPlotWidget::MinimumSpan, 1e-12);
+
+    QTest::mouseDClick(&plot, Qt::LeftButton, Qt::NoModifier, area.center());
+    EXPECT_EQ(plot.ViewStart(), fullStart);
+    EXPECT_EQ(plot.ViewEnd(), fullEnd);
+}
+
+// Save Range writes the visible range's rows of the full conversion at the export interval;
+// Save Picture writes the plot as a PNG; both say where, in the chosen folder.
+TEST_F(ViewerWindows, SavesPictureAndRange)
+{
+    const QString log = WriteLog("save.displog", SmallLog());
+    ViewerOptions options;
+    options.ExportInterval = 0.5;
+    LogViewerWindow* window = OpenLogViewer(log, nullptr, Services, options);
+    ASSERT_NE(window, nullptr);
+    window->Plot->SetView(10.0, 20.0);
+    Services.ChosenFolder = QString::fromStdString(Folder.File("out"));
+    std::filesystem::create_directory(Folder.File("out"));
+    window->SaveCsvExecute();
+    ASSERT_TRUE(Services.Errors.isEmpty()) << Services.Errors.join('\n').toStdString();
+    const std::string saved = ReadText(Folder.File("out/save 10.000-20.000 s.csv"));
+
+    const std::string full = Folder.File("full.csv");
+    ASSERT_EQ(ConvertLogFileToCsv(log.toStdString(), full, 0.5f), 0u);
+    const std::string text = ReadText(full);
+    std::string expected = text.substr(0, text.find("\r\n") + 2);
+    double t = 0.0;
+    for (size_t start = expected.size(), end; (end = text.find("\r\n", start)) != std::string::npos;
+         start = end + 2, t += 0.5f) {
+        if (t >= 10.0 && t <= 20.0)
+            expected += text.substr(start, end + 2 - start);
+    }
+    EXPECT_EQ(saved, expected);
+    ASSERT_EQ(Services.Messages.size(), 1);
+    EXPECT_TRUE(Services.Messages[0].startsWith(QStringLiteral("Log Viewer: Saved ")));
+
+    window->SavePictureExecute();
+    const QImage picture(QString::fromStdString(Folder.File("out/save.png")));
+    EXPECT_EQ(picture.size(), window->Plot->size());
+    EXPECT_EQ(Services.Messages.size(), 2);
+
+    // The folder offered first is the log's own unless the options name one.
+    EXPECT_EQ(Services.StartFolders,
+              QStringList(2, QFileInfo(log).absolutePath()));
+
+    // Cancelled folder choice: nothing saved, nothing said.
+    Services.ChosenFolder.clear();
+    window->SaveCsvExecute();
+    window->SavePictureExecute();
+    EXPECT_EQ(Services.Messages.size(), 2);
+    EXPECT_TRUE(Services.Errors.isEmpty());
+}
+
+// A log with a tick rate of 0 (every sample at 0 s) and one whose counter jumps by years both
+// open and draw their channels; zooming deep into the far end stays possible.
+TEST_F(ViewerWindows, DegenerateTimeAxesDraw)
+{
+    LogBytes still(2, 0);
+    LogBytes jump(2, 10);
+    for (uint32_t i = 0; i < 50; ++i) {
+        still.TimeStamp(100 + i).Sample(0x01000101, static_cast<float>(i));
+        jump.TimeStamp(i).Sample(0x01000101, static_cast<float>(i % 7));
+    }
+    jump.TimeStamp(0xF0000000u).Sample(0x01000101, 3.0f);
+    for (const auto& [name, bytes] : {std::pair{"still.displog", still.Bytes}, std::pair{"jump.displog", jump.Bytes}}) {
+        LogViewerWindow* window =
+            OpenLogViewer(QString::fromStdString(Folder.Write(name, bytes)), nullptr, Services);
+        ASSERT_NE(window, nullptr) << name;
+        window->resize(900, 500);
+        QApplication::processEvents();
+        LogPlotWidget& plot = *window->Plot;
+        EXPECT_GT(plot.ViewEnd(), plot.ViewStart());
+        auto drawn = [&plot] {
+            const QImage& image = plot.RenderLayer();
+            const QRgb colour = LogPlotWidget::ChannelColor(0).rgb() & 0xFFFFFF;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    if ((image.pixel(x, y) & 0xFFFFFF) == colour)
+                        return true;
+                }
+            }
+            return false;
+        };
+        EXPECT_TRUE(drawn()) << name;
+        plot.SetView(plot.FullEnd() - 0.002, plot.FullEnd());
+        EXPECT_NEAR(plot.ViewEnd() - plot.ViewStart(), 0.002, 1e-6) << name;
+        (void)plot.RenderLayer();
+        plot.SetCursorTime(plot.ViewStart());
+        EXPECT_FALSE(plot.ReadoutText(0).isEmpty());
+    }
+    EXPECT_TRUE(Services.Errors.isEmpty());
+}
+
+// Dropped .displog files open in windows of their own; other files are left alone.
+TEST_F(ViewerWindows, DroppedLogsOpenWindows)
+{
+    LogViewerWindow* window = OpenLogViewer(WriteLog("first.displog", SmallLog()), nullptr, Services);
+    ASSERT_NE(window, nullptr);
+    const QString second = WriteLog("second.DISPLOG", SmallLog());
+    const QString other = QString::fromStdString(Folder.Write("notes.txt", {'h', 'i'}));
+    window->OpenDroppedFiles({second, other});
+    const std::vector<LogViewerWindow*> windows = OpenWindows();
+    ASSERT_EQ(windows.size(), 2u);
+    EXPECT_TRUE(std::any_of(windows.begin(), windows.end(), [&](LogViewerWindow* w) { return w->Path() == second; }));
+    EXPECT_TRUE(Services.Errors.isEmpty());
+}
+
+// Every channel is drawn in its own colour: the picture of a log holds each shown channel's
+// colour, and a channel that is not shown is not drawn.
+TEST_F(ViewerWindows, ChannelsAreDrawnInTheirColours)
+{
+    LogViewerWindow* window = OpenLogViewer(WriteLog("colours.displog", SmallLog()), nullptr, Services);
+    ASSERT_NE(window, nullptr);
+    window->resize(1000, 600);
+    QApplication::processEvents();
+    window->ListChannels->item(3)->setCheckState(Qt::Unchecked);
+    const QImage& image = window->Plot->RenderLayer();
+    auto holds = [&image](QRgb colour) {
+        for (int y = 0; y < image.height(); ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            for (int x = 0; x < image.width(); ++x) {
+                if ((line[x] & 0xFFFFFF) == (colour & 0xFFFFFF))
+                    return true;
+            }
+        }
+        return false;
+    };
+    for (size_t c = 0; c < 8; ++c)
+        EXPECT_EQ(holds(LogPlotWidget::ChannelColor(c).rgb()), c != 3) << c;
+}
+
+// tessaly --view LOG --screenshot PICTURE saves the viewer with the log drawn and ends; a log
+// that cannot be read ends with its message on standard error.
+TEST_F(ViewerWindows, ProgramEntryViewsAndSavesAPicture)
+{
+    const QString log = WriteLog("entry.displog", SmallLog());
+    const QString picture = QString::fromStdString(Folder.File("entry.png"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(Folder.File("config")));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(TESSALY_WINDOW), {QStringLiteral("--view"), log, QStringLiteral("--screenshot"), picture});
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    const QImage image(picture);
+    ASSERT_FALSE(image.isNull());
+    bool drawn = false;
+    const QRgb first = LogPlotWidget::ChannelColor(0).rgb() & 0xFFFFFF;
+    for (int y = 0; y < image.height() && !drawn; ++y) {
+        for (int x = 300; x < image.width() && !drawn; ++x)
+            drawn = (image.pixel(x, y) & 0xFFFFFF) == first;
+    }
+    EXPECT_TRUE(drawn);
+
+    const QString bad = QString::fromStdString(Folder.Write("bad.displog", {1, 2, 3}));
+    process.start(QStringLiteral(TESSALY_WINDOW), {QStringLiteral("--view"), bad, QStringLiteral("--screenshot"), picture});
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_TRUE(process.readAllStandardError().contains(ResultCodeName(ERR_FILE_READ).c_str()));
+}
