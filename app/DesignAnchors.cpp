@@ -45,10 +45,33 @@ QRect DesignAnchors::Place(QRect designRect, Qt::Edges edges, QSize designSize, 
     return QRect(x, y, qMax(0, w), qMax(0, h));
 }
 
+void DesignAnchors::KeepBelow(QWidget* child, const QWidget* above, int gap)
+{
+    for (Entry& entry : Entries) {
+        if (entry.Child == child) {
+            entry.Above = above;
+            entry.Gap = gap;
+            Place(entry);
+        }
+    }
+}
+
+void DesignAnchors::Place(const Entry& entry)
+{
+    QRect rect = Place(entry.Design, entry.Edges, DesignSize, Parent->size());
+    if (entry.Above) {
+        const int floor = entry.Above->geometry().bottom() + 1 + entry.Gap;
+        if (rect.top() < floor)
+            rect.moveTop(floor);
+    }
+    entry.Child->setGeometry(rect);
+}
+
 void DesignAnchors::Apply()
 {
+    // In the order anchored, so a control kept below another one sees that one placed already.
     for (const Entry& entry : Entries)
-        entry.Child->setGeometry(Place(entry.Design, entry.Edges, DesignSize, Parent->size()));
+        Place(entry);
 }
 
 bool DesignAnchors::eventFilter(QObject* watched, QEvent* event)

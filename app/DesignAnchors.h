@@ -16,6 +16,9 @@ public:
     DesignAnchors(QWidget* parent, QSize designSize);
 
     void Anchor(QWidget* child, QRect designRect, Qt::Edges edges);
+    // Keeps `child` at least `gap` pixels below `above` however small the parent gets, so two
+    // controls anchored to opposite edges never overlap at the minimum size.
+    void KeepBelow(QWidget* child, const QWidget* above, int gap);
     // Places every anchored child for the parent's current size.
     void Apply();
 
@@ -30,7 +33,10 @@ private:
         QWidget* Child;
         QRect Design;
         Qt::Edges Edges;
+        const QWidget* Above = nullptr;
+        int Gap = 0;
     };
+    void Place(const Entry& entry);
     QWidget* Parent;
     QSize DesignSize;
     std::vector<Entry> Entries;

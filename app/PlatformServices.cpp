@@ -11,6 +11,13 @@ void QtPlatformServices::ShowMessage(QWidget* owner, const QString& text, const 
     box.exec();
 }
 
+bool QtPlatformServices::Confirm(QWidget* owner, const QString& text, const QString& caption)
+{
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void QtPlatformServices::ShowError(QWidget* owner, const QString& text)
 {
     QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), text, QMessageBox::Ok, owner);

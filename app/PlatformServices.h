@@ -28,6 +28,15 @@ public:
     virtual QString SelectFolder(QWidget* owner, const QString& caption, const QString& startFolder) = 0;
     // Shows one of the window's own dialogs modally; its modal result.
     virtual int ExecDialog(QDialog& dialog) = 0;
+    // Modal question with Yes and No buttons; true for Yes. Services that cannot ask (a run
+    // that only saves a picture) answer Yes.
+    virtual bool Confirm(QWidget* owner, const QString& text, const QString& caption)
+    {
+        (void)owner;
+        (void)text;
+        (void)caption;
+        return true;
+    }
 };
 
 // The services of the desktop, on Qt's dialogs.
@@ -38,6 +47,7 @@ public:
     QStringList OpenFiles(QWidget* owner, const OpenDialogRequest& request) override;
     QString SelectFolder(QWidget* owner, const QString& caption, const QString& startFolder) override;
     int ExecDialog(QDialog& dialog) override;
+    bool Confirm(QWidget* owner, const QString& text, const QString& caption) override;
 };
 
 // "A (*.x)|*.x|B (*.y)|*.y" as Qt's filter list "A (*.x)", "B (*.y)": Qt takes the patterns from

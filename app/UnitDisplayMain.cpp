@@ -16,6 +16,8 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QScreen>
+#include <QStatusBar>
+#include <QTemporaryDir>
 #include <QStandardPaths>
 #include <QTabBar>
 #include <QTimer>
@@ -31,6 +33,7 @@
 #include "SimHost.h"
 #include "UnitExportOptions.h"
 #include "UnitFiles.h"
+#include "VersionNumber.h"
 #include "Versioninfo.h"
 
 TFormMain* FormMain = nullptr;
@@ -131,12 +134,15 @@ TFormMain::TFormMain(QWidget* owner, const AppEnvironment& environment)
     CreateWorkingFolders();
 
     FormMain = this;
+    Host.SetMessageHandler([this](const std::string& text, const std::string& caption) { ShowHostMessage(text, caption); });
+    ShowUnitState();
     Timer1->start();
 }
 
 TFormMain::~TFormMain()
 {
     Timer1->stop();
+    Host.SetMessageHandler({});
     WriteSettings();
     Display.reset();
     Bootloader.reset();
@@ -199,6 +205,12 @@ void TFormMain::BuildDesign()
     ActionSendFiles = makeAction(QStringLiteral("Send Files To Device"), QKeySequence(Qt::CTRL | Qt::Key_S), false);
     ActionExportLogFile =
         makeAction(QStringLiteral("Convert Log File(s) to .csv"), QKeySequence(Qt::CTRL | Qt::Key_E), true);
+    ActionViewLogFile = makeAction(QStringLiteral("View Log File"), QKeySequence(Qt::CTRL | Qt::Key_L), true);
+    ActionViewUnitLog = makeAction(QStringLiteral("View Selected Log"), QKeySequence(), false);
+    connect(ActionViewLogFile, &QAction::triggered, this, [this] { ActionViewLogFileExecute(); });
+    connect(ActionViewUnitLog, &QAction::triggered, this, [this] { ActionViewUnitLogExecute(); });
+    ListBoxFiles->setContextMenuPolicy(Qt::ActionsContextMenu);
+    ListBoxFiles->addAction(ActionViewUnitLog);
     connect(ActionRefreshFileList, &QAction::triggered, this, [this] { ActionRefreshFileListExecute(); });
     connect(ActionDeleteFiles, &QAction::triggered, this, [this] { ActionDeleteFilesExecute(); });
     connect(ActionUpdateFirmware, &QAction::triggered, this, [this] { ActionUpdateFirmwareExecute(); });
@@ -216,7 +228,10 @@ void TFormMain::BuildDesign()
         return button;
     };
     XiButton2 = makeButton(ActionExportLogFile, 9, Qt::TopEdge | Qt::RightEdge);
-    ButtonDevInfo = makeButton(ActionGetDevInfo, 59, Qt::TopEdge | Qt::LeftEdge);
+    // Anchored to the bottom like the buttons under it; at the smallest window it stops below the
+    // convert button instead of sliding over it.
+    ButtonDevInfo = makeButton(ActionGetDevInfo, 59, Qt::RightEdge | Qt::BottomEdge);
+    ButtonAnchors->KeepBelow(ButtonDevInfo, XiButton2, 5);
     ButtonGetFiles = makeButton(ActionGetFiles, 134, Qt::RightEdge | Qt::BottomEdge);
     ButtonPut = makeButton(ActionSendFiles, 164, Qt::RightEdge | Qt::BottomEdge);
     XiButton1 = makeButton(ActionDeleteFiles, 234, Qt::RightEdge | Qt::BottomEdge);
@@ -229,6 +244,8 @@ void TFormMain::BuildDesign()
     LabelTotal = AddDialogLabel(PanelProgress, QStringLiteral("Total:"), QRect(20, 90, 100, 17), Qt::AlignLeft);
     ProgressBarCurrent = AddBar(PanelProgress, QRect(130, 70, 276, 17));
     ProgressBarTotal = AddBar(PanelProgress, QRect(130, 90, 276, 17));
+    LabelFigures = AddDialogLabel(PanelProgress, QString(), QRect(20, 108, 386, 15), Qt::AlignLeft);
+    LabelFigures->setFont(DesignFont("Arial", 11, false));
     ButtonCancel = new TQXGradButton(PanelProgress);
     ButtonCancel->SetCaption(QStringLiteral("Cancel"));
     ButtonCancel->setGeometry(326, 14, 80, 25);
@@ -254,6 +271,8 @@ void TFormMain::BuildDesign()
 
     Actions1 = menuBar()->addMenu(QStringLiteral("Actions"));
     Actions1->addAction(ActionExportLogFile);
+    Actions1->addAction(ActionViewLogFile);
+    Actions1->addAction(ActionViewUnitLog);
     Actions1->addSeparator();
     Actions1->addAction(ActionUpdateFirmware);
     Actions1->addSeparator();
@@ -268,12 +287,25 @@ void TFormMain::BuildDesign()
 
     connect(TabControl1, &QTabBar::currentChanged, this, [this] { TabControl1Change(); });
 
+    LabelUnitState = new QLabel(this);
+    LabelUnitState->setObjectName(QStringLiteral("LabelUnitState"));
+    ButtonStatusUpdate = new TQXGradButton(this);
+    ButtonStatusUpdate->SetAction(ActionUpdateFirmware);
+    ButtonStatusUpdate->setFixedSize(110, 20);
+    ButtonStatusUpdate->hide();
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->addWidget(LabelUnitState, 1);
+    statusBar()->addPermanentWidget(ButtonStatusUpdate);
+    statusBar()->ensurePolished();
+
     // The design's client area below the menu bar; the bar has its final height only once the
     // style has polished it.
     ensurePolished();
     menuBar()->ensurePolished();
-    resize(DesignClientSize.width(), DesignClientSize.height() + menuBar()->sizeHint().height());
-    setMinimumSize(MinimumOuterSize - DesignFrame);
+    // The status line comes on top of the design's client area, at every size.
+    const int lines = menuBar()->sizeHint().height() + statusBar()->sizeHint().height();
+    resize(DesignClientSize.width(), DesignClientSize.height() + lines);
+    setMinimumSize(MinimumOuterSize - DesignFrame + QSize(0, statusBar()->sizeHint().height()));
 }
 
 void TFormMain::BuildSimulatorMenu()
@@ -476,6 +508,7 @@ void TFormMain::MonitorTick()
 {
     // No operation runs here (the guard sees to that), so destroying an object is safe; IsBusy
     // is checked all the same, since destroying a busy object would pull it from under its caller.
+    HostMessageThisTick = false;
     const bool hadDisplay = Display != nullptr;
     if (Display) {
         Display->FindDevices();
@@ -483,6 +516,9 @@ void TFormMain::MonitorTick()
             Display.reset();
             ListBoxFiles->clear();
             LabelOpenError->hide();
+            UnitIdentity.clear();
+            IdentityRead = false;
+            ListingEnd = 0;
         }
     }
     if (!hadDisplay) {
@@ -499,6 +535,9 @@ void TFormMain::MonitorTick()
     // The update is not busy on the object while it pumps between steps, yet still needs it.
     if (Bootloader->DeviceCount() == 0 && !Bootloader->IsBusy() && !FirmwareUpdateRunning())
         Bootloader.reset();
+    // A search of the bus that met no failure lets the next failure be shown again.
+    if (!HostMessageThisTick)
+        HostMessagesShown.clear();
     SetActionStates();
 }
 
@@ -510,13 +549,74 @@ void TFormMain::BootloaderTick()
 
 void TFormMain::SetActionStates()
 {
-    const bool display = Display != nullptr;
-    ActionUpdateFirmware->setEnabled(Bootloader != nullptr);
+    const bool display = Display != nullptr && !Busy;
+    ActionUpdateFirmware->setEnabled(Bootloader != nullptr && !Busy);
     ActionRefreshFileList->setEnabled(display);
     ActionGetDevInfo->setEnabled(display);
     ActionGetFiles->setEnabled(display);
     ActionSendFiles->setEnabled(display);
     ActionDeleteFiles->setEnabled(display);
+    ActionExportLogFile->setEnabled(!Busy);
+    ActionViewLogFile->setEnabled(!Busy);
+    ActionViewUnitLog->setEnabled(display && TabControl1->currentIndex() == 1);
+    csvfileexportoptions1->setEnabled(!Busy);
+    ShowUnitState();
+}
+
+void TFormMain::SetBusyLook(bool busy)
+{
+    Busy = busy;
+    // The tab stays on the folder being worked on; the list under the panel is out of reach.
+    TabControl1->setEnabled(!busy);
+    ListBoxFiles->setEnabled(!busy);
+    SetActionStates();
+}
+
+void TFormMain::ShowUnitState()
+{
+    QString text;
+    const bool boot = Bootloader && Bootloader->DeviceCount() > 0;
+    if (Display) {
+        text = UnitIdentity.isEmpty() ? QStringLiteral("Unit connected") : QStringLiteral("Unit ") + UnitIdentity;
+        if (ListingEnd == ERR_CANCELLED)
+            text += QStringLiteral(". File list incomplete: the listing was cancelled");
+        else if (ListingEnd != 0)
+            text += QStringLiteral(". File list incomplete: the unit stopped answering (%1)")
+                        .arg(QString::fromStdString(ResultCodeName(ListingEnd)));
+    } else if (boot) {
+        text = QStringLiteral("Unit in bootloader mode: use Update Firmware");
+    } else {
+        text = QStringLiteral("No unit connected");
+    }
+    LabelUnitState->setText(text);
+    ButtonStatusUpdate->setVisible(boot && !Display);
+}
+
+void TFormMain::ReadUnitIdentity()
+{
+    if (IdentityRead || !Display)
+        return;
+    IdentityRead = true;
+    DISPLAY_INFO info{};
+    DISPLAY_IDENTITY identity{};
+    if (Display->GetDeviceInfo(info) != 0 || Display->ReadDeviceIdentity(info.AppStart, identity) != 0)
+        return;
+    // The serial number is 8-bit text on the unit; Latin-1 keeps every byte as one character.
+    UnitIdentity = QStringLiteral("%1, firmware %2")
+                       .arg(QString::fromLatin1(identity.Serial()),
+                            QString::fromStdString(FormatVersionNumber(info.FirmwareVersion)));
+}
+
+void TFormMain::ShowHostMessage(const std::string& text, const std::string& caption)
+{
+    HostMessageThisTick = true;
+    const std::string key = caption + '\n' + text;
+    for (const std::string& shown : HostMessagesShown) {
+        if (shown == key)
+            return;
+    }
+    HostMessagesShown.push_back(key);
+    Services.ShowMessage(this, QString::fromLocal8Bit(text.c_str()), QString::fromLocal8Bit(caption.c_str()));
 }
 
 QString TFormMain::TabFolder() const
@@ -526,9 +626,13 @@ QString TFormMain::TabFolder() const
 
 void TFormMain::TabControl1Change()
 {
+    SetActionStates();
     // The tab shows the new folder at once; its listing waits for a running command to end.
     if (CommandDepth > 0) {
+        // The files shown are the old folder's until the new listing: shown none meanwhile.
         TabDeferred = true;
+        ListBoxFiles->clear();
+        LabelOpenError->hide();
         return;
     }
     RunGuarded([this] { RefreshFileList(TabFolder()); });
@@ -565,21 +669,29 @@ void TFormMain::RefreshFileList(const QString& folder)
     }
     ProgressBarTotal->setValue(0);
     ProgressBarCurrent->setValue(0);
-    PanelProgress->show();
-    PanelProgress->raise();
     const QByteArray path = DevicePath.toLatin1();
-    const uint32_t end = ListUnitFolder(*Display, path.toStdString(),
-                                        [](const FILE_ENTRY& entry) { AddFileListEntry(nullptr, entry); });
-    PanelProgress->hide();
+    uint32_t end = 0;
+    {
+        ProgressScope panel(*this);
+        end = ListUnitFolder(*Display, path.toStdString(),
+                             [](const FILE_ENTRY& entry) { AddFileListEntry(nullptr, entry); });
+    }
+    ListingEnd = end;
     // The entries that arrived stay listed; the user learns that more may be missing.
     if (end != 0)
         ShowListingCutShort(end);
+    else
+        ReadUnitIdentity();
+    ShowUnitState();
 }
 
 void TFormMain::ShowListingCutShort(uint32_t code)
 {
-    LabelOpenError->setText(QStringLiteral("The list may be incomplete: the unit stopped answering (%1).")
-                                .arg(QString::fromStdString(ResultCodeName(code))));
+    if (code == ERR_CANCELLED)
+        LabelOpenError->setText(QStringLiteral("The list may be incomplete: the listing was cancelled."));
+    else
+        LabelOpenError->setText(QStringLiteral("The list may be incomplete: the unit stopped answering (%1).")
+                                    .arg(QString::fromStdString(ResultCodeName(code))));
     const QRect area = ListBoxFiles->viewport()->rect();
     const int height = 3 * ItemHeight;
     LabelOpenError->setGeometry(area.x(), area.bottom() - height, area.width(), height);
@@ -624,9 +736,16 @@ void TFormMain::closeEvent(QCloseEvent* event)
 {
     // Closing in the middle of a command would end the run under it: close once it has returned.
     if (CommandDepth > 0) {
+        event->ignore();
+        if (CloseDeferred)
+            return;
+        // A command with its panel up can be stopped; a listing or tick without one ends soon.
+        if (Busy && !Services.Confirm(this, QStringLiteral("A command is running. Cancel it and close the window?"),
+                                      ApplicationTitle))
+            return;
+        CancelRequested = true;
         CloseDeferred = true;
         StopConversions = true;
-        event->ignore();
         return;
     }
     QMainWindow::closeEvent(event);

@@ -24,6 +24,8 @@
 
 #include "PlatformServices.h"
 #include "Qxdisplay.h"
+#include "TransferMeter.h"
+#include "UnitFiles.h"
 
 class QAction;
 class QLabel;
@@ -32,6 +34,7 @@ class QListWidgetItem;
 class QMenu;
 class QProgressBar;
 class QTabBar;
+class QTemporaryDir;
 class QTimer;
 class SettingsStore;
 class TQXGradButton;
@@ -86,7 +89,8 @@ public:
     TQXGradButton* ButtonGetFiles = nullptr;
     TQXGradButton* ButtonPut = nullptr;
     TQXGradButton* XiButton1 = nullptr;
-    // On the progress panel while a firmware update runs (also on Esc): stops it between steps.
+    // On the progress panel (also on Esc): stops the command under way between two blocks, two
+    // files or two steps of a firmware update.
     TQXGradButton* ButtonCancel = nullptr;
     bool CancelRequested = false;
     QTabBar* TabControl1 = nullptr;
@@ -98,6 +102,12 @@ public:
     QLabel* LabelTotal = nullptr;
     QProgressBar* ProgressBarCurrent = nullptr;
     QProgressBar* ProgressBarTotal = nullptr;
+    // Under the bars: the current file's share and bytes, the speed and the time left.
+    QLabel* LabelFigures = nullptr;
+    // The status line: whether a unit is connected, which one, or that it waits in its
+    // bootloader (with a button for the firmware update then), and a listing cut short.
+    QLabel* LabelUnitState = nullptr;
+    TQXGradButton* ButtonStatusUpdate = nullptr;
     OpenDialogRequest OpenDialog1;
     QTimer* Timer1 = nullptr;
     QAction* ActionRefreshFileList = nullptr;
@@ -107,6 +117,10 @@ public:
     QAction* ActionGetFiles = nullptr;
     QAction* ActionSendFiles = nullptr;
     QAction* ActionExportLogFile = nullptr;
+    // Log viewer: a .displog on the PC, or the log selected in the Logs tab, got to a temporary
+    // file first.
+    QAction* ActionViewLogFile = nullptr;
+    QAction* ActionViewUnitLog = nullptr;
     QMenu* Actions1 = nullptr;
     QMenu* Options1 = nullptr;
     QAction* csvfileexportoptions1 = nullptr;
@@ -143,12 +157,21 @@ public:
     void ActionExportLogFileExecute();
     void ActionUpdateFirmwareExecute();
     void csvfileexportoptions1Click();
+    void ActionViewLogFileExecute();
+    void ActionViewUnitLogExecute();
 
     // The size in bytes that an item of ListBoxFiles carries.
     static uint32_t ItemSize(const QListWidgetItem* item);
 
+    // The transport's message boxes (enumeration failures): each shown once until the bus can
+    // be searched again without one.
+    void ShowHostMessage(const std::string& text, const std::string& caption);
+
     // Guard state, for the tests and the curious.
     bool CommandRunning() const { return CommandDepth > 0; }
+    // True while the progress panel is up: every command but Cancel is disabled.
+    bool PanelBusy() const { return Busy; }
+    const TransferMeter& Progress() const { return Meter; }
     int RefusedCommands() const { return Refused; }
 
 protected:
@@ -160,7 +183,19 @@ protected:
 
 private:
     class CommandScope;
-    class ProgressScope;
+    // The progress panel up for a command's loop: commands disabled, Cancel shown and heard by
+    // the unit's transfer or listing; all undone however the loop ends.
+    class ProgressScope {
+    public:
+        explicit ProgressScope(TFormMain& form);
+        ~ProgressScope();
+        ProgressScope(const ProgressScope&) = delete;
+        ProgressScope& operator=(const ProgressScope&) = delete;
+
+    private:
+        TFormMain& Form;
+        QXDisplay* Device = nullptr;
+    };
     class WindowUpdateUi;
     enum class Conversion { Done, Failed, Reported };
     struct SelectedFile {
@@ -179,22 +214,40 @@ private:
     void AddFileItem(const QString& name, uint32_t size);
     void ShowOpenError(const QString& text);
     void ShowListingCutShort(uint32_t code);
+    void ShowUnitState();
+    // Serial number and firmware version of the unit just listed, read once per connection.
+    void ReadUnitIdentity();
+    void SetBusyLook(bool busy);
+    void OnTransferProgress(const char* name, uint32_t total, uint32_t done);
+    // The report of a command the user cancelled: what was done and what was not.
+    void ShowCancelReport(const QString& what, const QString& doneHeading, const QStringList& done,
+                          const QString& notDoneHeading, const QString& notDone);
     // False, after telling the user, when another program holds the unit.
     bool UnitHeld(const UnitCommand& command, const QString& caption);
 
     // Bodies of the commands, run inside the guard.
     void GetSelectedFiles();
-    bool GetOneFile(const QByteArray& devicePath, const QString& folder, const SelectedFile& file,
-                    QString& notConverted);
+    FileOutcome GetOneFile(const QByteArray& devicePath, const QString& folder, const SelectedFile& file,
+                           QString& notConverted);
     void SendChosenFiles();
     void SendDroppedFiles(const QStringList& paths);
     void DeleteSelectedFiles();
     void ShowDeviceInfo();
     void EditExportOptions();
     void ConvertChosenLogs();
-    bool PutLocalFile(QXDisplay& device, const QByteArray& folder, const QString& path);
+    FileOutcome PutLocalFile(QXDisplay& device, const QByteArray& folder, const QString& path);
+    // Sends dropped or chosen files: the progress figures, the failure list with reasons, the
+    // report of a cancel. `refuse` names why a file is not sent without asking the unit;
+    // `stopAtFailure`: the files after a failed one are not tried.
+    void SendFiles(const QStringList& paths, bool stopAtFailure,
+                   const std::function<QString(const QString&)>& refuse);
     Conversion ConvertLog(const QString& source);
     void ShowNotConverted(const QString& failureList);
+    // The log files chosen in the file dialog, starting in LogFilePath.
+    QStringList ChooseLogFiles();
+    void ViewChosenLogs();
+    void ViewSelectedUnitLog();
+    void OpenViewer(const QString& path);
     std::vector<SelectedFile> SelectedFiles() const;
     // The folder of the selected tab on the PC: MapFilePath on the Maps tab, LogFilePath on Logs.
     QString& TabLocalFolder();
@@ -229,6 +282,15 @@ private:
     // at its next row and removes its partial file.
     std::atomic<bool> StopConversions{false};
     bool DrainingDeferred = false;
+    bool Busy = false;
+    // Logs got from the unit only to be viewed; removed with the window.
+    std::unique_ptr<QTemporaryDir> ViewedLogs;
+    TransferMeter Meter;
+    QString UnitIdentity;      // "serial, firmware version" of the unit listed, once read
+    bool IdentityRead = false;
+    uint32_t ListingEnd = 0;   // why the last listing was cut short; 0 when it was whole
+    std::vector<std::string> HostMessagesShown;
+    bool HostMessageThisTick = false;
 };
 
 // The main window while it exists; the device callbacks reach the window through it.

@@ -14,12 +14,15 @@
 #include <QLocale>
 #include <QProgressBar>
 #include <QTabBar>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include "FirmwareUpdate.h"
 #include "LogCsv.h"
 #include "Qxgradbutton.h"
 #include "Qxgradpanel.h"
 #include "LogConversion.h"
+#include "LogViewerWindow.h"
 #include "UnitDevInfo.h"
 #include "UnitDisplayMain.h"
 #include "UnitExportOptions.h"
@@ -36,6 +39,21 @@ const QString ExportErrorCaption = QStringLiteral("Log Export Error");
 const QString CardLockedHint = QStringLiteral("\n\nVerify SD card is not locked.");
 
 QString FailureLine(const QString& name) { return QStringLiteral("\n\t") + name; }
+// A failure list's line with the reason: "LOG001.displog: time-out: the unit did not answer".
+QString FailureLine(const QString& name, const QString& reason)
+{
+    return reason.isEmpty() ? FailureLine(name) : FailureLine(name) + QStringLiteral(": ") + reason;
+}
+
+// True when a file can be created in `folder`; else `reason` says what the PC answered.
+bool FolderTakesFiles(const QString& folder, QString& reason)
+{
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".tessaly-XXXXXX")));
+    if (probe.open())
+        return true;
+    reason = probe.errorString();
+    return false;
+}
 
 const QString UnitInUseMessage = QString::fromLatin1(UnitInUseText);
 
@@ -64,15 +82,6 @@ void SetBar(QProgressBar* bar, uint64_t position, uint64_t maximum)
     bar->setValue(static_cast<int>(std::min(position, maximum)));
 }
 
-// The user's decimal separator for the CSV numbers, where it is one 8-bit character.
-char RegionalDecimalSeparator()
-{
-    const QString point = QLocale().decimalPoint();
-    if (point.size() == 1 && point[0].unicode() > 0x20 && point[0].unicode() < 0x7F)
-        return static_cast<char>(point[0].unicode());
-    return '.';
-}
-
 // Sets a dialog's global reference for as long as the dialog is shown.
 template <typename Form>
 class GlobalFormScope {
@@ -88,22 +97,28 @@ private:
 
 } // namespace
 
-// Shows the progress panel for a command's transfer loop and hides it again however the loop
-// ends, so no failure leaves it on screen.
-class TFormMain::ProgressScope {
-public:
-    explicit ProgressScope(TFormMain& form) : Form(form)
-    {
-        Form.PanelProgress->show();
-        Form.PanelProgress->raise();
+TFormMain::ProgressScope::ProgressScope(TFormMain& form) : Form(form)
+{
+    Form.CancelRequested = false;
+    Form.PanelProgress->show();
+    Form.PanelProgress->raise();
+    Form.ButtonCancel->show();
+    Form.LabelFigures->clear();
+    Form.SetBusyLook(true);
+    if (Form.Display) {
+        Device = Form.Display.get();
+        Device->SetCancelCheck([&form] { return form.CancelRequested; });
     }
-    ~ProgressScope() { Form.PanelProgress->hide(); }
-    ProgressScope(const ProgressScope&) = delete;
-    ProgressScope& operator=(const ProgressScope&) = delete;
+}
 
-private:
-    TFormMain& Form;
-};
+TFormMain::ProgressScope::~ProgressScope()
+{
+    if (Device)
+        Device->SetCancelCheck({});
+    Form.ButtonCancel->hide();
+    Form.PanelProgress->hide();
+    Form.SetBusyLook(false);
+}
 
 // The firmware update's front end on the window: the progress panel's labels and bars, the
 // window's events between steps, the file dialog and the message box.
@@ -117,6 +132,8 @@ public:
     {
         Form.PanelProgress->setVisible(visible);
         Form.ButtonCancel->setVisible(visible);
+        Form.LabelFigures->clear();
+        Form.SetBusyLook(visible);
         if (visible)
             Form.PanelProgress->raise();
     }
@@ -152,11 +169,22 @@ private:
 
 void TFormMain::ShowTransferProgress(const char* /*folder*/, const char* name, uint32_t total, uint32_t done)
 {
-    TFormMain* form = FormMain;
-    if (!form)
-        return;
-    form->LabelCurrentFile->setText(QString::fromLatin1(name));
-    SetBar(form->ProgressBarCurrent, done, total);
+    if (TFormMain* form = FormMain)
+        form->OnTransferProgress(name, total, done);
+}
+
+void TFormMain::OnTransferProgress(const char* name, uint32_t total, uint32_t done)
+{
+    LabelCurrentFile->setText(QString::fromLatin1(name));
+    SetBar(ProgressBarCurrent, done, total);
+    Meter.Update(done);
+    SetBar(ProgressBarTotal, Meter.TotalDone(), Meter.TotalBytes());
+    QString figures = QString::fromStdString(FormatTransferFigures(Meter));
+    if (Meter.TotalBytes() > Meter.FileSize())
+        figures += QStringLiteral("; total %1 of %2")
+                       .arg(QString::fromStdString(FormatByteCount(Meter.TotalDone())),
+                            QString::fromStdString(FormatByteCount(Meter.TotalBytes())));
+    LabelFigures->setText(figures);
     QCoreApplication::processEvents();
 }
 
@@ -172,6 +200,18 @@ std::vector<TFormMain::SelectedFile> TFormMain::SelectedFiles() const
 }
 
 QString& TFormMain::TabLocalFolder() { return TabControl1->currentIndex() == 0 ? MapFilePath : LogFilePath; }
+
+void TFormMain::ShowCancelReport(const QString& what, const QString& doneHeading, const QStringList& done,
+                                 const QString& notDoneHeading, const QString& notDone)
+{
+    QString text = what + QStringLiteral(" cancelled.");
+    QString doneList;
+    for (const QString& name : done)
+        doneList += FailureLine(name);
+    text += QStringLiteral("\n\n") + doneHeading + (doneList.isEmpty() ? QStringLiteral(" none") : doneList);
+    text += QStringLiteral("\n\n") + notDoneHeading + (notDone.isEmpty() ? QStringLiteral(" none") : notDone);
+    Services.ShowMessage(this, text, ApplicationTitle);
+}
 
 // ---- Get Selected Files
 
@@ -202,53 +242,86 @@ void TFormMain::GetSelectedFiles()
         Services.SelectFolder(this, QStringLiteral("Select Destination for your files."), remembered);
     if (folder.isEmpty())
         return;
+    // A folder the PC does not let us write is named as such before the unit is asked for
+    // anything, and not remembered for the next get.
+    QString unwritable;
+    if (!FolderTakesFiles(folder, unwritable)) {
+        QString failed;
+        for (const SelectedFile& file : files)
+            failed += FailureLine(file.Name, QStringLiteral("PC folder not writable: ") + unwritable);
+        Services.ShowMessage(this, QStringLiteral("The following files could not be got from the device:\n") + failed,
+                             GetErrorCaption);
+        return;
+    }
     remembered = QDir::toNativeSeparators(folder);
 
     const int count = static_cast<int>(files.size());
     LabelStatus->setText((count > 1 ? QStringLiteral("Getting %1 files from device.")
                                     : QStringLiteral("Getting %1 file from device."))
                              .arg(count));
-    SetBar(ProgressBarTotal, 0, files.size());
+    uint64_t totalBytes = 0;
+    for (const SelectedFile& file : files)
+        totalBytes += file.Size;
+    Meter = TransferMeter(totalBytes);
+    SetBar(ProgressBarTotal, 0, totalBytes);
     QString failed;
     QString notConverted;
+    QStringList got;
+    bool cancelled = false;
     {
         UnitCommand command(*Display);
         if (!UnitHeld(command, GetErrorCaption))
             return;
         ProgressScope panel(*this);
         const QByteArray devicePath = UnitText(DevicePath);
-        for (size_t k = 0; k < files.size(); ++k) {
-            SetBar(ProgressBarTotal, k, files.size());
-            if (!GetOneFile(devicePath, folder, files[k], notConverted))
-                failed += FailureLine(files[k].Name);
+        for (const SelectedFile& file : files) {
+            if (CancelRequested) {
+                cancelled = true;
+                failed += FailureLine(file.Name);
+                continue;
+            }
+            Meter.BeginFile(file.Size);
+            const FileOutcome outcome = GetOneFile(devicePath, folder, file, notConverted);
+            Meter.EndFile();
+            if (outcome.Done()) {
+                got << file.Name;
+            } else {
+                cancelled = cancelled || outcome.Code == ERR_CANCELLED;
+                failed += FailureLine(file.Name, QString::fromStdString(outcome.Reason));
+            }
         }
-        // A file the unit did not deliver, a name that would leave the folder and a file that
-        // could not be written are all named, so no missing file passes for a got one.
-        if (!failed.isEmpty())
-            Services.ShowMessage(this, QStringLiteral("The following files could not be got from the device:\n") + failed,
-                                 GetErrorCaption);
-        if (!notConverted.isEmpty())
-            ShowNotConverted(notConverted);
     }
+    // A file the unit did not deliver, a name that would leave the folder and a file that could
+    // not be written are all named with the reason, so no missing file passes for a got one.
+    if (cancelled)
+        ShowCancelReport(QStringLiteral("Get"), QStringLiteral("Got:"), got, QStringLiteral("Not got:"), failed);
+    else if (!failed.isEmpty())
+        Services.ShowMessage(this, QStringLiteral("The following files could not be got from the device:\n") + failed,
+                             GetErrorCaption);
+    if (!notConverted.isEmpty())
+        ShowNotConverted(notConverted);
 }
 
-bool TFormMain::GetOneFile(const QByteArray& devicePath, const QString& folder, const SelectedFile& file,
-                           QString& notConverted)
+FileOutcome TFormMain::GetOneFile(const QByteArray& devicePath, const QString& folder, const SelectedFile& file,
+                                  QString& notConverted)
 {
     // The name comes from the unit: one that could point outside the chosen folder, or that the
     // PC would store under another name, is refused before anything is asked for.
-    // Streamed into a temporary file and put in place only when whole: a failed get leaves an
-    // older file of the same name as it was, and memory stays bounded whatever size was listed.
+    // Streamed into a temporary file and put in place only when whole: a failed or cancelled get
+    // leaves an older file of the same name as it was, and memory stays bounded whatever size
+    // was listed.
     const QString localPath = QDir(folder).filePath(file.Name);
-    if (!GetUnitFile(*Display, devicePath.toStdString(), UnitText(file.Name).toStdString(), file.Size,
-                     LocalPath(localPath), ShowTransferProgress)
-             .Done())
-        return false;
+    FileOutcome outcome = GetUnitFile(*Display, devicePath.toStdString(), UnitText(file.Name).toStdString(), file.Size,
+                                      LocalPath(localPath), ShowTransferProgress);
+    if (!outcome.Done())
+        return outcome;
     if (AutoExport && HasExtension(localPath, QStringLiteral("displog"))) {
+        // The file was put in place just now; the window reacts before the conversion starts.
+        QCoreApplication::processEvents();
         if (ConvertLog(localPath) == Conversion::Failed)
             notConverted += FailureLine(file.Name);
     }
-    return true;
+    return outcome;
 }
 
 // ---- Send Files To Device
@@ -280,36 +353,74 @@ void TFormMain::SendChosenFiles()
     LabelStatus->setText(
         (count > 1 ? QStringLiteral("Sending %1 files to device.") : QStringLiteral("Sending %1 file to device."))
             .arg(count));
-    SetBar(ProgressBarTotal, 0, static_cast<uint64_t>(count));
+    SendFiles(files, true, {});
+}
+
+void TFormMain::SendFiles(const QStringList& paths, bool stopAtFailure,
+                          const std::function<QString(const QString&)>& refuse)
+{
+    uint64_t totalBytes = 0;
+    for (const QString& path : paths)
+        totalBytes += static_cast<uint64_t>(std::max<qint64>(0, QFileInfo(path).size()));
+    Meter = TransferMeter(totalBytes);
+    SetBar(ProgressBarTotal, 0, totalBytes);
     UnitCommand command(*Display);
     if (!UnitHeld(command, SendErrorCaption))
         return;
-    ProgressScope panel(*this);
-    const QByteArray devicePath = UnitText(DevicePath);
     QString failed;
-    bool failing = false;
-    for (qsizetype i = 0; i < count; ++i) {
-        if (!failing) {
-            SetBar(ProgressBarTotal, static_cast<uint64_t>(i), static_cast<uint64_t>(count));
-            failing = !PutLocalFile(*Display, devicePath, files[i]);
+    QStringList sent;
+    bool cancelled = false;
+    {
+        ProgressScope panel(*this);
+        const QByteArray devicePath = UnitText(DevicePath);
+        // Chosen files: after a file that failed, the rest are not tried (the card is likely
+        // locked or full, or the unit gone). Dropped files are each tried.
+        bool failing = false;
+        for (const QString& path : paths) {
+            const QString name = FileNameOf(path);
+            if (CancelRequested) {
+                cancelled = true;
+                failed += FailureLine(name);
+                continue;
+            }
+            if (failing) {
+                failed += FailureLine(name, QStringLiteral("not tried after the failure above"));
+                continue;
+            }
+            QCoreApplication::processEvents();
+            if (const QString refused = refuse ? refuse(path) : QString(); !refused.isEmpty()) {
+                failed += FailureLine(name, refused);
+                continue;
+            }
+            Meter.BeginFile(static_cast<uint64_t>(std::max<qint64>(0, QFileInfo(path).size())));
+            const FileOutcome outcome = PutLocalFile(*Display, devicePath, path);
+            Meter.EndFile();
+            if (outcome.Done()) {
+                sent << name;
+                continue;
+            }
+            if (outcome.Code == ERR_CANCELLED)
+                cancelled = true;
+            else
+                failing = stopAtFailure;
+            failed += FailureLine(name, QString::fromStdString(outcome.Reason));
         }
-        if (failing)
-            failed += FailureLine(FileNameOf(files[i]));
     }
-    if (!failed.isEmpty())
+    if (cancelled)
+        ShowCancelReport(QStringLiteral("Send"), QStringLiteral("Sent:"), sent, QStringLiteral("Not sent:"), failed);
+    else if (!failed.isEmpty())
         Services.ShowMessage(this,
                              QStringLiteral("The following files could not be sent:   \n") + failed + CardLockedHint,
                              SendErrorCaption);
 }
 
-bool TFormMain::PutLocalFile(QXDisplay& device, const QByteArray& folder, const QString& path)
+FileOutcome TFormMain::PutLocalFile(QXDisplay& device, const QByteArray& folder, const QString& path)
 {
     // An empty file, anything but a regular file, and a file the unit could not hold (sizes travel
     // in 32 bits) are not sent: an empty one would only delete the unit's file of that name. One
     // that cannot be read is a failed file like any other.
     return SendLocalFile(device, folder.toStdString(), LocalPath(path), UnitText(QFileInfo(path).fileName()).toStdString(),
-                         ShowTransferProgress)
-        .Done();
+                         ShowTransferProgress);
 }
 
 bool TFormMain::SendFileToDevice(QXDisplay* device, const QString& folder, const QString& path)
@@ -319,7 +430,7 @@ bool TFormMain::SendFileToDevice(QXDisplay* device, const QString& folder, const
         return false;
     if (!device->IsOpen() && device->OpenByIndex(0, 0) != 0)
         return false;
-    return PutLocalFile(*device, UnitText(folder), path);
+    return PutLocalFile(*device, UnitText(folder), path).Done();
 }
 
 // ---- dropped files
@@ -339,30 +450,18 @@ void TFormMain::SendDroppedFiles(const QStringList& paths)
     if (!Display->IsOpen())
         (void)Display->OpenByIndex(0, 0);
     const auto count = paths.size();
-    SetBar(ProgressBarTotal, 0, static_cast<uint64_t>(count));
     LabelStatus->setText((count > 1 ? QStringLiteral("Sending %1 dropped files to device.")
                                     : QStringLiteral("Sending %1 dropped file to device."))
                              .arg(count));
-    UnitCommand command(*Display);
-    if (!UnitHeld(command, SendErrorCaption))
-        return;
-    ProgressScope panel(*this);
     const bool maps = TabControl1->currentIndex() == 0;
-    QString failed;
-    for (qsizetype i = 0; i < count; ++i) {
-        SetBar(ProgressBarTotal, static_cast<uint64_t>(i), static_cast<uint64_t>(count));
-        QCoreApplication::processEvents();
-        const QString& path = paths[i];
-        const bool belongs = maps ? HasExtension(path, QStringLiteral("qxm")) || HasExtension(path, QStringLiteral("wzm"))
-                                  : HasExtension(path, QStringLiteral("displog"));
-        // The guard keeps the tick from taking the object while the drop runs.
-        if (!belongs || !SendFileToDevice(Display.get(), DevicePath, path))
-            failed += FailureLine(FileNameOf(path));
-    }
-    if (!failed.isEmpty())
-        Services.ShowMessage(this,
-                             QStringLiteral("The following files could not be sent:   \n") + failed + CardLockedHint,
-                             SendErrorCaption);
+    // A dropped file goes to the folder of the tab shown, so only that folder's kind is taken.
+    SendFiles(paths, false, [maps](const QString& path) {
+        if (maps && !HasExtension(path, QStringLiteral("qxm")) && !HasExtension(path, QStringLiteral("wzm")))
+            return QStringLiteral("not a map file (.qxm or .wzm)");
+        if (!maps && !HasExtension(path, QStringLiteral("displog")))
+            return QStringLiteral("not a log file (.displog)");
+        return QString();
+    });
 }
 
 // ---- Delete Selected Files
@@ -383,31 +482,45 @@ void TFormMain::DeleteSelectedFiles()
     SetBar(ProgressBarTotal, 0, files.size());
     QString failed;
     QStringList deleted;
+    bool cancelled = false;
+    bool failing = false;
     {
         UnitCommand command(*Display);
         if (!UnitHeld(command, DeletionErrorCaption))
             return;
         ProgressScope panel(*this);
         const QByteArray devicePath = UnitText(DevicePath);
-        bool failing = false;
         for (size_t k = 0; k < files.size(); ++k) {
-            if (!failing) {
-                LabelCurrentFile->setText(files[k].Name);
-                SetBar(ProgressBarTotal, k, files.size());
-                failing = !RemoveUnitFile(*Display, devicePath.toStdString(), UnitText(files[k].Name).toStdString()).Done();
-                if (!failing)
-                    deleted << files[k].Name;
-            }
-            if (failing)
-                failed += FailureLine(files[k].Name);
             QCoreApplication::processEvents();
+            if (CancelRequested) {
+                cancelled = true;
+                failed += FailureLine(files[k].Name);
+                continue;
+            }
+            if (failing) {
+                failed += FailureLine(files[k].Name, QStringLiteral("not tried after the failure above"));
+                continue;
+            }
+            LabelCurrentFile->setText(files[k].Name);
+            SetBar(ProgressBarTotal, k, files.size());
+            const FileOutcome outcome =
+                RemoveUnitFile(*Display, devicePath.toStdString(), UnitText(files[k].Name).toStdString());
+            if (outcome.Done()) {
+                deleted << files[k].Name;
+            } else {
+                failing = true;
+                failed += FailureLine(files[k].Name, QString::fromStdString(outcome.Reason));
+            }
         }
-        if (failing)
-            Services.ShowMessage(this,
-                                 QStringLiteral("The following files could not be deleted:\n") + failed + CardLockedHint,
-                                 DeletionErrorCaption);
     }
-    if (!failed.isEmpty()) {
+    if (cancelled)
+        ShowCancelReport(QStringLiteral("Delete"), QStringLiteral("Deleted:"), deleted, QStringLiteral("Not deleted:"),
+                         failed);
+    else if (failing)
+        Services.ShowMessage(this,
+                             QStringLiteral("The following files could not be deleted:\n") + failed + CardLockedHint,
+                             DeletionErrorCaption);
+    if (failing) {
         RefreshFileList(DevicePath);
         return;
     }
@@ -476,12 +589,17 @@ void TFormMain::ActionExportLogFileExecute()
     RunCommand([this] { ConvertChosenLogs(); });
 }
 
-void TFormMain::ConvertChosenLogs()
+QStringList TFormMain::ChooseLogFiles()
 {
     OpenDialog1.FilterIndex = 2;
     OpenDialog1.FileName.clear();
     OpenDialog1.InitialDir = LogFilePath;
-    const QStringList files = Services.OpenFiles(this, OpenDialog1);
+    return Services.OpenFiles(this, OpenDialog1);
+}
+
+void TFormMain::ConvertChosenLogs()
+{
+    const QStringList files = ChooseLogFiles();
     if (files.isEmpty())
         return;
     QString failed;
@@ -508,7 +626,7 @@ void TFormMain::ConvertChosenLogs()
 TFormMain::Conversion TFormMain::ConvertLog(const QString& source)
 {
     CsvOptions options;
-    options.DecimalSeparator = RegionalDecimalSeparator();
+    options.DecimalSeparator = RegionalCsvSeparator();
     // Called after each megabyte of text: long logs keep the window live.
     options.Progress = [](uint64_t, uint64_t) { QCoreApplication::processEvents(); };
     options.Stop = &StopConversions;
@@ -530,6 +648,80 @@ void TFormMain::ShowNotConverted(const QString& failureList)
 {
     Services.ShowMessage(this, QStringLiteral("The following log files could not be converted to .csv:\n") + failureList,
                          ExportErrorCaption);
+}
+
+// ---- Log viewer
+
+void TFormMain::ActionViewLogFileExecute()
+{
+    RunCommand([this] { ViewChosenLogs(); });
+}
+
+void TFormMain::ViewChosenLogs()
+{
+    for (const QString& file : ChooseLogFiles())
+        OpenViewer(file);
+}
+
+void TFormMain::OpenViewer(const QString& path)
+{
+    ViewerOptions options;
+    options.ExportInterval = CorrectedExportInterval(ExportInterval);
+    options.DecimalSeparator = RegionalCsvSeparator();
+    options.SaveFolder = LogFilePath;
+    (void)OpenLogViewer(path, this, Services, options);
+}
+
+void TFormMain::ActionViewUnitLogExecute()
+{
+    RunCommand([this] { ViewSelectedUnitLog(); });
+}
+
+void TFormMain::ViewSelectedUnitLog()
+{
+    if (!Display || TabControl1->currentIndex() != 1)
+        return;
+    if (!Display->IsOpen())
+        (void)Display->OpenByIndex(0, 0);
+    const std::vector<SelectedFile> files = SelectedFiles();
+    if (files.empty())
+        return;
+    if (!ViewedLogs) {
+        ViewedLogs = std::make_unique<QTemporaryDir>();
+        if (!ViewedLogs->isValid()) {
+            Services.ShowMessage(this, QStringLiteral("The following files could not be got from the device:\n") +
+                                           FailureLine(files.front().Name, ViewedLogs->errorString()),
+                                 GetErrorCaption);
+            ViewedLogs.reset();
+            return;
+        }
+    }
+    const SelectedFile& file = files.front();
+    LabelStatus->setText(QStringLiteral("Getting %1 file from device.").arg(1));
+    Meter = TransferMeter(file.Size);
+    SetBar(ProgressBarTotal, 0, file.Size);
+    FileOutcome outcome;
+    const QString localPath = QDir(ViewedLogs->path()).filePath(file.Name);
+    {
+        UnitCommand command(*Display);
+        if (!UnitHeld(command, GetErrorCaption))
+            return;
+        ProgressScope panel(*this);
+        Meter.BeginFile(file.Size);
+        outcome = GetUnitFile(*Display, UnitText(DevicePath).toStdString(), UnitText(file.Name).toStdString(),
+                              file.Size, LocalPath(localPath), ShowTransferProgress);
+        Meter.EndFile();
+    }
+    if (outcome.Code == ERR_CANCELLED)
+        return;
+    if (!outcome.Done()) {
+        Services.ShowMessage(this,
+                             QStringLiteral("The following files could not be got from the device:\n") +
+                                 FailureLine(file.Name, QString::fromStdString(outcome.Reason)),
+                             GetErrorCaption);
+        return;
+    }
+    OpenViewer(localPath);
 }
 
 // ---- Update Firmware

@@ -52,7 +52,7 @@ void HIDDeviceEx::FindDevicesById(uint16_t productPattern)
     FoundPaths.clear();
     HidInterfaceList list = Host.ListInterfaces();
     if (!list.SetAvailable) {
-        Host.ShowMessage("SetupDiGetClassDevs: PnpHandle Failure", "SetupDiGetClassDevs Failure");
+        Host.Message("SetupDiGetClassDevs: PnpHandle Failure", "SetupDiGetClassDevs Failure");
         return;
     }
     for (const std::string& path : list.Paths) {
@@ -69,7 +69,7 @@ void HIDDeviceEx::FindDevicesById(uint16_t productPattern)
             FoundPaths.push_back(path);
     }
     if (!list.EnumErrorText.empty())
-        Host.ShowMessage(list.EnumErrorText, "EnumInterface Failure");
+        Host.Message(list.EnumErrorText, "EnumInterface Failure");
 }
 
 uint32_t HIDDeviceEx::OpenByIndex(int index, uint32_t bridgeRate)
@@ -145,7 +145,7 @@ uint32_t HIDDeviceEx::OpenByPath(const char* path, uint32_t bridgeRate)
                 Lock lock(Replies.LockObject());
                 ReaderEnded = true;
             }
-            Host.ShowMessage(error.what(), "CreateThread Failure");
+            Host.Message(error.what(), "CreateThread Failure");
             Host.Pause(1000);
             Close();
             result = ERR_ALLOC_FAIL;

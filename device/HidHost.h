@@ -8,6 +8,7 @@
 // device without numbered reports), and every report length includes it.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,6 +78,18 @@ public:
     virtual std::string LastErrorText() = 0;
     // Modal message box with an OK button (or its stand-in on a host without one).
     virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
+    // Where the transport's message boxes go: the front end's own boxes when
+    // it set a handler (a window shows them as its other messages), else
+    // ShowMessage.
+    using MessageHandler = std::function<void(const std::string& text, const std::string& caption)>;
+    void SetMessageHandler(MessageHandler handler) { Messages = std::move(handler); }
+    void Message(const std::string& text, const std::string& caption)
+    {
+        if (Messages)
+            Messages(text, caption);
+        else
+            ShowMessage(text, caption);
+    }
     // One line to the debug trace channel.
     virtual void Trace(const std::string& line) = 0;
     // Millisecond tick counter; wraps at 2^32.
@@ -92,6 +105,9 @@ public:
         (void)waitMs;
         return {std::make_unique<UnitLock>(), false};
     }
+
+private:
+    MessageHandler Messages;
 };
 
 // True when tick `a` is strictly before tick `b`, across one wrap of the counter.

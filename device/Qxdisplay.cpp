@@ -423,6 +423,10 @@ uint32_t QXDisplay::ListFiles(const char* folder, const char* pattern, EntryCall
     while (entry) {
         if (callback)
             callback(folder, *entry);
+        if (CancelAsked()) {
+            ListingResult = ERR_CANCELLED;
+            break;
+        }
         entry = NextEntry(CMD_FILE_FIND_NEXT, {});
     }
     return 0;
@@ -537,6 +541,10 @@ uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total
     while (result == 0 && done < total) {
         if (callback)
             callback(folder, name, total, done);
+        if (CancelAsked()) {
+            result = ERR_CANCELLED;
+            break;
+        }
         // A read has no side effect, so a block whose reply did not come (or
         // did not fit) is asked for once more, after the link is back in step.
         uint32_t block = 0;
@@ -568,17 +576,24 @@ uint32_t QXDisplay::PutFile(const char* folder, const char* name, uint32_t total
     OperationScope operation(*this);
     if (operation.Result != 0)
         return operation.Result;
+    // Asked before the unit's file of that name is touched, so a send cancelled at once keeps it.
+    if (callback)
+        callback(folder, name, total, 0);
+    if (CancelAsked())
+        return ERR_CANCELLED;
     uint32_t probe = 0;
     if (ReadFileBlockUnguarded(folder, name, 0, probe, nullptr) == 0)
         (void)RemoveFileUnguarded(folder, name);
     uint32_t done = 0;
     uint32_t result = 0;
     StartTransfer(CMD_WRITE_FILE_BLOCK);
-    if (callback)
-        callback(folder, name, total, 0);
     while (result == 0 && done < total) {
         if (callback)
             callback(folder, name, total, done);
+        if (CancelAsked()) {
+            result = ERR_CANCELLED;
+            break;
+        }
         const uint32_t block = std::min(FileBlockSize, total - done);
         result = WriteFileBlockUnguarded(folder, name, done, block, data + done);
         if (result == 0)
@@ -586,6 +601,10 @@ uint32_t QXDisplay::PutFile(const char* folder, const char* name, uint32_t total
     }
     if (result == 0)
         result = ConfirmInStep();
+    // The unit's older file is gone already; the part written of the new one would pass for a
+    // whole file.
+    if (result == ERR_CANCELLED && done > 0)
+        (void)RemoveFileUnguarded(folder, name);
     if (callback)
         callback(folder, name, total, done);
     return result;

@@ -3,6 +3,7 @@
 // memory reads, the SD card's files (normal firmware, product id 0x0801) and
 // erase / program / status text / end of update (bootloader, product id 0x0800).
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -161,6 +162,13 @@ public:
     void StartTransfer(uint16_t code);
     [[nodiscard]] uint32_t ConfirmInStep();
 
+    // Asked between two blocks of GetFile and PutFile and between two entries
+    // of a listing (after the progress callback, which may let the user ask):
+    // once it answers true the operation stops with ERR_CANCELLED. A send
+    // stopped that way removes the part it wrote, so no truncated file stays
+    // on the card. Empty: never stopped.
+    void SetCancelCheck(std::function<bool()> check) { CancelCheck = std::move(check); }
+
 private:
     friend class OperationScope;
     [[nodiscard]] uint32_t HoldUnit();
@@ -195,6 +203,9 @@ private:
     uint32_t TransferSent = 0;
     uint32_t TransferDiscarded = 0;
     uint32_t ListingResult = 0;
+    std::function<bool()> CancelCheck;
+
+    bool CancelAsked() const { return CancelCheck && CancelCheck(); }
 };
 
 // Holds a command on a display for the scope's lifetime.

@@ -18,6 +18,8 @@ constexpr uint32_t ERR_DEVICE_CLOSED = 12;
 constexpr uint32_t ERR_WRONG_PACKET = 13;
 constexpr uint32_t ERR_COMMAND_ERR = 14;
 constexpr uint32_t ERR_VERIFY_ERR = 15;
+// The user stopped the transfer or listing between two blocks.
+constexpr uint32_t ERR_CANCELLED = 16;
 constexpr uint32_t ERR_FILE_IHV = 0x201;
 constexpr uint32_t ERR_FILE_READ = 0x202;
 constexpr uint32_t ERR_FILE_WRITE = 0x203;

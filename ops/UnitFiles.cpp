@@ -1,5 +1,6 @@
 #include "UnitFiles.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "LocalFiles.h"
@@ -33,9 +34,33 @@ private:
     ReplacingFile& File;
 };
 
-FileOutcome UnitFailure(uint32_t code) { return {code, ResultCodeName(code)}; }
+// Status byte the unit answers a write or removal with while its card's write protection is on.
+constexpr uint32_t CardLockedStatus = 0x04;
+
+FileOutcome UnitFailure(uint32_t code) { return {code, UnitFailureReason(code)}; }
 
 } // namespace
+
+std::string UnitFailureReason(uint32_t code)
+{
+    const std::string name = ResultCodeName(code);
+    if (code > StatusOffset && code <= StatusOffset + 0xFF) {
+        char status[8];
+        std::snprintf(status, sizeof status, "0x%02X", static_cast<unsigned>(code - StatusOffset));
+        if (code - StatusOffset == CardLockedStatus)
+            return std::string("card locked: the unit refused with status ") + status;
+        return std::string("refused by the unit with status ") + status;
+    }
+    switch (code) {
+    case ERR_TIMEOUT: return "time-out: the unit did not answer (" + name + ")";
+    case ERR_CANCELLED: return "cancelled";
+    case ERR_VERIFY_ERR: return "a reply answered another request (" + name + ")";
+    case ERR_DEVICE_CLOSED:
+    case ERR_NO_PATH:
+    case ERR_WRITE_FAILED: return "the unit went away (" + name + ")";
+    default: return name;
+    }
+}
 
 uint32_t ListUnitFolder(QXDisplay& display, const std::string& folder,
                         const std::function<void(const FILE_ENTRY&)>& each)
@@ -61,13 +86,14 @@ FileOutcome GetUnitFile(QXDisplay& display, const std::string& folder, const std
         return checked;
     ReplacingFile file(localFile);
     if (!file.Open())
-        return {ERR_FILE_WRITE, file.ErrorText()};
+        return {ERR_FILE_WRITE, "PC folder not writable: " + file.ErrorText()};
     TemporaryFileSink sink(file);
     const uint32_t got = display.GetFile(folder.c_str(), name.c_str(), size, sink, progress);
     if (got != 0)
-        return sink.Failed ? FileOutcome{ERR_FILE_WRITE, file.ErrorText()} : UnitFailure(got);
+        return sink.Failed ? FileOutcome{ERR_FILE_WRITE, "cannot be written on the PC: " + file.ErrorText()}
+                           : UnitFailure(got);
     if (!file.Commit())
-        return {ERR_FILE_WRITE, file.ErrorText()};
+        return {ERR_FILE_WRITE, "cannot be written on the PC: " + file.ErrorText()};
     return {};
 }
 

@@ -17,6 +17,11 @@ struct FileOutcome {
     bool Done() const { return Code == 0; }
 };
 
+// A short reason for a failure list, naming the result code: the unit did not
+// answer, it refused with its status (a locked card named as such), the user
+// cancelled, the link went out of step or the unit went away.
+std::string UnitFailureReason(uint32_t code);
+
 // Lists `folder` (e.g. "A:\Maps"); `each` gets every entry as it arrives,
 // folders included. 0 when the listing ended on the unit's end-of-listing
 // reply; otherwise why it was cut short (time-out, failed send, unit gone).

@@ -71,6 +71,7 @@ TColor DefaultSystemColor(int index)
     case 9: return RGBColor(0, 0, 0);        // COLOR_CAPTIONTEXT
     case 11: return RGBColor(244, 247, 252); // COLOR_INACTIVEBORDER
     case 15: return RGBColor(240, 240, 240); // COLOR_BTNFACE
+    case 17: return RGBColor(109, 109, 109); // COLOR_GRAYTEXT
     case 19: return RGBColor(0, 0, 0);       // COLOR_INACTIVECAPTIONTEXT
     case 21: return RGBColor(105, 105, 105); // COLOR_3DDKSHADOW
     case 27: return RGBColor(185, 209, 234); // COLOR_GRADIENTACTIVECAPTION

@@ -24,6 +24,7 @@ constexpr TColor clInactiveCaption = SystemColorBase | 3;
 constexpr TColor clCaptionText = SystemColorBase | 9;
 constexpr TColor clInactiveBorder = SystemColorBase | 11;
 constexpr TColor clBtnFace = SystemColorBase | 15;
+constexpr TColor clGrayText = SystemColorBase | 17;
 constexpr TColor clInactiveCaptionText = SystemColorBase | 19;
 constexpr TColor cl3DDkShadow = SystemColorBase | 21;
 constexpr TColor clGradientActiveCaption = SystemColorBase | 27;

@@ -81,7 +81,8 @@ void TQXGradButton::BuildFace(QImage& image, Face face, bool withFocusRing)
 
         DrawFrameLines(canvas, TRect{1, 1, w - 1, h - 1}, colors[RoleDark], colors[RoleLight]);
     }
-    DrawCaption(image, StripAmpersands(FCaption), colors[RoleText], colors[RoleGrad]);
+    DrawCaption(image, StripAmpersands(FCaption), face == FaceDisabled ? DisabledTextColor() : colors[RoleText],
+                colors[RoleGrad]);
 
     if (withFocusRing) {
         // Outline of the rounded rectangle (3, 3, w - 3, h - 3) with 5 x 5 corner ellipses: at that
@@ -98,6 +99,23 @@ void TQXGradButton::BuildFace(QImage& image, Face face, bool withFocusRing)
         fill(left, top + 1, left, bottom - 1);
         fill(right, top + 1, right, bottom - 1);
     }
+}
+
+TColor TQXGradButton::DisabledTextColor() const
+{
+    // The system's default colours give disabled captions the enabled captions' black, so the
+    // state would not show; only then is another colour taken: the system's grey text, or, where
+    // that is the same colour too, the midpoint between the caption and its face.
+    const TColor disabled = FColors[FaceDisabled][RoleText];
+    const TColor enabled = FColors[FaceUp][RoleText];
+    if ((ColorToRGB(disabled) & 0xFFFFFF) != (ColorToRGB(enabled) & 0xFFFFFF))
+        return disabled;
+    if ((ColorToRGB(clGrayText) & 0xFFFFFF) != (ColorToRGB(enabled) & 0xFFFFFF))
+        return clGrayText;
+    const TColor text = ColorToRGB(enabled);
+    const TColor face = ColorToRGB(FColors[FaceDisabled][RoleFace]);
+    auto mid = [&](int shift) { return static_cast<int>((((text >> shift) & 0xFF) + ((face >> shift) & 0xFF)) / 2); };
+    return RGBColor(mid(0), mid(8), mid(16));
 }
 
 void TQXGradButton::DrawCaption(QImage& image, const QString& text, TColor textColor,

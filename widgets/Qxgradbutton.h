@@ -46,6 +46,9 @@ public:
     void DrawCaption(QImage& image, const QString& text, TColor textColor, TColor shadowColor);
 
     TColor StateColor(Face face, ColorRole role) const { return FColors[face][role]; }
+    // The caption colour of the disabled face as drawn: its own colour unless that equals the
+    // enabled caption's, so a disabled button always looks it.
+    TColor DisabledTextColor() const;
     void SetStateColor(Face face, ColorRole role, TColor value);
 
 #define TQX_FACE_COLOR(S, R)                                                                      \

@@ -10,6 +10,7 @@
 
 #include <ostream>
 
+#include "FileSettingsStore.h"
 #include "PlatformServices.h"
 #include "SettingsStore.h"
 #include "SimHost.h"
@@ -39,6 +40,11 @@ public:
     // Runs the test's script on the dialog (reading its fields, clicking its buttons), which
     // gives the modal result; without a script the dialog is cancelled.
     int ExecDialog(QDialog& dialog) override;
+    bool Confirm(QWidget*, const QString& text, const QString& caption) override
+    {
+        Questions << caption + QStringLiteral(": ") + text;
+        return ConfirmAnswer;
+    }
 
     QStringList Messages;
     QStringList Errors;
@@ -48,6 +54,8 @@ public:
     QStringList FolderRequests;
     std::vector<OpenDialogRequest> OpenRequests;
     std::function<int(QDialog&)> DialogScript;
+    QStringList Questions;
+    bool ConfirmAnswer = true;
     int DialogsShown = 0;
 };
 

@@ -56,17 +56,21 @@ TEST_F(Design, Menus)
 {
     Open();
     const QList<QAction*> items = Form->Actions1->actions();
-    ASSERT_EQ(items.size(), 9);
+    ASSERT_EQ(items.size(), 11);
     EXPECT_EQ(Form->Actions1->title(), QStringLiteral("Actions"));
     EXPECT_EQ(items[0], Form->ActionExportLogFile);
-    EXPECT_TRUE(items[1]->isSeparator());
-    EXPECT_EQ(items[2], Form->ActionUpdateFirmware);
+    // The log viewer's two commands follow the conversion.
+    EXPECT_EQ(items[1], Form->ActionViewLogFile);
+    EXPECT_EQ(Form->ActionViewLogFile->shortcut(), QKeySequence(QStringLiteral("Ctrl+L")));
+    EXPECT_EQ(items[2], Form->ActionViewUnitLog);
     EXPECT_TRUE(items[3]->isSeparator());
-    EXPECT_EQ(items[4], Form->ActionGetDevInfo);
-    EXPECT_EQ(items[5], Form->ActionRefreshFileList);
-    EXPECT_EQ(items[6], Form->ActionGetFiles);
-    EXPECT_EQ(items[7], Form->ActionSendFiles);
-    EXPECT_EQ(items[8], Form->ActionDeleteFiles);
+    EXPECT_EQ(items[4], Form->ActionUpdateFirmware);
+    EXPECT_TRUE(items[5]->isSeparator());
+    EXPECT_EQ(items[6], Form->ActionGetDevInfo);
+    EXPECT_EQ(items[7], Form->ActionRefreshFileList);
+    EXPECT_EQ(items[8], Form->ActionGetFiles);
+    EXPECT_EQ(items[9], Form->ActionSendFiles);
+    EXPECT_EQ(items[10], Form->ActionDeleteFiles);
     EXPECT_EQ(Form->Options1->title(), QStringLiteral("Options"));
     ASSERT_EQ(Form->Options1->actions().size(), 1);
     EXPECT_EQ(Form->csvfileexportoptions1->text(), QStringLiteral("Log File Export Options"));
@@ -126,12 +130,18 @@ TEST_F(Design, ButtonsFollowTheirActions)
         QCoreApplication::processEvents();
         const int below = Form->QXGradPanel1->height() - 344; // how far the bottom edge moved
         EXPECT_EQ(Form->XiButton2->geometry(), QRect(5, 9, 150, 25));
-        EXPECT_EQ(Form->ButtonDevInfo->geometry(), QRect(5, 59, 150, 25));
+        EXPECT_EQ(Form->ButtonDevInfo->geometry(), QRect(5, 59 + below, 150, 25));
         EXPECT_EQ(Form->ButtonGetFiles->geometry(), QRect(5, 134 + below, 150, 25));
         EXPECT_EQ(Form->ButtonPut->geometry(), QRect(5, 164 + below, 150, 25));
         EXPECT_EQ(Form->XiButton1->geometry(), QRect(5, 234 + below, 150, 25));
     }
     EXPECT_EQ(Form->QXGradPanel1->width(), 160);
+
+    // At the smallest window the bottom-anchored info button stays clear of the convert button.
+    Form->resize(Form->minimumSize());
+    QCoreApplication::processEvents();
+    EXPECT_GE(Form->ButtonDevInfo->geometry().top(), Form->XiButton2->geometry().bottom() + 1);
+    EXPECT_LT(Form->ButtonDevInfo->geometry().bottom(), Form->ButtonGetFiles->geometry().top());
 }
 
 // A first run opens with the design's client area below the menu bar, the progress panel at its

@@ -78,15 +78,26 @@ TEST_F(Guard, TabSwitchDuringListingListsAfterwards)
     EXPECT_EQ(Form->RefusedCommands(), 0);
 }
 
-// Closing the window during a listing waits until the listing has returned.
+// Closing the window during a listing asks; on Yes the listing stops at the next entry and the
+// window closes once it has returned; on No nothing changes.
 TEST_F(Guard, CloseDuringListingWaitsForIt)
 {
     Form->show();
     bool closedAtOnce = true;
+    Services.ConfirmAnswer = false;
     DuringListing([&] { closedAtOnce = Form->close(); });
     Form->Timer1Timer();
     EXPECT_FALSE(closedAtOnce);
+    EXPECT_EQ(Services.Questions.size(), 1);
     EXPECT_EQ(ListedNames().size(), 6);
+    EXPECT_TRUE(Form->isVisible());
+
+    Services.ConfirmAnswer = true;
+    Form->ActionRefreshFileListExecute(); // the listing the next close interrupts
+    DuringListing([&] { closedAtOnce = Form->close(); });
+    Form->ActionRefreshFileListExecute();
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_LT(ListedNames().size(), 6);
     EXPECT_FALSE(Form->isVisible());
 }
 

@@ -7,12 +7,14 @@
 #include <QDir>
 #include <QFile>
 #include <QAction>
+#include <QStatusBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
 #include "TestHosts.h"
+#include "Qxgradbutton.h"
 #include "Qxgradpanel.h"
 
 namespace {
@@ -45,6 +47,7 @@ TEST_F(Monitor, StartWithNoUnit)
     EXPECT_TRUE(Form->ActionExportLogFile->isEnabled());
     EXPECT_EQ(Form->ListBoxFiles->count(), 0);
     EXPECT_TRUE(Form->DevicePath.isEmpty());
+    EXPECT_EQ(Form->LabelUnitState->text(), QStringLiteral("No unit connected"));
 }
 
 // The first tick that finds a unit opens it and lists the selected tab's folder, sorted, each item
@@ -72,6 +75,13 @@ TEST_F(Monitor, PlugInWithLogsTabSelectedListsLogs)
     EXPECT_FALSE(Form->PanelProgress->isVisibleTo(Form.get()));
     EXPECT_EQ(Form->LabelStatus->text(), QStringLiteral("Refreshing File List Please Wait..."));
     EXPECT_EQ(Form->LabelCurrentFile->text(), QStringLiteral("RUN2.displog"));
+    // Listed whole: the status line names the unit by serial number and firmware version.
+    EXPECT_EQ(Form->LabelUnitState->text(), QStringLiteral("Unit QX-SIM-000123, firmware 1.2.3"));
+    EXPECT_TRUE(Form->statusBar()->isVisibleTo(Form.get()));
+
+    Sim->Unplug();
+    Form->Timer1Timer();
+    EXPECT_EQ(Form->LabelUnitState->text(), QStringLiteral("No unit connected"));
 }
 
 // While the unit stays, a tick neither lists again nor touches the list.
@@ -118,6 +128,11 @@ TEST_F(Monitor, UnitInBootloader)
     EXPECT_TRUE(Form->ActionUpdateFirmware->isEnabled());
     ExpectDeviceActions(false);
     EXPECT_EQ(Form->ListBoxFiles->count(), 0);
+    // The status line says so, with the firmware update a click away.
+    EXPECT_EQ(Form->LabelUnitState->text(), QStringLiteral("Unit in bootloader mode: use Update Firmware"));
+    EXPECT_TRUE(Form->ButtonStatusUpdate->isVisibleTo(Form.get()));
+    EXPECT_TRUE(Form->ButtonStatusUpdate->isEnabled());
+    EXPECT_EQ(Form->ButtonStatusUpdate->Action(), Form->ActionUpdateFirmware);
 
     Sim->Restart(sim::UnitMode::Normal);
     Form->Timer1Timer();
@@ -125,6 +140,45 @@ TEST_F(Monitor, UnitInBootloader)
     ASSERT_NE(Form->Display, nullptr);
     EXPECT_FALSE(Form->ActionUpdateFirmware->isEnabled());
     EXPECT_EQ(ListedNames(), QStringList{QStringLiteral("a.qxm")});
+    EXPECT_FALSE(Form->ButtonStatusUpdate->isVisibleTo(Form.get()));
+}
+
+// The transport's message boxes (a bus that cannot be searched) reach the window's own message
+// boxes: once, not on every tick, and again after a search that went well.
+TEST_F(Monitor, EnumerationFailuresReachTheWindowOnce)
+{
+    class NoBusHost : public ForwardingHost {
+    public:
+        using ForwardingHost::ForwardingHost;
+        HidInterfaceList ListInterfaces() override
+        {
+            if (Broken) {
+                HidInterfaceList none;
+                none.SetAvailable = false;
+                return none;
+            }
+            return Inner.ListInterfaces();
+        }
+        bool Broken = true;
+    };
+    MakeUnit(true);
+    NoBusHost host(*Sim);
+    HostOverride = &host;
+    Open();
+    const QStringList once{QStringLiteral("SetupDiGetClassDevs Failure: SetupDiGetClassDevs: PnpHandle Failure")};
+    Form->Timer1Timer();
+    Form->Timer1Timer();
+    EXPECT_EQ(Services.Messages, once);
+    EXPECT_TRUE(Sim->Messages().empty());
+    EXPECT_EQ(Form->LabelUnitState->text(), QStringLiteral("No unit connected"));
+
+    host.Broken = false;
+    Form->Timer1Timer();
+    EXPECT_NE(Form->Display, nullptr);
+    host.Broken = true;
+    Form->Timer1Timer();
+    EXPECT_EQ(Services.Messages.size(), 2);
+    Close();
 }
 
 // Switching tabs without a unit empties the list and the folder shown.

@@ -16,6 +16,9 @@
 
 #include "AppTestSupport.h"
 #include "LogGenerator.h"
+#include "LogPlotData.h"
+#include "LogViewerWindow.h"
+#include "Qxgradbutton.h"
 #include "Qxgradpanel.h"
 
 namespace {
@@ -130,7 +133,10 @@ TEST_F(Transfer, GetStatusTextsAndContents)
     EXPECT_EQ(Form->LabelStatus->text(), QStringLiteral("Getting 3 files from device."));
     EXPECT_EQ(ReadAll(DestPath(QStringLiteral("b.wzm"))), Pattern(10, 2));
     EXPECT_EQ(ReadAll(DestPath(QStringLiteral("c.qxm"))), Pattern(1024, 3));
-    EXPECT_EQ(Form->ProgressBarTotal->maximum(), 3);
+    // Total counts the bytes of the whole selection.
+    EXPECT_EQ(Form->ProgressBarTotal->maximum(), 2500 + 10 + 1024);
+    EXPECT_EQ(Form->ProgressBarTotal->value(), 2500 + 10 + 1024);
+    EXPECT_EQ(Form->Progress().TotalDone(), 3534u);
     EXPECT_TRUE(Services.Messages.isEmpty()) << Services.Messages.join(QLatin1Char('|')).toStdString();
     // The list is not refreshed by a get: an item the card lost meanwhile stays listed.
     EXPECT_EQ(ListedNames().size(), 3);
@@ -275,7 +281,7 @@ TEST_F(Transfer, GetFileThatCannotBeCreated)
     EXPECT_TRUE(QFileInfo(DestPath(QStringLiteral("a.qxm")) + QStringLiteral("/inside")).isDir());
     EXPECT_EQ(ReadAll(DestPath(QStringLiteral("b.qxm"))), Pattern(100, 8));
     EXPECT_EQ(Services.Messages,
-              QStringList{QStringLiteral("File Get Error: The following files could not be got from the device:\n\n\ta.qxm")});
+              QStringList{QStringLiteral("File Get Error: The following files could not be got from the device:\n\n\ta.qxm: cannot be written on the PC: Is a directory")});
     ExpectFinished();
 
     // A chosen folder that does not exist fails every file the same way.
@@ -283,8 +289,11 @@ TEST_F(Transfer, GetFileThatCannotBeCreated)
     Services.ChosenFolder = Temp.filePath(QStringLiteral("missing"));
     Form->ActionGetFilesExecute();
     EXPECT_EQ(Services.Messages,
-              QStringList{QStringLiteral("File Get Error: The following files could not be got from the device:\n\n\ta.qxm\n\tb.qxm")});
+              QStringList{QStringLiteral("File Get Error: The following files could not be got from the device:\n\n\ta.qxm: PC folder not writable: No such file or directory"
+                                             "\n\tb.qxm: PC folder not writable: No such file or directory")});
     EXPECT_FALSE(QFileInfo::exists(Temp.filePath(QStringLiteral("missing"))));
+    // ... and is not remembered for the next get.
+    EXPECT_EQ(Form->MapFilePath, QDir::toNativeSeparators(Dest));
     ExpectFinished();
 }
 
@@ -304,7 +313,8 @@ TEST_F(Transfer, GetWithUnitUnpluggedMidway)
     EXPECT_FALSE(QFile::exists(DestPath(QStringLiteral("next.qxm"))));
     EXPECT_EQ(QDir(Dest).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("big.qxm")});
     EXPECT_EQ(Services.Messages,
-              QStringList{QStringLiteral("File Get Error: The following files could not be got from the device:\n\n\tbig.qxm\n\tnext.qxm")});
+              QStringList{QStringLiteral("File Get Error: The following files could not be got from the device:\n\n\tbig.qxm: the unit went away (ERR_DEVICE_CLOSED)"
+                                             "\n\tnext.qxm: the unit went away (ERR_WRITE_FAILED)")});
     ExpectFinished();
     Form->Timer1Timer();
     EXPECT_EQ(Form->Display, nullptr);
@@ -350,7 +360,7 @@ TEST_F(Transfer, SendFromMapsTab)
     EXPECT_FALSE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("empty.wzm"))));
     EXPECT_EQ(ListedNames(), (QStringList{QStringLiteral("run.displog"), QStringLiteral("street.qxm")}));
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
-                                                            "\n\tempty.wzm") +
+                                                            "\n\tempty.wzm: empty file") +
                                              Hint});
     Services.Messages.clear();
     ExpectFinished();
@@ -377,7 +387,7 @@ TEST_F(Transfer, SendStopsAtFirstFailure)
     EXPECT_TRUE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("a.qxm"))));
     EXPECT_FALSE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("c.qxm"))));
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
-                                                            "\n\tb.qxm\n\tc.qxm") +
+                                                            "\n\tb.qxm: card locked: the unit refused with status 0x04\n\tc.qxm: not tried after the failure above") +
                                              Hint});
     EXPECT_EQ(ReadAll(b), Pattern(2000, 15));
     ExpectFinished();
@@ -395,7 +405,7 @@ TEST_F(Transfer, SendFileThatCannotBeRead)
     Services.ChosenFiles = {good, gone, folder};
     Form->ActionSendFilesExecute();
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
-                                                            "\n\tgone.qxm\n\tfolder.qxm") +
+                                                            "\n\tgone.qxm: No such file or directory\n\tfolder.qxm: not tried after the failure above") +
                                              Hint});
     EXPECT_EQ(ListedNames(), QStringList{QStringLiteral("good.qxm")});
     ExpectFinished();
@@ -412,7 +422,7 @@ TEST_F(Transfer, SendWithUnitUnpluggedMidway)
     SetFaults("unplug-after=100");
     Form->ActionSendFilesExecute();
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
-                                                            "\n\tbig.qxm\n\tafter.qxm") +
+                                                            "\n\tbig.qxm: the unit went away (ERR_WRITE_FAILED)\n\tafter.qxm: not tried after the failure above") +
                                              Hint});
     EXPECT_EQ(ReadAll(big), Pattern(30000, 18));
     EXPECT_EQ(ListedNames(), QStringList());
@@ -446,7 +456,8 @@ TEST_F(Transfer, DropMixedFilesOnMapsTab)
     EXPECT_EQ(ReadAll(CardPath(QStringLiteral("Maps"), QStringLiteral("track.wzm"))), Pattern(1500, 20));
     EXPECT_EQ(ListedNames(), QStringList{QStringLiteral("track.wzm")});
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
-                                                            "\n\trun.displog\n\tnotes.txt") +
+                                                            "\n\trun.displog: not a map file (.qxm or .wzm)"
+                                                            "\n\tnotes.txt: not a map file (.qxm or .wzm)") +
                                              Hint});
     ExpectFinished();
 }
@@ -461,7 +472,7 @@ TEST_F(Transfer, DropOnLogsTab)
     Form->WMDropFiles({empty, Local + QStringLiteral("/missing.displog"), log});
     EXPECT_EQ(ListedNames(), QStringList{QStringLiteral("RUN.DisplOG")});
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
-                                                            "\n\tempty.displog\n\tmissing.displog") +
+                                                            "\n\tempty.displog: empty file\n\tmissing.displog: No such file or directory") +
                                              Hint});
     Services.Messages.clear();
     EXPECT_EQ(StatusDuring([&] { Form->WMDropFiles({log}); }), QStringLiteral("Sending 1 dropped file to device."));
@@ -497,7 +508,7 @@ TEST_F(Transfer, DeleteThreeWhereSecondFails)
     EXPECT_TRUE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("b.qxm"))));
     EXPECT_TRUE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("c.qxm"))));
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Deletion Error: The following files could not be deleted:\n"
-                                                            "\n\tb.qxm\n\tc.qxm") +
+                                                            "\n\tb.qxm: card locked: the unit refused with status 0x04\n\tc.qxm: not tried after the failure above") +
                                              Hint});
     EXPECT_EQ(ListedNames(), (QStringList{QStringLiteral("b.qxm"), QStringLiteral("c.qxm"), QStringLiteral("d.qxm")}));
     ExpectFinished();
@@ -533,7 +544,7 @@ TEST_F(Transfer, DeleteOnLockedCard)
     Select({QStringLiteral("a.qxm"), QStringLiteral("b.qxm")});
     Form->ActionDeleteFilesExecute();
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Deletion Error: The following files could not be deleted:\n"
-                                                            "\n\ta.qxm\n\tb.qxm") +
+                                                            "\n\ta.qxm: card locked: the unit refused with status 0x04\n\tb.qxm: not tried after the failure above") +
                                              Hint});
     EXPECT_EQ(ListedNames().size(), 2);
 }
@@ -553,7 +564,7 @@ TEST_F(Transfer, DeleteWithUnitUnpluggedMidway)
     EXPECT_FALSE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("a.qxm"))));
     EXPECT_TRUE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("c.qxm"))));
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Deletion Error: The following files could not be deleted:\n"
-                                                            "\n\tb.qxm\n\tc.qxm") +
+                                                            "\n\tb.qxm: the unit went away (ERR_DEVICE_CLOSED)\n\tc.qxm: not tried after the failure above") +
                                              Hint});
     EXPECT_EQ(ListedNames(), QStringList());
     ExpectFinished();
@@ -601,4 +612,180 @@ TEST_F(Transfer, ListingCutShortIsShown)
     Form->RefreshFileList(Form->DevicePath);
     EXPECT_EQ(ListedNames().size(), 3);
     EXPECT_FALSE(Form->LabelOpenError->isVisibleTo(Form.get()));
+}
+
+// The status line notes a listing cut short, and a whole listing takes the note away.
+TEST_F(Transfer, ListingCutShortInStatusLine)
+{
+    for (const char* name : {"a.qxm", "b.qxm", "c.qxm"})
+        PutCardBytes(QStringLiteral("Maps"), QLatin1String(name), Pattern(10, 30));
+    Start();
+    SetFaults("mute-after=3");
+    Form->RefreshFileList(Form->DevicePath);
+    EXPECT_TRUE(Form->LabelUnitState->text().contains(QStringLiteral("File list incomplete")))
+        << Form->LabelUnitState->text().toStdString();
+    SetFaults("");
+    Form->RefreshFileList(Form->DevicePath);
+    EXPECT_FALSE(Form->LabelUnitState->text().contains(QStringLiteral("incomplete")));
+}
+
+// Cancel on the progress panel, for every command that shows it.
+class Cancel : public Transfer {
+protected:
+    // Clicks Cancel once `when` holds, checked at every pass of the event loop while the command
+    // runs; `atClick` then holds the bytes of the current file done at that moment.
+    void CancelWhen(std::function<bool()> when)
+    {
+        auto* poll = new QTimer(Form.get());
+        poll->setInterval(0);
+        QObject::connect(poll, &QTimer::timeout, Form.get(), [this, poll, when = std::move(when)] {
+            if (!Form->PanelProgress->isVisibleTo(Form.get()) || !when())
+                return;
+            poll->stop();
+            Figures = Form->LabelFigures->text();
+            AtClick = Form->Progress().FileDone();
+            EXPECT_FALSE(Form->ActionGetFiles->isEnabled());
+            EXPECT_FALSE(Form->ActionExportLogFile->isEnabled());
+            EXPECT_FALSE(Form->TabControl1->isEnabled());
+            QTest::mouseClick(Form->ButtonCancel, Qt::LeftButton);
+        });
+        poll->start();
+    }
+    QString Figures;
+    uint64_t AtClick = 0;
+};
+
+// A 590 KB get on the full-speed link shows its percent, speed and time left; Cancel ends it
+// within one block of the click, leaves no file, keeps the older copy, and says what was got.
+TEST_F(Cancel, GetStopsWithinABlockAndLeavesNoFile)
+{
+    PutCardBytes(QStringLiteral("Logs"), QStringLiteral("early.displog"), Pattern(300, 1));
+    PutCardBytes(QStringLiteral("Logs"), QStringLiteral("long.displog"), Pattern(590 * 1024, 2));
+    ASSERT_TRUE(WriteBytes(DestPath(QStringLiteral("long.displog")), QByteArray("older copy")));
+    MakeUnit(true, [](sim::SimOptions& options) { options.Link = sim::LinkModel::FullSpeed; });
+    Open();
+    Form->TabControl1->setCurrentIndex(1);
+    Form->Timer1Timer();
+    Form->AutoExport = false;
+    Services.ChosenFolder = Dest;
+    Select({QStringLiteral("early.displog"), QStringLiteral("long.displog")});
+    CancelWhen([this] { return Form->Progress().FileDone() >= 40 * 1024 && Form->Progress().FileSize() > 300; });
+    Form->ActionGetFilesExecute();
+
+    EXPECT_TRUE(Figures.contains(QStringLiteral("%, "))) << Figures.toStdString();
+    EXPECT_TRUE(Figures.contains(QStringLiteral("KB/s"))) << Figures.toStdString();
+    EXPECT_TRUE(Figures.contains(QStringLiteral(" left"))) << Figures.toStdString();
+    EXPECT_TRUE(Figures.contains(QStringLiteral("of 590 KB"))) << Figures.toStdString();
+    EXPECT_LE(Form->Progress().TotalDone(), 300 + AtClick + 1024);
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("long.displog"))), QByteArray("older copy"));
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("early.displog"))), Pattern(300, 1));
+    EXPECT_EQ(QDir(Dest).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("Korvane Tessaly: Get cancelled.\n\nGot:\n\tearly.displog"
+                                                            "\n\nNot got:\n\tlong.displog: cancelled")});
+    ExpectFinished();
+    EXPECT_TRUE(Form->ActionGetFiles->isEnabled());
+    EXPECT_TRUE(Form->TabControl1->isEnabled());
+}
+
+// A send cancelled mid-file is reported as not sent, and no part of it stays on the card; a
+// send cancelled before its first block keeps the unit's older file.
+TEST_F(Cancel, SendLeavesNoPartOnTheCard)
+{
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("keep.qxm"), Pattern(50, 3));
+    Start();
+    Services.ChosenFiles = {PutLocal(QStringLiteral("big.qxm"), Pattern(20000, 4)),
+                            PutLocal(QStringLiteral("keep.qxm"), Pattern(60, 5))};
+    CancelWhen([this] { return Form->Progress().FileDone() >= 5000; });
+    Form->ActionSendFilesExecute();
+    EXPECT_FALSE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("big.qxm"))));
+    EXPECT_EQ(ReadAll(CardPath(QStringLiteral("Maps"), QStringLiteral("keep.qxm"))), Pattern(50, 3));
+    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("Korvane Tessaly: Send cancelled.\n\nSent: none"
+                                                            "\n\nNot sent:\n\tbig.qxm: cancelled\n\tkeep.qxm")});
+    EXPECT_EQ(ListedNames(), QStringList{QStringLiteral("keep.qxm")});
+    ExpectFinished();
+
+    // Cancelled before the first block: the unit's file of that name is not touched.
+    Services.Messages.clear();
+    Services.ChosenFiles = {PutLocal(QStringLiteral("keep.qxm"), Pattern(60, 6))};
+    CancelWhen([] { return true; });
+    Form->ActionSendFilesExecute();
+    EXPECT_EQ(ReadAll(CardPath(QStringLiteral("Maps"), QStringLiteral("keep.qxm"))), Pattern(50, 3));
+    ExpectFinished();
+}
+
+// Delete and the listing stop between two files or entries; each says what it did.
+TEST_F(Cancel, DeleteAndListingStopBetweenItems)
+{
+    for (const char* name : {"a.qxm", "b.qxm", "c.qxm"})
+        PutCardBytes(QStringLiteral("Maps"), QLatin1String(name), Pattern(10, 7));
+    Start();
+    Select({QStringLiteral("a.qxm"), QStringLiteral("b.qxm"), QStringLiteral("c.qxm")});
+    int deletedAtClick = -1;
+    CancelWhen([&] {
+        deletedAtClick = 3 - static_cast<int>(QDir(Card + QStringLiteral("/Maps")).entryList(QDir::Files).size());
+        return deletedAtClick == 1;
+    });
+    Form->ActionDeleteFilesExecute();
+    EXPECT_EQ(ListedNames(), (QStringList{QStringLiteral("b.qxm"), QStringLiteral("c.qxm")}));
+    EXPECT_TRUE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("b.qxm"))));
+    EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("Korvane Tessaly: Delete cancelled.\n\nDeleted:\n\ta.qxm"
+                                                            "\n\nNot deleted:\n\tb.qxm\n\tc.qxm")});
+    ExpectFinished();
+
+    CancelWhen([this] { return Form->ListBoxFiles->count() == 1; });
+    Form->ActionRefreshFileListExecute();
+    EXPECT_EQ(ListedNames().size(), 1);
+    EXPECT_TRUE(Form->LabelOpenError->text().contains(QStringLiteral("cancelled")));
+    EXPECT_TRUE(Form->LabelUnitState->text().contains(QStringLiteral("listing was cancelled")));
+}
+
+// A tab switched while a transfer runs shows no files of the old folder, then its own listing.
+TEST_F(Cancel, TabSwitchDuringTransferShowsNoOldFiles)
+{
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("a.qxm"), Pattern(5000, 8));
+    PutCardBytes(QStringLiteral("Logs"), QStringLiteral("run.displog"), Pattern(10, 9));
+    Start();
+    Services.ChosenFolder = Dest;
+    Select({QStringLiteral("a.qxm")});
+    int shownDuring = -1;
+    QTimer::singleShot(0, Form.get(), [&] {
+        Form->TabControl1->setCurrentIndex(1);
+        shownDuring = Form->ListBoxFiles->count();
+    });
+    Form->ActionGetFilesExecute();
+    EXPECT_EQ(shownDuring, 0);
+    EXPECT_EQ(ListedNames(), QStringList{QStringLiteral("run.displog")});
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("a.qxm"))), Pattern(5000, 8));
+}
+
+// "View Selected Log" gets the log of the Logs tab to a temporary file and opens a viewer on it;
+// "View Log File" opens the chosen logs on the PC, starting in the log folder.
+TEST_F(Transfer, ViewLogsFromTheUnitAndThePc)
+{
+    LogSpec spec;
+    spec.DurationSeconds = 2.0;
+    const std::vector<uint8_t> log = GenerateDispLog(spec);
+    const QByteArray bytes(reinterpret_cast<const char*>(log.data()), static_cast<qsizetype>(log.size()));
+    PutCardBytes(QStringLiteral("Logs"), QStringLiteral("run.displog"), bytes);
+    Start(1);
+    EXPECT_TRUE(Form->ActionViewUnitLog->isEnabled());
+    Select({QStringLiteral("run.displog")});
+    Form->ActionViewUnitLogExecute();
+    QList<LogViewerWindow*> viewers = Form->findChildren<LogViewerWindow*>();
+    ASSERT_EQ(viewers.size(), 1);
+    EXPECT_TRUE(viewers[0]->Path().endsWith(QStringLiteral("/run.displog")));
+    EXPECT_EQ(viewers[0]->Data().ChannelCount(), 8u);
+    EXPECT_TRUE(Services.Messages.isEmpty());
+    ExpectFinished();
+
+    Services.ChosenFiles = {PutLocal(QStringLiteral("local.displog"), bytes)};
+    Form->ActionViewLogFileExecute();
+    ASSERT_EQ(Services.OpenRequests.size(), 1u);
+    EXPECT_EQ(Services.OpenRequests[0].FilterIndex, 2);
+    EXPECT_EQ(Services.OpenRequests[0].InitialDir, Form->LogFilePath);
+    EXPECT_EQ(Form->findChildren<LogViewerWindow*>().size(), 2);
+
+    // Only a log of the unit's Logs folder can be viewed from the list.
+    Form->TabControl1->setCurrentIndex(0);
+    EXPECT_FALSE(Form->ActionViewUnitLog->isEnabled());
 }

@@ -118,8 +118,8 @@ TEST_F(UpdateWindow, PlainImageEndToEnd)
     EXPECT_FALSE(Form->ActionUpdateFirmware->isEnabled());
 }
 
-// While the update pumps, ticks go on enumerating on the bootloader object, and a second update or
-// any other command is refused.
+// While the update pumps, ticks go on enumerating on the bootloader object, every command looks
+// disabled, and a second update or any other command is refused all the same.
 TEST_F(UpdateWindow, MonitorAndCommandsDuringUpdate)
 {
     const std::vector<uint8_t> image = Image(9216);
@@ -128,7 +128,9 @@ TEST_F(UpdateWindow, MonitorAndCommandsDuringUpdate)
     int refusedDuring = 0;
     WhenStatus(QStringLiteral("Sending file to device..."), [&] {
         Form->Timer1Timer();
-        kept = Form->Bootloader != nullptr && Form->ActionUpdateFirmware->isEnabled();
+        // The object stays; every command looks disabled while the progress panel is up.
+        kept = Form->Bootloader != nullptr && !Form->ActionUpdateFirmware->isEnabled() &&
+               !Form->ActionExportLogFile->isEnabled() && Form->ButtonCancel->isVisibleTo(Form.get());
         Form->ActionUpdateFirmwareExecute();
         Form->ActionExportLogFileExecute();
         refusedDuring = Form->RefusedCommands();

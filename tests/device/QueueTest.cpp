@@ -20,6 +20,7 @@ TEST(ResultCodeName, NamedCodesUseTheirNames)
     EXPECT_EQ(ResultCodeName(ERR_TIMEOUT), "ERR_TIMEOUT");
     EXPECT_EQ(ResultCodeName(ERR_COMMAND_ERR), "ERR_COMMAND_ERR");
     EXPECT_EQ(ResultCodeName(ERR_VERIFY_ERR), "ERR_VERIFY_ERR");
+    EXPECT_EQ(ResultCodeName(ERR_CANCELLED), "ERR_CANCELLED");
     EXPECT_EQ(ResultCodeName(ERR_FILE_SIG), "ERR_FILE_SIG");
 }
 
@@ -29,7 +30,7 @@ TEST(ResultCodeName, UnnamedCodesAreHex)
     EXPECT_EQ(ResultCodeName(0), "Error 0x00000000");
     EXPECT_EQ(ResultCodeName(0x204), "Error 0x00000204");
     EXPECT_EQ(ResultCodeName(0x100000AB), "Error 0x100000AB");
-    EXPECT_EQ(ResultCodeName(16), "Error 0x00000010");
+    EXPECT_EQ(ResultCodeName(17), "Error 0x00000011");
 }
 
 TEST(Checksum, ComplementOfWrappingSum)

@@ -100,9 +100,13 @@ TEST_F(UnitFiles, SendRefusesWhatWouldOnlyDelete)
     const FileOutcome outcome = SendLocalFile(*Display, Maps, empty, "Street.qxm", nullptr);
     EXPECT_EQ(outcome.Code, ERR_FILE_READ);
     EXPECT_NE(outcome.Reason.find("empty"), std::string::npos) << outcome.Reason;
-    const std::string fifo = Local.File("pipe.qxm");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(SendLocalFile(*Display, Maps, fifo, "Street.qxm", nullptr).Code, ERR_FILE_READ);
+    const std::string other = Local.File("pipe.qxm");
+#ifdef _WIN32
+    std::filesystem::create_directory(other); // Windows' named pipes are not files of a folder
+#else
+    ASSERT_EQ(mkfifo(other.c_str(), 0600), 0);
+#endif
+    EXPECT_EQ(SendLocalFile(*Display, Maps, other, "Street.qxm", nullptr).Code, ERR_FILE_READ);
     EXPECT_EQ(Card.Read("Maps/Street.qxm"), Street);
 
     const std::string map = Local.Write("New.qxm", Bytes(1500, 2));
@@ -143,6 +147,14 @@ TEST(LogConversion, FailuresAreOutcomes)
     ASSERT_EQ(converted.End, ConversionEnd::Converted);
     EXPECT_TRUE(std::filesystem::exists(converted.CsvPath));
     EXPECT_EQ(ConvertLog(folder.Write("bad.displog", {1, 2, 3}), 1.0f, {}).End, ConversionEnd::Unreadable);
+#ifdef _WIN32
+    // A folder in the CSV's place: it cannot be replaced by a file.
+    std::filesystem::remove(converted.CsvPath);
+    std::filesystem::create_directory(converted.CsvPath);
+    const ConversionOutcome denied = ConvertLog(good, 1.0f, {});
+    EXPECT_EQ(denied.End, ConversionEnd::WriteFailed);
+    EXPECT_NE(denied.Text.find("run.csv"), std::string::npos) << denied.Text;
+#else
     if (geteuid() != 0) {
         chmod(folder.Path().c_str(), 0500);
         const ConversionOutcome denied = ConvertLog(good, 1.0f, {});
@@ -150,4 +162,54 @@ TEST(LogConversion, FailuresAreOutcomes)
         EXPECT_EQ(denied.End, ConversionEnd::WriteFailed);
         EXPECT_NE(denied.Text.find("run.csv"), std::string::npos) << denied.Text;
     }
+#endif
+}
+
+// Cancel between blocks: a get leaves no file and the older one as it was; a send stopped
+// midway removes the part it wrote; a listing stops with ERR_CANCELLED as its end.
+TEST_F(UnitFiles, CancelStopsBetweenBlocks)
+{
+    const auto target = Local.Path() / "Street.qxm";
+    Local.Write("Street.qxm", {'o', 'l', 'd'});
+    int blocks = 0;
+    Display->SetCancelCheck([&] { return ++blocks > 2; });
+    const FileOutcome got = GetUnitFile(*Display, Maps, "Street.qxm", 3000, target, nullptr);
+    EXPECT_EQ(got.Code, ERR_CANCELLED);
+    EXPECT_EQ(got.Reason, "cancelled");
+    EXPECT_EQ(Local.Read("Street.qxm"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Local.Path()), {}), 1);
+
+    Local.Write("big.qxm", Bytes(5000, 2));
+    blocks = 0;
+    const FileOutcome sent = SendLocalFile(*Display, Maps, Local.Path() / "big.qxm", "big.qxm", nullptr);
+    EXPECT_EQ(sent.Code, ERR_CANCELLED);
+    EXPECT_FALSE(std::filesystem::exists(Card.Path() / "Maps" / "big.qxm"));
+
+    // Asked before the first block: the unit's file of that name stays.
+    Display->SetCancelCheck([] { return true; });
+    Local.Write("Street.qxm", Bytes(10, 3));
+    EXPECT_EQ(SendLocalFile(*Display, Maps, Local.Path() / "Street.qxm", "Street.qxm", nullptr).Code, ERR_CANCELLED);
+    EXPECT_EQ(Card.Read("Maps/Street.qxm"), Street);
+
+    Card.Write("Maps/Other.qxm", Bytes(10, 4));
+    std::vector<std::string> names;
+    EXPECT_EQ(ListUnitFolder(*Display, Maps, [&](const FILE_ENTRY& entry) { names.push_back(entry.Name()); }),
+              ERR_CANCELLED);
+    EXPECT_EQ(names.size(), 1u);
+
+    // Without the check everything runs again, on the same link.
+    Display->SetCancelCheck({});
+    EXPECT_TRUE(GetUnitFile(*Display, Maps, "Street.qxm", 3000, target, nullptr).Done());
+    EXPECT_EQ(Local.Read("Street.qxm"), Street);
+}
+
+// Failure lists name the cause in a few words, with the code for the curious.
+TEST(UnitFailureReason, NamesTheCause)
+{
+    EXPECT_EQ(UnitFailureReason(ERR_TIMEOUT), "time-out: the unit did not answer (ERR_TIMEOUT)");
+    EXPECT_EQ(UnitFailureReason(StatusOffset + 0x04), "card locked: the unit refused with status 0x04");
+    EXPECT_EQ(UnitFailureReason(StatusOffset + 0x05), "refused by the unit with status 0x05");
+    EXPECT_EQ(UnitFailureReason(ERR_CANCELLED), "cancelled");
+    EXPECT_EQ(UnitFailureReason(ERR_DEVICE_CLOSED), "the unit went away (ERR_DEVICE_CLOSED)");
+    EXPECT_EQ(UnitFailureReason(ERR_FILE_SIG), "ERR_FILE_SIG");
 }

@@ -487,3 +487,32 @@ TEST(TQXGradButtonFace, DegenerateSizes)
     EXPECT_EQ(PixelRows(Painted(button), {{ToQColor(Border).rgb(), 'B'}, {ToQColor(Light).rgb(), 'L'}}),
               (std::vector<std::string>{"BLB", "BLB"}));
 }
+
+// The default colours give disabled and enabled captions the same black; the disabled caption is
+// then drawn in the system's grey text, so the state shows. Colours of its own are kept.
+TEST(TQXGradButtonCaption, DisabledCaptionDiffersFromEnabled)
+{
+    TQXGradButton button;
+    button.SetCaption(QStringLiteral("Send"));
+    ASSERT_EQ(ColorToRGB(button.StateColor(TQXGradButton::FaceDisabled, TQXGradButton::RoleText)),
+              ColorToRGB(button.StateColor(TQXGradButton::FaceUp, TQXGradButton::RoleText)));
+    EXPECT_EQ(button.DisabledTextColor(), clGrayText);
+    const QRgb grey = ToQColor(clGrayText).rgb();
+    auto hasGrey = [&](const QImage& face) {
+        for (int y = 0; y < face.height(); ++y)
+            for (int x = 0; x < face.width(); ++x)
+                if (face.pixel(x, y) == grey)
+                    return true;
+        return false;
+    };
+    EXPECT_TRUE(hasGrey(button.FaceImage(TQXGradButton::FaceDisabled)));
+    EXPECT_FALSE(hasGrey(button.FaceImage(TQXGradButton::FaceUp)));
+
+    button.SetStateColor(TQXGradButton::FaceDisabled, TQXGradButton::RoleText, RGBColor(200, 0, 0));
+    EXPECT_EQ(button.DisabledTextColor(), RGBColor(200, 0, 0));
+    // Where grey text is the enabled caption's colour too, the midpoint to the face is taken.
+    button.SetStateColor(TQXGradButton::FaceDisabled, TQXGradButton::RoleText, clGrayText);
+    button.SetStateColor(TQXGradButton::FaceUp, TQXGradButton::RoleText, clGrayText);
+    button.SetStateColor(TQXGradButton::FaceDisabled, TQXGradButton::RoleFace, RGBColor(255, 255, 255));
+    EXPECT_EQ(button.DisabledTextColor(), RGBColor(182, 182, 182));
+}
