@@ -89,6 +89,17 @@ public:
     std::unique_ptr<sim::SimHost> Sim;
     // Set to route the window through another host (wrapping Sim, say).
     HidHost* HostOverride = nullptr;
+    // Routes the window through `host`, which is kept until the window is gone (the window
+    // speaks to its host while it is destroyed).
+    template <typename Host>
+    Host& UseHost(std::unique_ptr<Host> host)
+    {
+        Host& kept = *host;
+        HostOverride = host.get();
+        OwnedHosts.push_back(std::move(host));
+        return kept;
+    }
+    std::vector<std::unique_ptr<HidHost>> OwnedHosts;
     MemorySettingsStore Settings;
     RecordingServices Services;
     std::unique_ptr<TFormMain> Form;

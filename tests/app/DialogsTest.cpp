@@ -148,8 +148,7 @@ TEST_F(Dialogs, DeviceInfoFailures)
     EXPECT_EQ(Services.DialogsShown, 0);
     Close();
 
-    DenyingHost denying(*Sim);
-    HostOverride = &denying;
+    UseHost(std::make_unique<DenyingHost>(*Sim));
     Sim->SetFaultPlan({});
     Services.Messages.clear();
     Open();

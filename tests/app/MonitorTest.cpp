@@ -162,8 +162,7 @@ TEST_F(Monitor, EnumerationFailuresReachTheWindowOnce)
         bool Broken = true;
     };
     MakeUnit(true);
-    NoBusHost host(*Sim);
-    HostOverride = &host;
+    NoBusHost& host = UseHost(std::make_unique<NoBusHost>(*Sim));
     Open();
     const QStringList once{QStringLiteral("SetupDiGetClassDevs Failure: SetupDiGetClassDevs: PnpHandle Failure")};
     Form->Timer1Timer();
@@ -261,8 +260,7 @@ TEST_F(Monitor, UnitThatCannotBeOpened)
 {
     PutCardFile(QStringLiteral("Maps"), QStringLiteral("a.qxm"), 1);
     MakeUnit(true);
-    DenyingHost denying(*Sim);
-    HostOverride = &denying;
+    UseHost(std::make_unique<DenyingHost>(*Sim));
     Open();
     Form->Timer1Timer();
     ASSERT_NE(Form->Display, nullptr);
