@@ -5,7 +5,6 @@
 #include <optional>
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QImage>
 #include <QPixmap>
 #include <QStringList>
@@ -98,8 +97,7 @@ double StoredExportInterval()
     FileSettingsStore settings(FileSettingsStore::DefaultPath());
 #endif
     try {
-        settings.OpenKey("\\Software\\Korvane Research Inc.\\" +
-                         QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdString());
+        settings.OpenKey(SettingsKeyFor(QCoreApplication::applicationFilePath()));
         if (ValueExists(settings, "Export Interval"))
             return CorrectedExportInterval(ReadFloat(settings, "Export Interval"));
     } catch (const std::exception&) {

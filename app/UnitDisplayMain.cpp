@@ -97,6 +97,11 @@ QString DefaultWorkingFolder(const QString& executablePath, const QString& docum
     return QDir::toNativeSeparators(documents + QStringLiteral("/Tessaly/"));
 }
 
+std::string SettingsKeyFor(const QString& executablePath)
+{
+    return "\\Software\\Korvane Research Inc.\\" + QFileInfo(executablePath).completeBaseName().toStdString();
+}
+
 // Counts a command (or a tick) as running for as long as it lives; nests.
 class TFormMain::CommandScope {
 public:
@@ -129,7 +134,7 @@ TFormMain::TFormMain(QWidget* owner, const AppEnvironment& environment)
     DefaultLogFilePath = WorkingFolder + QStringLiteral("Logs");
     MapFilePath = DefaultMapFilePath;
     LogFilePath = DefaultLogFilePath;
-    RegistryKey = "\\Software\\Korvane Research Inc.\\" + QFileInfo(ExecutablePath).completeBaseName().toStdString();
+    RegistryKey = SettingsKeyFor(ExecutablePath);
     ReadSettings();
     CreateWorkingFolders();
 

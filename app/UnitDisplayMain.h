@@ -64,6 +64,10 @@ struct AppEnvironment {
 // folder, so the commands never start in a folder that cannot be made.
 QString DefaultWorkingFolder(const QString& executablePath, const QString& documentsFolder);
 
+// The settings key of the program at `executablePath`: the maker's key and the executable's base
+// name, so a renamed copy keeps settings of its own.
+std::string SettingsKeyFor(const QString& executablePath);
+
 class TFormMain : public QMainWindow {
     Q_OBJECT
 
@@ -146,9 +150,6 @@ public:
     void ActionSendFilesExecute();
     void ActionDeleteFilesExecute();
     void WMDropFiles(const QStringList& paths);
-    // Sends one local file into `folder` on `device`; false when it does not exist, cannot be
-    // read, is empty or is not taken by the unit.
-    bool SendFileToDevice(QXDisplay* device, const QString& folder, const QString& path);
     // The ProgressCallback of GetFile and PutFile: the file's name and bar, then pending events.
     static void ShowTransferProgress(const char* folder, const char* name, uint32_t total, uint32_t done);
 

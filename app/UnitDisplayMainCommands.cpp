@@ -423,16 +423,6 @@ FileOutcome TFormMain::PutLocalFile(QXDisplay& device, const QByteArray& folder,
                          ShowTransferProgress);
 }
 
-bool TFormMain::SendFileToDevice(QXDisplay* device, const QString& folder, const QString& path)
-{
-    const QFileInfo info(path);
-    if (!info.isFile() || info.size() == 0 || !device)
-        return false;
-    if (!device->IsOpen() && device->OpenByIndex(0, 0) != 0)
-        return false;
-    return PutLocalFile(*device, UnitText(folder), path).Done();
-}
-
 // ---- dropped files
 
 void TFormMain::WMDropFiles(const QStringList& paths)
