@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "Checksum.h"
+
 constexpr uint32_t FrameMarker = 0x55AAAA55;
 // Magic / Code value of a raw (unframed) message.
 constexpr uint32_t NoMarker = 0xFFFFFFFF;
@@ -19,6 +21,3 @@ struct HID_COMMAND {
     // All fields zero and no payload.
     void Clear() { *this = HID_COMMAND{}; }
 };
-
-// Bitwise complement of the 8-bit wrapping sum of the bytes; 0xFF for none.
-uint8_t Checksum(const uint8_t* data, size_t count);

@@ -1,4 +1,4 @@
-#include "HidCommand.h"
+#include "Checksum.h"
 
 uint8_t Checksum(const uint8_t* data, size_t count)
 {
