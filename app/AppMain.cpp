@@ -9,22 +9,15 @@
 #include <QPixmap>
 #include <QStringList>
 
-#include "CardSeed.h"
 #include "LogViewerWindow.h"
 #include "PlatformServices.h"
-#include "SimHost.h"
 #include "UnitDisplayMain.h"
 #include "UnitExportOptions.h"
+#include "UnitHosts.h"
 #ifdef _WIN32
 #include "RegistrySettingsStore.h"
 #else
 #include "FileSettingsStore.h"
-#endif
-#ifdef TESSALY_HAVE_HIDAPI
-#include "HidapiHost.h"
-#endif
-#ifdef TESSALY_HAVE_WINDOWS_HOST
-#include "WindowsHidHost.h"
 #endif
 
 namespace {
@@ -63,20 +56,6 @@ Arguments ParseArguments(const QStringList& args)
         }
     }
     return parsed;
-}
-
-std::unique_ptr<sim::SimHost> SimulatedHost(const QString& card, std::string& error)
-{
-    std::optional<sim::SimOptions> options = sim::SimOptions::FromEnvironment(&error);
-    if (!options)
-        return nullptr;
-    if (!card.isEmpty())
-        options->Unit.CardFolder = card.toStdString();
-    if (!SeedSimCard(options->Unit.CardFolder, error)) {
-        error = options->Unit.CardFolder.string() + ": " + error;
-        return nullptr;
-    }
-    return std::make_unique<sim::SimHost>(std::move(*options));
 }
 
 // Start-up failures go to standard error as well, and a picture-only run (no one to press OK on
@@ -143,28 +122,13 @@ int RunTessaly(int argc, char** argv)
         PlatformServices& viewerServices = interactive ? static_cast<PlatformServices&>(services) : console;
         return RunLogViewers(args.ViewFiles, args.Screenshot, viewerServices, options);
     }
-    std::unique_ptr<HidHost> host;
-    sim::SimHost* simulator = nullptr;
-    if (args.Simulate) {
-        std::string error;
-        std::unique_ptr<sim::SimHost> simulated = SimulatedHost(args.Card, error);
-        if (!simulated) {
-            ReportStartError(services, QString::fromStdString(error), interactive);
-            return 1;
-        }
-        simulator = simulated.get();
-        host = std::move(simulated);
-    } else {
-#if defined(TESSALY_HAVE_WINDOWS_HOST)
-        host = std::make_unique<WindowsHidHost>();
-#elif defined(TESSALY_HAVE_HIDAPI)
-        host = std::make_unique<HidapiHost>();
-#else
-        ReportStartError(services, QStringLiteral("This build has no USB support; start it with --simulate."),
-                         interactive);
+    UnitHostChoice choice = OpenUnitHost({args.Simulate, args.Card.toStdString(), false});
+    if (!choice.Host) {
+        ReportStartError(services, QString::fromStdString(choice.Error), interactive);
         return 1;
-#endif
     }
+    HidHost* host = choice.Host.get();
+    sim::SimHost* simulator = choice.Simulator;
 
 #ifdef _WIN32
     RegistrySettingsStore settings;
@@ -172,7 +136,7 @@ int RunTessaly(int argc, char** argv)
     FileSettingsStore settings(FileSettingsStore::DefaultPath());
 #endif
     AppEnvironment environment;
-    environment.Host = host.get();
+    environment.Host = host;
     environment.Simulator = simulator;
     environment.Settings = &settings;
     environment.Services = &services;

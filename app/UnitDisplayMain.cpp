@@ -1,5 +1,6 @@
 #include "UnitDisplayMain.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <QApplication>
@@ -524,6 +525,7 @@ void TFormMain::MonitorTick()
             UnitIdentity.clear();
             IdentityRead = false;
             ListingEnd = 0;
+            CommandSummary.clear();
         }
     }
     if (!hadDisplay) {
@@ -583,11 +585,10 @@ void TFormMain::ShowUnitState()
     const bool boot = Bootloader && Bootloader->DeviceCount() > 0;
     if (Display) {
         text = UnitIdentity.isEmpty() ? QStringLiteral("Unit connected") : QStringLiteral("Unit ") + UnitIdentity;
-        if (ListingEnd == ERR_CANCELLED)
-            text += QStringLiteral(". File list incomplete: the listing was cancelled");
-        else if (ListingEnd != 0)
-            text += QStringLiteral(". File list incomplete: the unit stopped answering (%1)")
-                        .arg(QString::fromStdString(ResultCodeName(ListingEnd)));
+        if (ListingEnd != 0)
+            text += QStringLiteral(". File list incomplete: ") + QString::fromStdString(ListingFailureReason(ListingEnd));
+        if (!CommandSummary.isEmpty())
+            text += QStringLiteral(". ") + CommandSummary;
     } else if (boot) {
         text = QStringLiteral("Unit in bootloader mode: use Update Firmware");
     } else {
@@ -674,11 +675,10 @@ void TFormMain::RefreshFileList(const QString& folder)
     }
     ProgressBarTotal->setValue(0);
     ProgressBarCurrent->setValue(0);
-    const QByteArray path = DevicePath.toLatin1();
     uint32_t end = 0;
     {
         ProgressScope panel(*this);
-        end = ListUnitFolder(*Display, path.toStdString(),
+        end = ListUnitFolder(*Display, DevicePath.toStdString(),
                              [](const FILE_ENTRY& entry) { AddFileListEntry(nullptr, entry); });
     }
     ListingEnd = end;
@@ -692,14 +692,13 @@ void TFormMain::RefreshFileList(const QString& folder)
 
 void TFormMain::ShowListingCutShort(uint32_t code)
 {
-    if (code == ERR_CANCELLED)
-        LabelOpenError->setText(QStringLiteral("The list may be incomplete: the listing was cancelled."));
-    else
-        LabelOpenError->setText(QStringLiteral("The list may be incomplete: the unit stopped answering (%1).")
-                                    .arg(QString::fromStdString(ResultCodeName(code))));
+    LabelOpenError->setText(QStringLiteral("The list may be incomplete: %1.")
+                                .arg(QString::fromStdString(ListingFailureReason(code))));
+    // As tall as the note's wrapped lines need at the list's width, so it is shown whole also
+    // at the window's minimum size; never taller than the list.
     const QRect area = ListBoxFiles->viewport()->rect();
-    const int height = 3 * ItemHeight;
-    LabelOpenError->setGeometry(area.x(), area.bottom() - height, area.width(), height);
+    const int height = std::min(area.height(), std::max(3 * ItemHeight, LabelOpenError->heightForWidth(area.width()) + ItemHeight));
+    LabelOpenError->setGeometry(area.x(), area.bottom() + 1 - height, area.width(), height);
     LabelOpenError->show();
 }
 
@@ -710,8 +709,7 @@ void TFormMain::AddFileListEntry(const char* /*folder*/, const FILE_ENTRY& entry
         return;
     form->LabelStatus->setText(QStringLiteral("Refreshing File List Please Wait..."));
     if (!entry.IsFolder()) {
-        // Names on the unit are 8-bit text; Latin-1 maps each byte to one character and back.
-        const QString name = QString::fromLatin1(entry.Name());
+        const QString name = QString::fromStdString(UnitEntryName(entry));
         form->LabelCurrentFile->setText(name);
         form->AddFileItem(name, entry.Size());
     }

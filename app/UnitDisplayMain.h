@@ -150,8 +150,6 @@ public:
     void ActionSendFilesExecute();
     void ActionDeleteFilesExecute();
     void WMDropFiles(const QStringList& paths);
-    // The ProgressCallback of GetFile and PutFile: the file's name and bar, then pending events.
-    static void ShowTransferProgress(const char* folder, const char* name, uint32_t total, uint32_t done);
 
     // Device information, export options, conversion of log files on the PC, firmware update.
     void ActionGetDevInfoExecute();
@@ -198,6 +196,7 @@ private:
         QXDisplay* Device = nullptr;
     };
     class WindowUpdateUi;
+    class WindowBatch;
     enum class Conversion { Done, Failed, Reported };
     struct SelectedFile {
         QString Name;
@@ -219,7 +218,10 @@ private:
     // Serial number and firmware version of the unit just listed, read once per connection.
     void ReadUnitIdentity();
     void SetBusyLook(bool busy);
-    void OnTransferProgress(const char* name, uint32_t total, uint32_t done);
+    // A batch's figures on the progress panel, then the window's pending events.
+    void ShowTransferFigures(const TransferMeter& meter);
+    // What the last command did, on the status line after the unit's state.
+    void ShowCommandSummary(const QString& text);
     // The report of a command the user cancelled: what was done and what was not.
     void ShowCancelReport(const QString& what, const QString& doneHeading, const QStringList& done,
                           const QString& notDoneHeading, const QString& notDone);
@@ -228,20 +230,15 @@ private:
 
     // Bodies of the commands, run inside the guard.
     void GetSelectedFiles();
-    FileOutcome GetOneFile(const QByteArray& devicePath, const QString& folder, const SelectedFile& file,
-                           QString& notConverted);
     void SendChosenFiles();
     void SendDroppedFiles(const QStringList& paths);
     void DeleteSelectedFiles();
     void ShowDeviceInfo();
     void EditExportOptions();
     void ConvertChosenLogs();
-    FileOutcome PutLocalFile(QXDisplay& device, const QByteArray& folder, const QString& path);
-    // Sends dropped or chosen files: the progress figures, the failure list with reasons, the
-    // report of a cancel. `refuse` names why a file is not sent without asking the unit;
-    // `stopAtFailure`: the files after a failed one are not tried.
-    void SendFiles(const QStringList& paths, bool stopAtFailure,
-                   const std::function<QString(const QString&)>& refuse);
+    // Sends chosen or dropped files through the shared batch: the progress figures, the failure
+    // list with reasons, the report of a cancel.
+    void SendFiles(const QStringList& paths, bool dropped);
     Conversion ConvertLog(const QString& source);
     void ShowNotConverted(const QString& failureList);
     // The log files chosen in the file dialog, starting in LogFilePath.
@@ -290,6 +287,8 @@ private:
     QString UnitIdentity;      // "serial, firmware version" of the unit listed, once read
     bool IdentityRead = false;
     uint32_t ListingEnd = 0;   // why the last listing was cut short; 0 when it was whole
+    QString CommandSummary;    // what the last transfer did ("Got 3 files to ~/Logs")
+    QString LastConversionReason; // why the last conversion failed
     std::vector<std::string> HostMessagesShown;
     bool HostMessageThisTick = false;
 };

@@ -15,7 +15,6 @@
 #include <QProgressBar>
 #include <QTabBar>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 
 #include "FirmwareUpdate.h"
 #include "LogCsv.h"
@@ -26,6 +25,7 @@
 #include "UnitDevInfo.h"
 #include "UnitDisplayMain.h"
 #include "UnitExportOptions.h"
+#include "TransferBatch.h"
 #include "UnitFiles.h"
 
 namespace {
@@ -45,16 +45,6 @@ QString FailureLine(const QString& name, const QString& reason)
     return reason.isEmpty() ? FailureLine(name) : FailureLine(name) + QStringLiteral(": ") + reason;
 }
 
-// True when a file can be created in `folder`; else `reason` says what the PC answered.
-bool FolderTakesFiles(const QString& folder, QString& reason)
-{
-    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".tessaly-XXXXXX")));
-    if (probe.open())
-        return true;
-    reason = probe.errorString();
-    return false;
-}
-
 const QString UnitInUseMessage = QString::fromLatin1(UnitInUseText);
 
 QString FileNameOf(const QString& path) { return QFileInfo(path).fileName(); }
@@ -62,8 +52,47 @@ QString FileNameOf(const QString& path) { return QFileInfo(path).fileName(); }
 // A path on the PC as the file system spells it.
 std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-// Names and folders on the unit are 8-bit text: Latin-1 maps each character to one byte.
-QByteArray UnitText(const QString& text) { return text.toLatin1(); }
+// A folder on the PC for the status line, the home folder shown as "~".
+QString ShownFolder(const QString& folder)
+{
+    const QString native = QDir::toNativeSeparators(QDir::cleanPath(folder));
+    const QString home = QDir::toNativeSeparators(QDir::homePath());
+    if (native == home)
+        return QStringLiteral("~");
+    if (native.startsWith(home + QDir::separator()))
+        return QStringLiteral("~") + native.mid(home.size());
+    return native;
+}
+
+// "1 file", "3 files".
+QString Files(size_t count)
+{
+    return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
+}
+
+// The failure list of a batch: every file not done, with its reason.
+QString NotDoneList(const BatchReport& report)
+{
+    QString list;
+    for (const BatchFileOutcome& file : report.Files) {
+        if (file.Result != FileResult::Done)
+            list += FailureLine(QString::fromStdString(file.Name), QString::fromStdString(file.Reason));
+    }
+    return list;
+}
+
+QStringList DoneNames(const BatchReport& report)
+{
+    QStringList names;
+    for (const BatchFileOutcome& file : report.Files) {
+        if (file.Result == FileResult::Done)
+            names << QString::fromStdString(file.Name);
+    }
+    return names;
+}
+
+// The card's write protection is worth a hint only when the unit itself failed a file.
+bool UnitFailed(const BatchReport& report) { return report.Count(FileResult::Failed) != 0; }
 
 bool HasExtension(const QString& path, const QString& extension)
 {
@@ -167,17 +196,46 @@ private:
 
 // ---- progress
 
-void TFormMain::ShowTransferProgress(const char* /*folder*/, const char* name, uint32_t total, uint32_t done)
-{
-    if (TFormMain* form = FormMain)
-        form->OnTransferProgress(name, total, done);
-}
+// A batch on the window: the progress panel's labels and bars with the window's events between
+// blocks, Cancel heard between blocks, and (for a get) each log converted once it is got.
+class TFormMain::WindowBatch : public BatchObserver {
+public:
+    WindowBatch(TFormMain& form, QString convertIn = {}) : Form(form), ConvertIn(std::move(convertIn)) {}
 
-void TFormMain::OnTransferProgress(const char* name, uint32_t total, uint32_t done)
+    void FileBegins(const std::string& name, uint64_t) override
+    {
+        Form.LabelCurrentFile->setText(QString::fromStdString(name));
+    }
+    void Progress(const TransferMeter& meter) override { Form.ShowTransferFigures(meter); }
+    bool StopRequested() override { return Form.CancelRequested; }
+    void FileEnded(const BatchFileOutcome& outcome) override
+    {
+        if (outcome.Result != FileResult::Done || ConvertIn.isEmpty())
+            return;
+        const QString localPath = QDir(ConvertIn).filePath(QString::fromStdString(outcome.Name));
+        if (!HasExtension(localPath, QStringLiteral("displog")))
+            return;
+        // The file was put in place just now; the window reacts before the conversion starts.
+        QCoreApplication::processEvents();
+        switch (Form.ConvertLog(localPath)) {
+        case Conversion::Done: ++Converted; break;
+        case Conversion::Failed: NotConverted += FailureLine(QString::fromStdString(outcome.Name), Form.LastConversionReason); break;
+        case Conversion::Reported: break;
+        }
+    }
+
+    int Converted = 0;
+    QString NotConverted;
+
+private:
+    TFormMain& Form;
+    QString ConvertIn; // the get's destination when logs are converted on the way
+};
+
+void TFormMain::ShowTransferFigures(const TransferMeter& meter)
 {
-    LabelCurrentFile->setText(QString::fromLatin1(name));
-    SetBar(ProgressBarCurrent, done, total);
-    Meter.Update(done);
+    Meter = meter;
+    SetBar(ProgressBarCurrent, Meter.FileDone(), Meter.FileSize());
     SetBar(ProgressBarTotal, Meter.TotalDone(), Meter.TotalBytes());
     QString figures = QString::fromStdString(FormatTransferFigures(Meter));
     if (Meter.TotalBytes() > Meter.FileSize())
@@ -186,6 +244,12 @@ void TFormMain::OnTransferProgress(const char* name, uint32_t total, uint32_t do
                             QString::fromStdString(FormatByteCount(Meter.TotalBytes())));
     LabelFigures->setText(figures);
     QCoreApplication::processEvents();
+}
+
+void TFormMain::ShowCommandSummary(const QString& text)
+{
+    CommandSummary = text;
+    ShowUnitState();
 }
 
 std::vector<TFormMain::SelectedFile> TFormMain::SelectedFiles() const
@@ -242,86 +306,47 @@ void TFormMain::GetSelectedFiles()
         Services.SelectFolder(this, QStringLiteral("Select Destination for your files."), remembered);
     if (folder.isEmpty())
         return;
-    // A folder the PC does not let us write is named as such before the unit is asked for
-    // anything, and not remembered for the next get.
-    QString unwritable;
-    if (!FolderTakesFiles(folder, unwritable)) {
-        QString failed;
-        for (const SelectedFile& file : files)
-            failed += FailureLine(file.Name, QStringLiteral("PC folder not writable: ") + unwritable);
-        Services.ShowMessage(this, QStringLiteral("The following files could not be got from the device:\n") + failed,
-                             GetErrorCaption);
-        return;
-    }
-    remembered = QDir::toNativeSeparators(folder);
 
     const int count = static_cast<int>(files.size());
     LabelStatus->setText((count > 1 ? QStringLiteral("Getting %1 files from device.")
                                     : QStringLiteral("Getting %1 file from device."))
                              .arg(count));
-    uint64_t totalBytes = 0;
+    std::vector<GetItem> items;
     for (const SelectedFile& file : files)
-        totalBytes += file.Size;
-    Meter = TransferMeter(totalBytes);
-    SetBar(ProgressBarTotal, 0, totalBytes);
-    QString failed;
-    QString notConverted;
-    QStringList got;
-    bool cancelled = false;
+        items.push_back({file.Name.toStdString(), file.Size});
+    BatchReport report;
+    WindowBatch batch(*this, AutoExport ? folder : QString());
     {
         UnitCommand command(*Display);
         if (!UnitHeld(command, GetErrorCaption))
             return;
         ProgressScope panel(*this);
-        const QByteArray devicePath = UnitText(DevicePath);
-        for (const SelectedFile& file : files) {
-            if (CancelRequested) {
-                cancelled = true;
-                failed += FailureLine(file.Name);
-                continue;
-            }
-            Meter.BeginFile(file.Size);
-            const FileOutcome outcome = GetOneFile(devicePath, folder, file, notConverted);
-            Meter.EndFile();
-            if (outcome.Done()) {
-                got << file.Name;
-            } else {
-                cancelled = cancelled || outcome.Code == ERR_CANCELLED;
-                failed += FailureLine(file.Name, QString::fromStdString(outcome.Reason));
-            }
-        }
+        report = GetUnitFiles(*Display, DevicePath.toStdString(), items, LocalPath(folder), batch);
     }
+    // A folder the PC does not let us write is not remembered for the next get.
+    const bool unwritable = !report.Files.empty() && report.Files.front().Result == FileResult::Failed &&
+                            report.Files.front().Code == ERR_FILE_WRITE && report.Count(FileResult::Done) == 0 &&
+                            report.Files.front().Reason.rfind("PC folder not writable", 0) == 0;
+    if (!unwritable)
+        remembered = QDir::toNativeSeparators(folder);
     // A file the unit did not deliver, a name that would leave the folder and a file that could
     // not be written are all named with the reason, so no missing file passes for a got one.
-    if (cancelled)
-        ShowCancelReport(QStringLiteral("Get"), QStringLiteral("Got:"), got, QStringLiteral("Not got:"), failed);
-    else if (!failed.isEmpty())
-        Services.ShowMessage(this, QStringLiteral("The following files could not be got from the device:\n") + failed,
+    if (report.Stopped)
+        ShowCancelReport(QStringLiteral("Get"), QStringLiteral("Got:"), DoneNames(report), QStringLiteral("Not got:"),
+                         NotDoneList(report));
+    else if (!report.AllDone())
+        Services.ShowMessage(this,
+                             QStringLiteral("The following files could not be got from the device:\n") + NotDoneList(report),
                              GetErrorCaption);
-    if (!notConverted.isEmpty())
-        ShowNotConverted(notConverted);
-}
-
-FileOutcome TFormMain::GetOneFile(const QByteArray& devicePath, const QString& folder, const SelectedFile& file,
-                                  QString& notConverted)
-{
-    // The name comes from the unit: one that could point outside the chosen folder, or that the
-    // PC would store under another name, is refused before anything is asked for.
-    // Streamed into a temporary file and put in place only when whole: a failed or cancelled get
-    // leaves an older file of the same name as it was, and memory stays bounded whatever size
-    // was listed.
-    const QString localPath = QDir(folder).filePath(file.Name);
-    FileOutcome outcome = GetUnitFile(*Display, devicePath.toStdString(), UnitText(file.Name).toStdString(), file.Size,
-                                      LocalPath(localPath), ShowTransferProgress);
-    if (!outcome.Done())
-        return outcome;
-    if (AutoExport && HasExtension(localPath, QStringLiteral("displog"))) {
-        // The file was put in place just now; the window reacts before the conversion starts.
-        QCoreApplication::processEvents();
-        if (ConvertLog(localPath) == Conversion::Failed)
-            notConverted += FailureLine(file.Name);
+    if (!batch.NotConverted.isEmpty())
+        ShowNotConverted(batch.NotConverted);
+    if (const size_t got = report.Count(FileResult::Done); got != 0) {
+        QString summary = QStringLiteral("Got %1 to %2").arg(Files(got), ShownFolder(folder));
+        if (batch.Converted != 0)
+            summary += batch.Converted == 1 ? QStringLiteral("; 1 CSV file written")
+                                            : QStringLiteral("; %1 CSV files written").arg(batch.Converted);
+        ShowCommandSummary(summary);
     }
-    return outcome;
 }
 
 // ---- Send Files To Device
@@ -353,74 +378,34 @@ void TFormMain::SendChosenFiles()
     LabelStatus->setText(
         (count > 1 ? QStringLiteral("Sending %1 files to device.") : QStringLiteral("Sending %1 file to device."))
             .arg(count));
-    SendFiles(files, true, {});
+    SendFiles(files, false);
 }
 
-void TFormMain::SendFiles(const QStringList& paths, bool stopAtFailure,
-                          const std::function<QString(const QString&)>& refuse)
+void TFormMain::SendFiles(const QStringList& paths, bool dropped)
 {
-    uint64_t totalBytes = 0;
+    std::vector<std::filesystem::path> files;
     for (const QString& path : paths)
-        totalBytes += static_cast<uint64_t>(std::max<qint64>(0, QFileInfo(path).size()));
-    Meter = TransferMeter(totalBytes);
-    SetBar(ProgressBarTotal, 0, totalBytes);
+        files.push_back(LocalPath(path));
     UnitCommand command(*Display);
     if (!UnitHeld(command, SendErrorCaption))
         return;
-    QString failed;
-    QStringList sent;
-    bool cancelled = false;
+    BatchReport report;
     {
         ProgressScope panel(*this);
-        const QByteArray devicePath = UnitText(DevicePath);
-        // Chosen files: after a file that failed, the rest are not tried (the card is likely
-        // locked or full, or the unit gone). Dropped files are each tried.
-        bool failing = false;
-        for (const QString& path : paths) {
-            const QString name = FileNameOf(path);
-            if (CancelRequested) {
-                cancelled = true;
-                failed += FailureLine(name);
-                continue;
-            }
-            if (failing) {
-                failed += FailureLine(name, QStringLiteral("not tried after the failure above"));
-                continue;
-            }
-            QCoreApplication::processEvents();
-            if (const QString refused = refuse ? refuse(path) : QString(); !refused.isEmpty()) {
-                failed += FailureLine(name, refused);
-                continue;
-            }
-            Meter.BeginFile(static_cast<uint64_t>(std::max<qint64>(0, QFileInfo(path).size())));
-            const FileOutcome outcome = PutLocalFile(*Display, devicePath, path);
-            Meter.EndFile();
-            if (outcome.Done()) {
-                sent << name;
-                continue;
-            }
-            if (outcome.Code == ERR_CANCELLED)
-                cancelled = true;
-            else
-                failing = stopAtFailure;
-            failed += FailureLine(name, QString::fromStdString(outcome.Reason));
-        }
+        WindowBatch batch(*this);
+        report = SendLocalFiles(*Display, DevicePath.toStdString(), files, dropped ? SendKind::Dropped : SendKind::Chosen,
+                                batch);
     }
-    if (cancelled)
-        ShowCancelReport(QStringLiteral("Send"), QStringLiteral("Sent:"), sent, QStringLiteral("Not sent:"), failed);
-    else if (!failed.isEmpty())
+    if (report.Stopped)
+        ShowCancelReport(QStringLiteral("Send"), QStringLiteral("Sent:"), DoneNames(report), QStringLiteral("Not sent:"),
+                         NotDoneList(report));
+    else if (!report.AllDone())
         Services.ShowMessage(this,
-                             QStringLiteral("The following files could not be sent:   \n") + failed + CardLockedHint,
+                             QStringLiteral("The following files could not be sent:   \n") + NotDoneList(report) +
+                                 (UnitFailed(report) ? CardLockedHint : QString()),
                              SendErrorCaption);
-}
-
-FileOutcome TFormMain::PutLocalFile(QXDisplay& device, const QByteArray& folder, const QString& path)
-{
-    // An empty file, anything but a regular file, and a file the unit could not hold (sizes travel
-    // in 32 bits) are not sent: an empty one would only delete the unit's file of that name. One
-    // that cannot be read is a failed file like any other.
-    return SendLocalFile(device, folder.toStdString(), LocalPath(path), UnitText(QFileInfo(path).fileName()).toStdString(),
-                         ShowTransferProgress);
+    if (const size_t sent = report.Count(FileResult::Done); sent != 0)
+        ShowCommandSummary(QStringLiteral("Sent %1 to %2").arg(Files(sent), DevicePath));
 }
 
 // ---- dropped files
@@ -443,15 +428,8 @@ void TFormMain::SendDroppedFiles(const QStringList& paths)
     LabelStatus->setText((count > 1 ? QStringLiteral("Sending %1 dropped files to device.")
                                     : QStringLiteral("Sending %1 dropped file to device."))
                              .arg(count));
-    const bool maps = TabControl1->currentIndex() == 0;
     // A dropped file goes to the folder of the tab shown, so only that folder's kind is taken.
-    SendFiles(paths, false, [maps](const QString& path) {
-        if (maps && !HasExtension(path, QStringLiteral("qxm")) && !HasExtension(path, QStringLiteral("wzm")))
-            return QStringLiteral("not a map file (.qxm or .wzm)");
-        if (!maps && !HasExtension(path, QStringLiteral("displog")))
-            return QStringLiteral("not a log file (.displog)");
-        return QString();
-    });
+    SendFiles(paths, true);
 }
 
 // ---- Delete Selected Files
@@ -469,52 +447,35 @@ void TFormMain::DeleteSelectedFiles()
         (void)Display->OpenByIndex(0, 0);
     const std::vector<SelectedFile> files = SelectedFiles();
     LabelStatus->setText(QStringLiteral("Deleting Selected Files."));
-    SetBar(ProgressBarTotal, 0, files.size());
-    QString failed;
-    QStringList deleted;
-    bool cancelled = false;
-    bool failing = false;
+    std::vector<std::string> names;
+    for (const SelectedFile& file : files)
+        names.push_back(file.Name.toStdString());
+    BatchReport report;
     {
         UnitCommand command(*Display);
         if (!UnitHeld(command, DeletionErrorCaption))
             return;
         ProgressScope panel(*this);
-        const QByteArray devicePath = UnitText(DevicePath);
-        for (size_t k = 0; k < files.size(); ++k) {
-            QCoreApplication::processEvents();
-            if (CancelRequested) {
-                cancelled = true;
-                failed += FailureLine(files[k].Name);
-                continue;
-            }
-            if (failing) {
-                failed += FailureLine(files[k].Name, QStringLiteral("not tried after the failure above"));
-                continue;
-            }
-            LabelCurrentFile->setText(files[k].Name);
-            SetBar(ProgressBarTotal, k, files.size());
-            const FileOutcome outcome =
-                RemoveUnitFile(*Display, devicePath.toStdString(), UnitText(files[k].Name).toStdString());
-            if (outcome.Done()) {
-                deleted << files[k].Name;
-            } else {
-                failing = true;
-                failed += FailureLine(files[k].Name, QString::fromStdString(outcome.Reason));
-            }
-        }
+        WindowBatch batch(*this);
+        report = RemoveUnitFiles(*Display, DevicePath.toStdString(), names, batch);
     }
-    if (cancelled)
-        ShowCancelReport(QStringLiteral("Delete"), QStringLiteral("Deleted:"), deleted, QStringLiteral("Not deleted:"),
-                         failed);
+    const bool failing = UnitFailed(report);
+    if (report.Stopped)
+        ShowCancelReport(QStringLiteral("Delete"), QStringLiteral("Deleted:"), DoneNames(report),
+                         QStringLiteral("Not deleted:"), NotDoneList(report));
     else if (failing)
         Services.ShowMessage(this,
-                             QStringLiteral("The following files could not be deleted:\n") + failed + CardLockedHint,
+                             QStringLiteral("The following files could not be deleted:\n") + NotDoneList(report) +
+                                 CardLockedHint,
                              DeletionErrorCaption);
+    if (const size_t deleted = report.Count(FileResult::Done); deleted != 0)
+        ShowCommandSummary(QStringLiteral("Deleted %1 from %2").arg(Files(deleted), DevicePath));
     if (failing) {
         RefreshFileList(DevicePath);
         return;
     }
     // Removed by name, not by selection: the user may have selected other items meanwhile.
+    const QStringList deleted = DoneNames(report);
     for (int row = ListBoxFiles->count() - 1; row >= 0; --row) {
         if (deleted.contains(ListBoxFiles->item(row)->text()))
             delete ListBoxFiles->takeItem(row);
@@ -599,7 +560,7 @@ void TFormMain::ConvertChosenLogs()
         case Conversion::Done:
             break;
         case Conversion::Failed:
-            failed += FailureLine(FileNameOf(file));
+            failed += FailureLine(FileNameOf(file), LastConversionReason);
             break;
         case Conversion::Reported:
             reported = true;
@@ -630,7 +591,9 @@ TFormMain::Conversion TFormMain::ConvertLog(const QString& source)
         return Conversion::Reported;
     // The window is closing: nothing more to say.
     case ConversionEnd::Stopped: return Conversion::Reported;
-    default: return Conversion::Failed;
+    default:
+        LastConversionReason = QString::fromStdString(ConversionFailureReason(outcome));
+        return Conversion::Failed;
     }
 }
 
@@ -688,29 +651,25 @@ void TFormMain::ViewSelectedUnitLog()
     }
     const SelectedFile& file = files.front();
     LabelStatus->setText(QStringLiteral("Getting %1 file from device.").arg(1));
-    Meter = TransferMeter(file.Size);
-    SetBar(ProgressBarTotal, 0, file.Size);
-    FileOutcome outcome;
-    const QString localPath = QDir(ViewedLogs->path()).filePath(file.Name);
+    BatchReport report;
     {
         UnitCommand command(*Display);
         if (!UnitHeld(command, GetErrorCaption))
             return;
         ProgressScope panel(*this);
-        Meter.BeginFile(file.Size);
-        outcome = GetUnitFile(*Display, UnitText(DevicePath).toStdString(), UnitText(file.Name).toStdString(),
-                              file.Size, LocalPath(localPath), ShowTransferProgress);
-        Meter.EndFile();
+        WindowBatch batch(*this);
+        report = GetUnitFiles(*Display, DevicePath.toStdString(), {{file.Name.toStdString(), file.Size}},
+                              LocalPath(ViewedLogs->path()), batch);
     }
-    if (outcome.Code == ERR_CANCELLED)
+    if (report.Stopped)
         return;
-    if (!outcome.Done()) {
-        Services.ShowMessage(this,
-                             QStringLiteral("The following files could not be got from the device:\n") +
-                                 FailureLine(file.Name, QString::fromStdString(outcome.Reason)),
+    if (!report.AllDone()) {
+        Services.ShowMessage(this, QStringLiteral("The following files could not be got from the device:\n") +
+                                       NotDoneList(report),
                              GetErrorCaption);
         return;
     }
+    const QString localPath = QDir(ViewedLogs->path()).filePath(file.Name);
     OpenViewer(localPath);
 }
 

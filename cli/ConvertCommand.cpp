@@ -165,8 +165,7 @@ int RunConvertCommand(const std::vector<std::string>& args)
         switch (outcome.End) {
         case ConversionEnd::Converted: std::printf("%s -> %s\n", log.c_str(), outcome.CsvPath.c_str()); break;
         case ConversionEnd::Unreadable:
-            std::fprintf(stderr, "tessaly-cli convert: %s: cannot read the log (%s)\n", log.c_str(),
-                         ResultCodeName(outcome.Code).c_str());
+            std::fprintf(stderr, "tessaly-cli convert: %s: %s\n", log.c_str(), ConversionFailureReason(outcome).c_str());
             exitCode = 1;
             break;
         // Too small an interval for this log's duration (a shorter log may still do), or a log

@@ -3,12 +3,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 
 #include "PathText.h"
 #include "Qxdisplay.h"
+#include "StopSignals.h"
 #include "TerminalProgress.h"
+#include "TerminalText.h"
+#include "TransferBatch.h"
 #include "UnitFiles.h"
 #include "VersionNumber.h"
 
@@ -78,32 +80,39 @@ std::string HexBytes(const uint8_t* bytes, size_t count)
     return text;
 }
 
-// Progress of the transfer under way, drawn from the plain-function callback.
-TerminalProgress* activeProgress = nullptr;
-
-void ShowProgress(const char*, const char*, uint32_t total, uint32_t done)
-{
-    if (activeProgress)
-        activeProgress->Update(done, total);
-}
-
-class ProgressScope {
+// What a batch says on the terminal: a progress bar per file, every file that was not done
+// with its reason, and a stop on SIGINT or SIGTERM.
+class TerminalBatch : public BatchObserver {
 public:
-    explicit ProgressScope(const std::string& label) : Bar(label) { activeProgress = &Bar; }
-    ~ProgressScope() { activeProgress = nullptr; }
-    ProgressScope(const ProgressScope&) = delete;
-    ProgressScope& operator=(const ProgressScope&) = delete;
+    void FileBegins(const std::string& name, uint64_t) override
+    {
+        Bar.reset();
+        Bar = std::make_unique<TerminalProgress>(TerminalText(name));
+    }
+    void Progress(const TransferMeter& meter) override
+    {
+        if (Bar)
+            Bar->Update(meter.FileDone(), meter.FileSize());
+    }
+    bool StopRequested() override { return StopSignalScope::Requested(); }
+    void FileEnded(const BatchFileOutcome& outcome) override
+    {
+        Bar.reset();
+        if (outcome.Result != FileResult::Done)
+            std::fprintf(stderr, "tessaly-cli: %s: %s\n", TerminalText(outcome.Name).c_str(),
+                         TerminalText(outcome.Reason).c_str());
+    }
 
 private:
-    TerminalProgress Bar;
+    std::unique_ptr<TerminalProgress> Bar;
 };
 
-// The entries of a folder; `end` tells whether the listing was cut short.
-std::vector<FILE_ENTRY> List(QXDisplay& display, const std::string& folder, uint32_t& end)
+// 0 when every file was done, 128 + the signal when one stopped the batch, else 1.
+int BatchExitCode(const BatchReport& report)
 {
-    std::vector<FILE_ENTRY> entries;
-    end = ListUnitFolder(display, folder, [&](const FILE_ENTRY& entry) { entries.push_back(entry); });
-    return entries;
+    if (report.Stopped && StopSignalScope::Requested())
+        return StopSignalScope::ExitCode();
+    return report.AllDone() ? 0 : 1;
 }
 
 int Devices(HidHost& host)
@@ -167,29 +176,35 @@ int Ls(HidHost& host, const std::vector<std::string>& args)
     UnitCommand command(display);
     if (command.Result != 0)
         return Fail("cannot use the display", command.Result);
+    const std::string folder = UnitFolder(args[0]);
     uint32_t end = 0;
-    for (const FILE_ENTRY& entry : List(display, UnitFolder(args[0]), end)) {
-        if (entry.IsFolder())
-            std::printf("%-32s <DIR>\n", entry.Name().c_str());
-        else
-            std::printf("%-32s %10u\n", entry.Name().c_str(), entry.Size());
+    std::vector<std::string> lines;
+    (void)ListUnitFolder(display, folder, [&](const FILE_ENTRY& entry) {
+        const std::string name = TerminalText(UnitEntryName(entry));
+        char size[16];
+        std::snprintf(size, sizeof size, "%10u", entry.Size());
+        lines.push_back(PadToWidth(name, 32) + " " + (entry.IsFolder() ? std::string("<DIR>") : std::string(size)));
+    });
+    end = display.ListingEnd();
+    for (const std::string& line : lines)
+        std::printf("%s\n", line.c_str());
+    // Only the unit's end-of-listing entry ends a listing as whole.
+    if (end != 0) {
+        std::fprintf(stderr, "tessaly-cli: %s: %s\n", folder.c_str(), ListingFailureReason(end).c_str());
+        return 1;
     }
-    // Only the unit's end-of-listing reply ends a listing normally.
-    if (end != 0)
-        return Fail("the listing was cut short", end);
     return 0;
 }
 
-// Opens the unit and runs `action` on each argument after the folder; every
-// argument is tried, and the exit code tells whether one of them failed.
-using FileAction = std::function<bool(QXDisplay&, const std::string& folder, const std::string& argument)>;
-
-int ForEachArgument(HidHost& host, const std::vector<std::string>& args, const char* usage,
-                    const std::function<void(QXDisplay&, const std::string& folder)>& prepare,
-                    const FileAction& action)
+// Opens the unit, holds it for the whole batch, and runs `batch` on the folder and the
+// arguments after it; the exit code tells how the batch ended.
+int RunBatch(HidHost& host, const std::vector<std::string>& args, const char* usage,
+             const std::function<BatchReport(QXDisplay&, const std::string& folder,
+                                             const std::vector<std::string>& rest, BatchObserver&)>& batch)
 {
     if (args.size() < 2)
         return Usage(usage);
+    StopSignalScope signals;
     QXDisplay display(host);
     if (!OpenNormal(display, host))
         return 1;
@@ -197,27 +212,10 @@ int ForEachArgument(HidHost& host, const std::vector<std::string>& args, const c
     UnitCommand command(display);
     if (command.Result != 0)
         return Fail("cannot use the display", command.Result);
-    const std::string folder = UnitFolder(args[0]);
-    if (prepare)
-        prepare(display, folder);
-    int failures = 0;
-    for (size_t i = 1; i < args.size(); ++i)
-        if (!action(display, folder, args[i]))
-            ++failures;
-    return failures == 0 ? 0 : 1;
-}
-
-// Prints the failure of one argument; false, for the argument's result.
-bool Failed(const std::string& what, uint32_t code)
-{
-    Fail(what, code);
-    return false;
-}
-
-bool Report(const std::string& what, const std::string& error)
-{
-    std::fprintf(stderr, "tessaly-cli: %s: %s\n", what.c_str(), error.c_str());
-    return false;
+    TerminalBatch observer;
+    const BatchReport report =
+        batch(display, UnitFolder(args[0]), std::vector<std::string>(args.begin() + 1, args.end()), observer);
+    return BatchExitCode(report);
 }
 
 int Get(HidHost& host, std::vector<std::string> args)
@@ -230,52 +228,30 @@ int Get(HidHost& host, std::vector<std::string> args)
             break;
         }
     }
-    std::map<std::string, uint32_t> sizes;
-    uint32_t listingEnd = 0;
-    const auto listSizes = [&](QXDisplay& display, const std::string& folder) {
-        for (const FILE_ENTRY& entry : List(display, folder, listingEnd))
-            if (!entry.IsFolder())
-                sizes[entry.Name()] = entry.Size();
-    };
-    const auto get = [&](QXDisplay& display, const std::string& folder, const std::string& name) {
-        if (const FileOutcome checked = CheckNameToGet(name); !checked.Done())
-            return Report(name, checked.Reason);
-        const auto found = sizes.find(name);
-        if (found == sizes.end())
-            return listingEnd != 0 ? Failed(name + ": the listing was cut short", listingEnd)
-                                   : Report(name, "not in " + folder);
-        FileOutcome outcome;
-        {
-            ProgressScope progress(name);
-            outcome = GetUnitFile(display, folder, name, found->second, destination / PathFromUtf8(name), ShowProgress);
-        }
-        return outcome.Done() || Report(name, outcome.Reason);
-    };
-    return ForEachArgument(host, args, "get FOLDER NAME... [--to FOLDER]", listSizes, get);
+    return RunBatch(host, args, "get FOLDER NAME... [--to FOLDER]",
+                    [&](QXDisplay& display, const std::string& folder, const std::vector<std::string>& names,
+                        BatchObserver& observer) {
+                        return GetNamedUnitFiles(display, folder, names, destination, observer);
+                    });
 }
 
 int Put(HidHost& host, const std::vector<std::string>& args)
 {
-    const auto put = [](QXDisplay& display, const std::string& folder, const std::string& argument) {
-        const std::filesystem::path path = PathFromUtf8(argument);
-        const std::string name = Utf8FromPath(path.filename());
-        FileOutcome outcome;
-        {
-            ProgressScope progress(name);
-            outcome = SendLocalFile(display, folder, path, name, ShowProgress);
-        }
-        return outcome.Done() || Report(outcome.Code == ERR_FILE_READ ? argument : name, outcome.Reason);
-    };
-    return ForEachArgument(host, args, "put FOLDER FILE...", nullptr, put);
+    return RunBatch(host, args, "put FOLDER FILE...",
+                    [](QXDisplay& display, const std::string& folder, const std::vector<std::string>& files,
+                       BatchObserver& observer) {
+                        std::vector<std::filesystem::path> paths;
+                        for (const std::string& file : files)
+                            paths.push_back(PathFromUtf8(file));
+                        return SendLocalFiles(display, folder, paths, SendKind::Chosen, observer);
+                    });
 }
 
 int Rm(HidHost& host, const std::vector<std::string>& args)
 {
-    const auto remove = [](QXDisplay& display, const std::string& folder, const std::string& name) {
-        const FileOutcome outcome = RemoveUnitFile(display, folder, name);
-        return outcome.Done() || Failed(name, outcome.Code);
-    };
-    return ForEachArgument(host, args, "rm FOLDER NAME...", nullptr, remove);
+    return RunBatch(host, args, "rm FOLDER NAME...",
+                    [](QXDisplay& display, const std::string& folder, const std::vector<std::string>& names,
+                       BatchObserver& observer) { return RemoveUnitFiles(display, folder, names, observer); });
 }
 
 } // namespace

@@ -6,18 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "CardSeed.h"
 #include "ConvertCommand.h"
 #include "DeviceCommands.h"
 #include "FlashCommand.h"
 #include "PathText.h"
-#include "SimHost.h"
-#ifdef TESSALY_HAVE_HIDAPI
-#include "HidapiHost.h"
-#endif
-#ifdef TESSALY_HAVE_WINDOWS_HOST
-#include "WindowsHidHost.h"
-#endif
+#include "UnitHosts.h"
 #ifdef _WIN32
 #include <windows.h>
 
@@ -40,26 +33,6 @@ void PrintUsage()
                "                                  (IMAGE: a .bin image or a firmware package)\n"
                "  convert FILE.displog... [--interval SECONDS] [--decimal-separator C]\n",
                stderr);
-}
-
-// The simulated unit starts in its bootloader for `flash`, as a real unit is
-// put there by hand before an update.
-std::unique_ptr<HidHost> SimulatedHost(const std::string& card, bool bootloader)
-{
-    std::string error;
-    std::optional<sim::SimOptions> options = sim::SimOptions::FromEnvironment(&error);
-    if (!options) {
-        std::fprintf(stderr, "tessaly-cli: %s\n", error.c_str());
-        return nullptr;
-    }
-    if (!card.empty())
-        options->Unit.CardFolder = PathFromUtf8(card);
-    options->StartInBootloader = bootloader;
-    if (!SeedSimCard(options->Unit.CardFolder, error)) {
-        std::fprintf(stderr, "tessaly-cli: %s: %s\n", Utf8FromPath(options->Unit.CardFolder).c_str(), error.c_str());
-        return nullptr;
-    }
-    return std::make_unique<sim::SimHost>(std::move(*options));
 }
 
 // The program's version: on Windows the executable's version resource (which carries the build
@@ -108,21 +81,14 @@ int Run(std::vector<std::string> args)
         PrintUsage();
         return 2;
     }
-    std::unique_ptr<HidHost> host;
-    if (simulate) {
-        host = SimulatedHost(card, command == "flash");
-    } else {
-#if defined(TESSALY_HAVE_HIDAPI)
-        host = std::make_unique<HidapiHost>();
-#elif defined(TESSALY_HAVE_WINDOWS_HOST)
-        host = std::make_unique<WindowsHidHost>();
-#else
-        std::fputs("tessaly-cli: built without a HID host; use --simulate\n", stderr);
+    // The simulated unit starts in its bootloader for `flash`, as a real unit is put there by
+    // hand before an update.
+    UnitHostChoice choice = OpenUnitHost({simulate, card, command == "flash"});
+    if (!choice.Host) {
+        std::fprintf(stderr, "tessaly-cli: %s\n", choice.Error.c_str());
         return 1;
-#endif
     }
-    if (!host)
-        return 1;
+    HidHost* host = choice.Host.get();
     if (command == "flash")
         return RunFlashCommand(*host, args);
     return RunDeviceCommand(*host, command, args);

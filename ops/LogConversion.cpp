@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "PathText.h"
+#include "ResultCodes.h"
 
 ConversionOutcome ConvertLog(const std::string& log, float interval, const CsvOptions& options)
 {
@@ -29,4 +30,17 @@ ConversionOutcome ConvertLog(const std::string& log, float interval, const CsvOp
         outcome.Text = error.what();
     }
     return outcome;
+}
+
+std::string ConversionFailureReason(const ConversionOutcome& outcome)
+{
+    if (outcome.End != ConversionEnd::Unreadable)
+        return outcome.Text;
+    const std::string name = " (" + ResultCodeName(outcome.Code) + ")";
+    switch (outcome.Code) {
+    case ERR_FILE_SIG: return "not a display log: bad signature" + name;
+    case ERR_FILE_IHV: return "cannot be opened" + name;
+    case ERR_FILE_READ: return "cannot be read: the log is cut short or damaged" + name;
+    default: return "cannot read the log" + name;
+    }
 }

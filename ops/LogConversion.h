@@ -24,3 +24,7 @@ struct ConversionOutcome {
 };
 
 [[nodiscard]] ConversionOutcome ConvertLog(const std::string& log, float interval, const CsvOptions& options);
+
+// Why a conversion failed, in the words both front ends show: "not a display log: bad
+// signature (ERR_FILE_SIG)", or the text the outcome carries.
+std::string ConversionFailureReason(const ConversionOutcome& outcome);

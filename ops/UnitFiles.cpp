@@ -5,6 +5,7 @@
 
 #include "LocalFiles.h"
 #include "ResultCodes.h"
+#include "UnitNames.h"
 
 namespace {
 
@@ -15,6 +16,38 @@ void ForwardEntry(const char*, const FILE_ENTRY& entry)
 {
     if (currentListing && *currentListing)
         (*currentListing)(entry);
+}
+
+// PutFile reports through a plain function: the send under way on this thread, so
+// that what reached the card is known when the send fails.
+struct SendWatch {
+    ProgressCallback Caller = nullptr;
+    uint32_t Done = 0;
+    // PutFile calls once before it touches the card, once before each block and once at its
+    // end: a failed send started Calls - 2 blocks (one fewer when a cancel stopped it, since the
+    // cancel is asked after the call before the block).
+    int Calls = 0;
+};
+thread_local SendWatch* currentSend = nullptr;
+
+void WatchSend(const char* folder, const char* name, uint32_t total, uint32_t done)
+{
+    SendWatch* watch = currentSend;
+    if (!watch)
+        return;
+    ++watch->Calls;
+    watch->Done = done;
+    if (watch->Caller)
+        watch->Caller(folder, DecodeUnitName(name).c_str(), total, done);
+}
+
+// Progress of a get, the name decoded for the front ends.
+thread_local ProgressCallback currentGetProgress = nullptr;
+
+void WatchGet(const char* folder, const char* name, uint32_t total, uint32_t done)
+{
+    if (currentGetProgress)
+        currentGetProgress(folder, DecodeUnitName(name).c_str(), total, done);
 }
 
 // Blocks written into the temporary file as they arrive.
@@ -34,22 +67,73 @@ private:
     ReplacingFile& File;
 };
 
-// Status byte the unit answers a write or removal with while its card's write protection is on.
+// Status bytes the unit answers with: a write or removal while its card's write
+// protection is on, and a file that is not there.
 constexpr uint32_t CardLockedStatus = 0x04;
+constexpr uint32_t FileNotFoundStatus = 0x05;
+
+bool IsStatus(uint32_t code) { return code > StatusOffset && code <= StatusOffset + 0xFF; }
 
 FileOutcome UnitFailure(uint32_t code) { return {code, UnitFailureReason(code)}; }
+
+// "590,268": byte counts in failure reasons, exact and readable.
+std::string Thousands(uint64_t value)
+{
+    std::string digits = std::to_string(value);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<size_t>(at), ",");
+    return digits;
+}
+
+std::string StatusText(uint32_t code)
+{
+    char status[8];
+    std::snprintf(status, sizeof status, "0x%02X", static_cast<unsigned>(code - StatusOffset));
+    return status;
+}
+
+// A late, missing or doubled answer leaves open whether the unit did the work.
+bool Unsettled(uint32_t code) { return code == ERR_TIMEOUT || code == ERR_VERIFY_ERR || code == ERR_READ_FAILED; }
+
+enum class Presence { There, Gone, Unknown };
+
+// Asks the unit whether the file is there, with the zero-length read a send's
+// probe uses; the request brings the link back in step first.
+Presence ProbePresence(QXDisplay& display, const std::string& folder, const std::string& bytes, uint32_t& code)
+{
+    code = display.ProbeFile(folder.c_str(), bytes.c_str());
+    if (code == 0)
+        return Presence::There;
+    if (code == StatusOffset + FileNotFoundStatus)
+        return Presence::Gone;
+    return Presence::Unknown;
+}
+
+// Removes the unit's file and settles a late or missing answer by looking:
+// Gone when the file is no longer there, There when it still is.
+Presence RemoveAndSettle(QXDisplay& display, const std::string& folder, const std::string& bytes, uint32_t& code)
+{
+    code = display.RemoveFile(folder.c_str(), bytes.c_str());
+    if (code == 0 || code == StatusOffset + FileNotFoundStatus)
+        return Presence::Gone;
+    if (!Unsettled(code))
+        return Presence::There;
+    uint32_t probed = 0;
+    const Presence presence = ProbePresence(display, folder, bytes, probed);
+    if (presence == Presence::Unknown)
+        code = probed;
+    return presence;
+}
 
 } // namespace
 
 std::string UnitFailureReason(uint32_t code)
 {
     const std::string name = ResultCodeName(code);
-    if (code > StatusOffset && code <= StatusOffset + 0xFF) {
-        char status[8];
-        std::snprintf(status, sizeof status, "0x%02X", static_cast<unsigned>(code - StatusOffset));
+    if (IsStatus(code)) {
         if (code - StatusOffset == CardLockedStatus)
-            return std::string("card locked: the unit refused with status ") + status;
-        return std::string("refused by the unit with status ") + status;
+            return "card locked: the unit refused with status " + StatusText(code);
+        return "refused by the unit with status " + StatusText(code);
     }
     switch (code) {
     case ERR_TIMEOUT: return "time-out: the unit did not answer (" + name + ")";
@@ -62,6 +146,17 @@ std::string UnitFailureReason(uint32_t code)
     }
 }
 
+std::string ListingFailureReason(uint32_t code)
+{
+    if (IsStatus(code))
+        return "the unit refused the listing with status " + StatusText(code);
+    if (code == ERR_CANCELLED)
+        return "the listing was cancelled";
+    return "the unit stopped answering (" + ResultCodeName(code) + ")";
+}
+
+std::string UnitEntryName(const FILE_ENTRY& entry) { return DecodeUnitName(entry.Name()); }
+
 uint32_t ListUnitFolder(QXDisplay& display, const std::string& folder,
                         const std::function<void(const FILE_ENTRY&)>& each)
 {
@@ -72,10 +167,24 @@ uint32_t ListUnitFolder(QXDisplay& display, const std::string& folder,
     return listed != 0 ? listed : display.ListingEnd();
 }
 
+std::vector<UnitFileInfo> ListUnitFiles(QXDisplay& display, const std::string& folder, uint32_t& end)
+{
+    std::vector<UnitFileInfo> files;
+    end = ListUnitFolder(display, folder, [&](const FILE_ENTRY& entry) {
+        if (!entry.IsFolder())
+            files.push_back({UnitEntryName(entry), entry.Size()});
+    });
+    return files;
+}
+
 FileOutcome CheckNameToGet(const std::string& name)
 {
     if (!IsSafeFileName(name))
         return {ERR_WRONG_PACKET, "refused, the name would leave the destination folder"};
+    std::string bytes;
+    std::string reason;
+    if (!EncodeUnitName(name, bytes, reason))
+        return {ERR_WRONG_PACKET, reason};
     return {};
 }
 
@@ -84,33 +193,100 @@ FileOutcome GetUnitFile(QXDisplay& display, const std::string& folder, const std
 {
     if (FileOutcome checked = CheckNameToGet(name); !checked.Done())
         return checked;
+    std::string bytes;
+    std::string reason;
+    (void)EncodeUnitName(name, bytes, reason);
     ReplacingFile file(localFile);
     if (!file.Open())
         return {ERR_FILE_WRITE, "PC folder not writable: " + file.ErrorText()};
     TemporaryFileSink sink(file);
-    const uint32_t got = display.GetFile(folder.c_str(), name.c_str(), size, sink, progress);
+    const ProgressCallback outer = currentGetProgress;
+    currentGetProgress = progress;
+    const uint32_t got = display.GetFile(folder.c_str(), bytes.c_str(), size, sink, progress ? WatchGet : nullptr);
+    currentGetProgress = outer;
     if (got != 0)
         return sink.Failed ? FileOutcome{ERR_FILE_WRITE, "cannot be written on the PC: " + file.ErrorText()}
                            : UnitFailure(got);
+    // One block asked past the listed size: a unit that sends bytes there holds a larger file
+    // than it listed. A refusal there says there is nothing to read.
+    uint8_t past[1];
+    uint32_t length = sizeof past;
+    const uint32_t beyond = display.ReadFileBlock(folder.c_str(), bytes.c_str(), size, length, past);
+    if (beyond == 0 && length != 0)
+        return {ERR_READ_FAILED,
+                "the unit's file is larger than its listing (" + Thousands(size) + " bytes listed): list it again"};
+    if (beyond != 0 && !IsStatus(beyond))
+        return UnitFailure(beyond);
     if (!file.Commit())
         return {ERR_FILE_WRITE, "cannot be written on the PC: " + file.ErrorText()};
     return {};
 }
 
-FileOutcome SendLocalFile(QXDisplay& display, const std::string& folder, const std::filesystem::path& localFile,
-                          const std::string& name, ProgressCallback progress)
+FileOutcome SendUnitFile(QXDisplay& display, const std::string& folder, const std::string& name,
+                         const std::vector<uint8_t>& data, ProgressCallback progress)
 {
-    std::vector<uint8_t> data;
+    if (const std::string refused = UnitNameRefusal(name); !refused.empty())
+        return {ERR_WRONG_PACKET, refused};
+    if (data.size() > MaxSendFileSize)
+        return {ERR_FILE_READ, "too large for the unit"};
+    std::string bytes;
     std::string reason;
-    if (ReadFileToSend(localFile, data, reason) != LocalReadResult::Ok)
-        return {ERR_FILE_READ, reason};
-    const uint32_t put = display.PutFile(folder.c_str(), name.c_str(), static_cast<uint32_t>(data.size()),
-                                         data.data(), progress);
-    return put == 0 ? FileOutcome{} : UnitFailure(put);
+    (void)EncodeUnitName(name, bytes, reason);
+    const auto total = static_cast<uint32_t>(data.size());
+    // Only to say, should the send fail, that the older copy was deleted first.
+    uint32_t probed = 0;
+    const bool replacing = ProbePresence(display, folder, bytes, probed) == Presence::There;
+
+    SendWatch watch;
+    watch.Caller = progress;
+    SendWatch* outer = currentSend;
+    currentSend = &watch;
+    const uint32_t put = display.PutFile(folder.c_str(), bytes.c_str(), total, data.data(), WatchSend);
+    currentSend = outer;
+    if (put == 0)
+        return {};
+
+    FileOutcome outcome = UnitFailure(put);
+    // A block the unit refused with its status was not written; any other failure of a block
+    // leaves open what reached the card.
+    const int started = watch.Calls - 2 - (put == ERR_CANCELLED ? 1 : 0);
+    const bool touched = watch.Done > 0 || (started > 0 && !IsStatus(put));
+    if (!touched)
+        return outcome;
+    uint32_t removal = 0;
+    switch (RemoveAndSettle(display, folder, bytes, removal)) {
+    case Presence::Gone:
+        outcome.Reason += "; the part sent was removed from the unit";
+        break;
+    case Presence::There:
+    case Presence::Unknown:
+        outcome.Reason = "left incomplete on the unit (" + Thousands(watch.Done) + " of " + Thousands(total) +
+                         " bytes): send it again or delete it; " + outcome.Reason;
+        break;
+    }
+    if (replacing)
+        outcome.Reason += "; the unit's older copy was deleted first";
+    return outcome;
 }
 
 FileOutcome RemoveUnitFile(QXDisplay& display, const std::string& folder, const std::string& name)
 {
-    const uint32_t removed = display.RemoveFile(folder.c_str(), name.c_str());
-    return removed == 0 ? FileOutcome{} : UnitFailure(removed);
+    std::string bytes;
+    std::string reason;
+    if (!EncodeUnitName(name, bytes, reason))
+        return {ERR_WRONG_PACKET, reason};
+    uint32_t code = 0;
+    switch (RemoveAndSettle(display, folder, bytes, code)) {
+    case Presence::Gone:
+        // A file that was not there is not reported removed.
+        if (code == StatusOffset + FileNotFoundStatus)
+            return {code, "no such file on the unit"};
+        return {};
+    case Presence::There:
+        if (Unsettled(code) || code == 0)
+            return {ERR_VERIFY_ERR, "still on the unit after the removal"};
+        return UnitFailure(code);
+    case Presence::Unknown: break;
+    }
+    return {code, "removal not confirmed: " + UnitFailureReason(code)};
 }

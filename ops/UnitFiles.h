@@ -1,11 +1,13 @@
 #pragma once
 // The file commands on the unit, each rule written once for the window and
-// tessaly-cli: list a folder, get a file, send a file, delete a file. The
-// front ends choose the files, show progress and report the outcomes.
+// tessaly-cli: list a folder, get a file, send a file, delete a file. Names
+// here are UTF-8; they cross to the unit as its bytes (UnitNames.h) only where
+// they are handed to QXDisplay. The batches of TransferBatch.h call these.
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "Qxdisplay.h"
 
@@ -22,33 +24,52 @@ struct FileOutcome {
 // cancelled, the link went out of step or the unit went away.
 std::string UnitFailureReason(uint32_t code);
 
+// Why a listing was not whole: "the unit refused the listing with status
+// 0x08", "the listing was cancelled", "the unit stopped answering (ERR_TIMEOUT)".
+std::string ListingFailureReason(uint32_t code);
+
+// The name of a listed entry, decoded from the unit's bytes.
+std::string UnitEntryName(const FILE_ENTRY& entry);
+
 // Lists `folder` (e.g. "A:\Maps"); `each` gets every entry as it arrives,
 // folders included. 0 when the listing ended on the unit's end-of-listing
-// reply; otherwise why it was cut short (time-out, failed send, unit gone).
+// entry; otherwise why it was not whole (a refusal with the unit's status,
+// a time-out, a failed send, the unit gone, a cancel).
 [[nodiscard]] uint32_t ListUnitFolder(QXDisplay& display, const std::string& folder,
                                       const std::function<void(const FILE_ENTRY&)>& each);
 
+struct UnitFileInfo {
+    std::string Name; // decoded
+    uint32_t Size = 0;
+};
+
+// The files of `folder` (folders left out), in the unit's order; `end` as ListUnitFolder returns.
+std::vector<UnitFileInfo> ListUnitFiles(QXDisplay& display, const std::string& folder, uint32_t& end);
+
 // The name comes from the unit (or the user): one that could point outside
-// the chosen folder, or that the PC would store under another name, is
-// refused before anything is asked for.
+// the chosen folder, that the PC would store under another name, or that the
+// unit cannot hold, is refused before anything is asked for.
 [[nodiscard]] FileOutcome CheckNameToGet(const std::string& name);
 
 // Gets the unit's file `name` of `size` bytes (as listed) into `localFile`:
 // the name is checked first (one that would leave the destination folder is
 // refused unasked), the blocks are streamed into a temporary file beside the
-// destination, and the file is put in place only when every byte arrived.
-// A failure leaves no file behind and an older file of that name as it was.
+// destination, and the file is put in place only when every byte arrived and
+// the unit has nothing past the listed size (a file that grew since it was
+// listed, a log being written, would otherwise be got short). A failure leaves
+// no file behind and an older file of that name as it was.
 [[nodiscard]] FileOutcome GetUnitFile(QXDisplay& display, const std::string& folder, const std::string& name,
                                       uint32_t size, const std::filesystem::path& localFile,
                                       ProgressCallback progress);
 
-// Sends `localFile` to the unit as `name` in `folder`. An empty file, anything
-// but a regular file, a file that cannot be read or one too large for the
-// unit is refused before anything is sent: the unit's file of that name is
-// not touched.
-[[nodiscard]] FileOutcome SendLocalFile(QXDisplay& display, const std::string& folder,
-                                        const std::filesystem::path& localFile, const std::string& name,
-                                        ProgressCallback progress);
+// Sends `data` to the unit as `name` in `folder`. A send that fails after it
+// may have written to the card removes its part again once the link is back in
+// step; where that cannot be done the reason says that the file was left
+// incomplete. The reason also says when the unit's older copy was deleted first
+// (there is no rename: the older copy goes before the new one is written).
+[[nodiscard]] FileOutcome SendUnitFile(QXDisplay& display, const std::string& folder, const std::string& name,
+                                       const std::vector<uint8_t>& data, ProgressCallback progress);
 
-// Deletes the unit's file `name` in `folder`.
+// Deletes the unit's file `name` in `folder`. A removal whose status is late or
+// missing is settled by asking the unit whether the file is still there.
 [[nodiscard]] FileOutcome RemoveUnitFile(QXDisplay& display, const std::string& folder, const std::string& name);

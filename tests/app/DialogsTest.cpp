@@ -415,7 +415,8 @@ TEST_F(Dialogs, ConvertFailures)
     EXPECT_EQ(ReadAll(logAsCsv), logBytes);
     EXPECT_EQ(Services.Messages,
               QStringList{QStringLiteral("Log Export Error: The following log files could not be converted to .csv:\n"
-                                         "\n\tjunk.displog\n\todd.csv")});
+                                         "\n\tjunk.displog: cannot be read: the log is cut short or damaged (ERR_FILE_READ)"
+                                         "\n\todd.csv: the CSV file would replace the log itself")});
 
     Services.Messages.clear();
     const QString blocked = WriteLog(QStringLiteral("blocked.displog"));

@@ -199,7 +199,8 @@ TEST_F(Transfer, GetLogThatCannotBeConverted)
     EXPECT_EQ(ReadAll(DestPath(QStringLiteral("junk.displog"))), QByteArray("not a log at all"));
     EXPECT_FALSE(QFile::exists(DestPath(QStringLiteral("junk.csv"))));
     EXPECT_EQ(Services.Messages,
-              QStringList{QStringLiteral("Log Export Error: The following log files could not be converted to .csv:\n\n\tjunk.displog")});
+              QStringList{QStringLiteral("Log Export Error: The following log files could not be converted to .csv:\n\n\tjunk.displog: "
+                                         "not a display log: bad signature (ERR_FILE_SIG)")});
     ExpectFinished();
 }
 
@@ -360,8 +361,7 @@ TEST_F(Transfer, SendFromMapsTab)
     EXPECT_FALSE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("empty.wzm"))));
     EXPECT_EQ(ListedNames(), (QStringList{QStringLiteral("run.displog"), QStringLiteral("street.qxm")}));
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
-                                                            "\n\tempty.wzm: empty file") +
-                                             Hint});
+                                                            "\n\tempty.wzm: empty file")});
     Services.Messages.clear();
     ExpectFinished();
 
@@ -393,8 +393,9 @@ TEST_F(Transfer, SendStopsAtFirstFailure)
     ExpectFinished();
 }
 
-// A chosen file that cannot be read (gone since it was chosen, or a folder) is a failed file; the
-// command finishes, hides its panel and refreshes the list.
+// A chosen file that cannot be read (gone since it was chosen, or a folder) is refused before
+// anything is sent, with its reason; it does not stop the other files, and the card's write
+// protection is not suggested for it.
 TEST_F(Transfer, SendFileThatCannotBeRead)
 {
     Start();
@@ -405,8 +406,7 @@ TEST_F(Transfer, SendFileThatCannotBeRead)
     Services.ChosenFiles = {good, gone, folder};
     Form->ActionSendFilesExecute();
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
-                                                            "\n\tgone.qxm: No such file or directory\n\tfolder.qxm: not tried after the failure above") +
-                                             Hint});
+                                                            "\n\tgone.qxm: No such file or directory\n\tfolder.qxm: not a regular file")});
     EXPECT_EQ(ListedNames(), QStringList{QStringLiteral("good.qxm")});
     ExpectFinished();
 }
@@ -422,7 +422,9 @@ TEST_F(Transfer, SendWithUnitUnpluggedMidway)
     SetFaults("unplug-after=100");
     Form->ActionSendFilesExecute();
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
-                                                            "\n\tbig.qxm: the unit went away (ERR_WRITE_FAILED)\n\tafter.qxm: not tried after the failure above") +
+                                                            "\n\tbig.qxm: left incomplete on the unit (5,120 of 30,000 bytes): send it again or delete "
+                                                            "it; the unit went away (ERR_WRITE_FAILED)"
+                                                            "\n\tafter.qxm: not tried after the failure above") +
                                              Hint});
     EXPECT_EQ(ReadAll(big), Pattern(30000, 18));
     EXPECT_EQ(ListedNames(), QStringList());
@@ -457,8 +459,7 @@ TEST_F(Transfer, DropMixedFilesOnMapsTab)
     EXPECT_EQ(ListedNames(), QStringList{QStringLiteral("track.wzm")});
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
                                                             "\n\trun.displog: not a map file (.qxm or .wzm)"
-                                                            "\n\tnotes.txt: not a map file (.qxm or .wzm)") +
-                                             Hint});
+                                                            "\n\tnotes.txt: not a map file (.qxm or .wzm)")});
     ExpectFinished();
 }
 
@@ -472,8 +473,7 @@ TEST_F(Transfer, DropOnLogsTab)
     Form->WMDropFiles({empty, Local + QStringLiteral("/missing.displog"), log});
     EXPECT_EQ(ListedNames(), QStringList{QStringLiteral("RUN.DisplOG")});
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Send Error: The following files could not be sent:   \n"
-                                                            "\n\tempty.displog: empty file\n\tmissing.displog: No such file or directory") +
-                                             Hint});
+                                                            "\n\tempty.displog: empty file\n\tmissing.displog: No such file or directory")});
     Services.Messages.clear();
     EXPECT_EQ(StatusDuring([&] { Form->WMDropFiles({log}); }), QStringLiteral("Sending 1 dropped file to device."));
     EXPECT_TRUE(Services.Messages.isEmpty());
@@ -700,7 +700,8 @@ TEST_F(Cancel, SendLeavesNoPartOnTheCard)
     EXPECT_FALSE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("big.qxm"))));
     EXPECT_EQ(ReadAll(CardPath(QStringLiteral("Maps"), QStringLiteral("keep.qxm"))), Pattern(50, 3));
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("Korvane Tessaly: Send cancelled.\n\nSent: none"
-                                                            "\n\nNot sent:\n\tbig.qxm: cancelled\n\tkeep.qxm")});
+                                                            "\n\nNot sent:\n\tbig.qxm: cancelled; the part sent was removed from the unit"
+                                                            "\n\tkeep.qxm: cancelled")});
     EXPECT_EQ(ListedNames(), QStringList{QStringLiteral("keep.qxm")});
     ExpectFinished();
 
@@ -729,7 +730,7 @@ TEST_F(Cancel, DeleteAndListingStopBetweenItems)
     EXPECT_EQ(ListedNames(), (QStringList{QStringLiteral("b.qxm"), QStringLiteral("c.qxm")}));
     EXPECT_TRUE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("b.qxm"))));
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("Korvane Tessaly: Delete cancelled.\n\nDeleted:\n\ta.qxm"
-                                                            "\n\nNot deleted:\n\tb.qxm\n\tc.qxm")});
+                                                            "\n\nNot deleted:\n\tb.qxm: cancelled\n\tc.qxm: cancelled")});
     ExpectFinished();
 
     CancelWhen([this] { return Form->ListBoxFiles->count() == 1; });

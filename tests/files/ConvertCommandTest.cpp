@@ -72,8 +72,8 @@ TEST(ConvertCommand, UnreadableLogReported)
     ASSERT_TRUE(WriteBytes(folder.File("bad.displog"), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
     const CommandRun run = Convert({folder.File("missing.displog"), folder.File("bad.displog"), folder.File("good.displog")});
     EXPECT_EQ(run.ExitCode, 1);
-    EXPECT_NE(run.Errors.find("missing.displog: cannot read the log (ERR_FILE_IHV)"), std::string::npos) << run.Errors;
-    EXPECT_NE(run.Errors.find("bad.displog: cannot read the log (ERR_FILE_SIG)"), std::string::npos) << run.Errors;
+    EXPECT_NE(run.Errors.find("missing.displog: cannot be opened (ERR_FILE_IHV)"), std::string::npos) << run.Errors;
+    EXPECT_NE(run.Errors.find("bad.displog: not a display log: bad signature (ERR_FILE_SIG)"), std::string::npos) << run.Errors;
     EXPECT_EQ(FolderEntries(folder.Folder()), (std::vector<std::string>{"bad.displog", "good.csv", "good.displog"}));
 }
 

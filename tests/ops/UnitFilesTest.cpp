@@ -92,29 +92,16 @@ TEST_F(UnitFiles, GetRefusesBadNamesAndSaysWhenThePcFails)
     EXPECT_EQ(Host->Counts().Out, 0u);
 }
 
-// An empty local file, or anything but a regular file, is not sent: the
-// unit's file of that name stays as it was.
-TEST_F(UnitFiles, SendRefusesWhatWouldOnlyDelete)
+// A sent file lands whole; a removal of a file that is not there is not reported done.
+TEST_F(UnitFiles, SendAndRemove)
 {
-    const std::string empty = Local.Write("Street.qxm", {});
-    const FileOutcome outcome = SendLocalFile(*Display, Maps, empty, "Street.qxm", nullptr);
-    EXPECT_EQ(outcome.Code, ERR_FILE_READ);
-    EXPECT_NE(outcome.Reason.find("empty"), std::string::npos) << outcome.Reason;
-    const std::string other = Local.File("pipe.qxm");
-#ifdef _WIN32
-    std::filesystem::create_directory(other); // Windows' named pipes are not files of a folder
-#else
-    ASSERT_EQ(mkfifo(other.c_str(), 0600), 0);
-#endif
-    EXPECT_EQ(SendLocalFile(*Display, Maps, other, "Street.qxm", nullptr).Code, ERR_FILE_READ);
-    EXPECT_EQ(Card.Read("Maps/Street.qxm"), Street);
-
-    const std::string map = Local.Write("New.qxm", Bytes(1500, 2));
-    ASSERT_TRUE(SendLocalFile(*Display, Maps, map, "New.qxm", nullptr).Done());
+    ASSERT_TRUE(SendUnitFile(*Display, Maps, "New.qxm", Bytes(1500, 2), nullptr).Done());
     EXPECT_EQ(Card.Read("Maps/New.qxm"), Bytes(1500, 2));
     ASSERT_TRUE(RemoveUnitFile(*Display, Maps, "New.qxm").Done());
     EXPECT_FALSE(std::filesystem::exists(Card.Path() / "Maps" / "New.qxm"));
-    EXPECT_EQ(RemoveUnitFile(*Display, Maps, "New.qxm").Code, StatusOffset + 0x05);
+    const FileOutcome missing = RemoveUnitFile(*Display, Maps, "New.qxm");
+    EXPECT_EQ(missing.Code, StatusOffset + 0x05);
+    EXPECT_EQ(missing.Reason, "no such file on the unit");
 }
 
 // A listing ends normally on the unit's end-of-listing reply; one the unit
@@ -179,16 +166,15 @@ TEST_F(UnitFiles, CancelStopsBetweenBlocks)
     EXPECT_EQ(Local.Read("Street.qxm"), (std::vector<uint8_t>{'o', 'l', 'd'}));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Local.Path()), {}), 1);
 
-    Local.Write("big.qxm", Bytes(5000, 2));
     blocks = 0;
-    const FileOutcome sent = SendLocalFile(*Display, Maps, Local.Path() / "big.qxm", "big.qxm", nullptr);
+    const FileOutcome sent = SendUnitFile(*Display, Maps, "big.qxm", Bytes(5000, 2), nullptr);
     EXPECT_EQ(sent.Code, ERR_CANCELLED);
+    EXPECT_EQ(sent.Reason, "cancelled; the part sent was removed from the unit");
     EXPECT_FALSE(std::filesystem::exists(Card.Path() / "Maps" / "big.qxm"));
 
     // Asked before the first block: the unit's file of that name stays.
     Display->SetCancelCheck([] { return true; });
-    Local.Write("Street.qxm", Bytes(10, 3));
-    EXPECT_EQ(SendLocalFile(*Display, Maps, Local.Path() / "Street.qxm", "Street.qxm", nullptr).Code, ERR_CANCELLED);
+    EXPECT_EQ(SendUnitFile(*Display, Maps, "Street.qxm", Bytes(10, 3), nullptr).Code, ERR_CANCELLED);
     EXPECT_EQ(Card.Read("Maps/Street.qxm"), Street);
 
     Card.Write("Maps/Other.qxm", Bytes(10, 4));
@@ -212,4 +198,6 @@ TEST(UnitFailureReason, NamesTheCause)
     EXPECT_EQ(UnitFailureReason(ERR_CANCELLED), "cancelled");
     EXPECT_EQ(UnitFailureReason(ERR_DEVICE_CLOSED), "the unit went away (ERR_DEVICE_CLOSED)");
     EXPECT_EQ(UnitFailureReason(ERR_FILE_SIG), "ERR_FILE_SIG");
+    EXPECT_EQ(ListingFailureReason(StatusOffset + 0x08), "the unit refused the listing with status 0x08");
+    EXPECT_EQ(ListingFailureReason(ERR_TIMEOUT), "the unit stopped answering (ERR_TIMEOUT)");
 }
