@@ -1,11 +1,11 @@
 #include "SimCard.h"
 
 #include <algorithm>
-#include <cctype>
 #include <fstream>
 #include <limits>
 
 #include "PathText.h"
+#include "UnitNames.h"
 #include "UnitWire.h"
 
 namespace fs = std::filesystem;
@@ -13,11 +13,23 @@ namespace fs = std::filesystem;
 namespace sim {
 namespace {
 
-constexpr size_t MaxNameLength = 255; // longest FAT long file name
-
-char Lower(char c)
+// Lower case of one Windows-1252 byte: ASCII, the accented Latin letters and the four pairs in
+// 0x80-0x9F, so "CAFÉ.QXM" finds "Café.qxm" as on the unit's FAT card.
+uint8_t Lower(char c)
 {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const auto u = static_cast<uint8_t>(c);
+    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7))
+        return static_cast<uint8_t>(u + 0x20);
+    switch (u) {
+    case 0x8A: // Š
+    case 0x8C: // Œ
+    case 0x8E: // Ž
+        return static_cast<uint8_t>(u + 0x10);
+    case 0x9F: // Ÿ
+        return 0xFF;
+    default:
+        return u;
+    }
 }
 
 bool SameName(const std::string& a, const std::string& b)
@@ -25,6 +37,27 @@ bool SameName(const std::string& a, const std::string& b)
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return Lower(x) == Lower(y);
            });
+}
+
+// The unit's bytes for the name of a file on the card's disk; false for a name the unit could not
+// hold in its 8-bit code page (such a file is invisible to the unit).
+bool UnitBytesOf(const fs::path& path, std::string& unitName)
+{
+    std::string unused;
+    return EncodeUnitName(Utf8FromPath(path.filename()), unitName, unused);
+}
+
+// Case-folded byte order; names that differ only in case (possible on the PC's disk) fall back to
+// their bytes, so a listing repeats.
+bool ListedBefore(const std::string& a, const std::string& b)
+{
+    const auto folded = [](char x, char y) { return Lower(x) < Lower(y); };
+    if (std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), folded))
+        return true;
+    if (std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), folded))
+        return false;
+    const auto bytes = [](char x, char y) { return static_cast<uint8_t>(x) < static_cast<uint8_t>(y); };
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), bytes);
 }
 
 bool IsLink(const fs::path& path)
@@ -44,17 +77,7 @@ SimCard::SimCard(fs::path root) : RootFolder(std::move(root))
 
 bool SimCard::SafeName(const std::string& name)
 {
-    if (name.empty() || name.size() > MaxNameLength || name == "." || name == "..")
-        return false;
-    for (const char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F)
-            return false;
-        if (std::string_view("\"*/:<>?\\|").find(c) != std::string_view::npos)
-            return false;
-    }
-    // FAT drops trailing dots and blanks, which would make two names one.
-    return name.back() != '.' && name.back() != ' ';
+    return UnitNameRefusal(DecodeUnitName(name)).empty();
 }
 
 bool SimCard::Matches(const std::string& pattern, const std::string& name)
@@ -87,7 +110,7 @@ uint8_t SimCard::ResolveEntry(const fs::path& folder, const std::string& name, f
     if (!SafeName(name))
         return StatusBadName;
     std::error_code ec;
-    fs::path exact = folder / PathFromUtf8(name);
+    fs::path exact = folder / PathFromUtf8(DecodeUnitName(name));
     if (fs::symlink_status(exact, ec).type() != fs::file_type::not_found && !ec) {
         if (IsLink(exact))
             return StatusBadName;
@@ -95,7 +118,8 @@ uint8_t SimCard::ResolveEntry(const fs::path& folder, const std::string& name, f
         return StatusOk;
     }
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        if (SameName(Utf8FromPath(it->path().filename()), name)) {
+        std::string unitName;
+        if (UnitBytesOf(it->path(), unitName) && SameName(unitName, name)) {
             if (IsLink(it->path()))
                 return StatusBadName;
             out = it->path();
@@ -157,9 +181,11 @@ uint8_t SimCard::List(const std::string& folder, const std::string& pattern, std
         return status;
     std::error_code ec;
     for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = Utf8FromPath(it->path().filename());
-        // Links and names the card could not hold are invisible to the unit.
-        if (IsLink(it->path()) || !SafeName(name) || !Matches(pattern, name))
+        // Links, names outside Windows-1252 (put on the card's disk by hand, say "Ω.qxm") and names
+        // a FAT card could not hold are invisible to the unit: a listing cannot give them as bytes,
+        // or gives a name no request could reach.
+        std::string name;
+        if (IsLink(it->path()) || !UnitBytesOf(it->path(), name) || !SafeName(name) || !Matches(pattern, name))
             continue;
         std::error_code entryError;
         CardEntry entry{name, it->is_directory(entryError), 0};
@@ -174,10 +200,8 @@ uint8_t SimCard::List(const std::string& folder, const std::string& pattern, std
     if (ec)
         return StatusCardError;
     // A stable order, so listings repeat; the FAT order of a real card is not meaningful either.
-    std::sort(entries.begin(), entries.end(), [](const CardEntry& a, const CardEntry& b) {
-        return std::lexicographical_compare(a.Name.begin(), a.Name.end(), b.Name.begin(), b.Name.end(),
-                                            [](char x, char y) { return Lower(x) < Lower(y); });
-    });
+    std::sort(entries.begin(), entries.end(),
+              [](const CardEntry& a, const CardEntry& b) { return ListedBefore(a.Name, b.Name); });
     return StatusOk;
 }
 
@@ -237,7 +261,7 @@ uint8_t SimCard::Write(const std::string& folder, const std::string& name, uint3
     if (status == StatusFileNotFound) {
         if (offset != 0)
             return StatusFileNotFound;
-        path = directory / PathFromUtf8(name);
+        path = directory / PathFromUtf8(DecodeUnitName(name));
     } else if (status != StatusOk) {
         return status;
     } else {

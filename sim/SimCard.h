@@ -4,10 +4,13 @@
 //
 // Folder texts arrive as the unit's drive "A:\" followed by folder names
 // separated by "\" ("A:\Maps"); names are single path components. Both are
-// checked before they touch the disk: "." and "..", separators, drive colons,
-// characters FAT cannot hold and symbolic links are refused, so no request
-// can reach a file outside the card's folder. Names are matched without
-// regard to case, as on the unit's FAT card.
+// the unit's Windows-1252 bytes, as on the wire: a name is stored on the disk
+// under its decoded UTF-8 text (bytes 43 61 66 E9 ... become "Café.qxm"), and
+// listings give the names back as bytes. Names are checked before they touch
+// the disk: "." and "..", separators, drive colons, characters FAT cannot hold
+// and symbolic links are refused, so no request can reach a file outside the
+// card's folder. Names are matched without regard to case, as on the unit's
+// FAT card (ASCII and the Windows-1252 letters).
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -16,7 +19,7 @@
 namespace sim {
 
 struct CardEntry {
-    std::string Name;
+    std::string Name; // the unit's bytes, without NUL
     bool Folder = false;
     uint32_t Size = 0;
 };
@@ -43,9 +46,10 @@ public:
                   uint32_t count);
     uint8_t Remove(const std::string& folder, const std::string& name);
 
-    // True for a name the card accepts as one file or folder name.
+    // True for a name (unit bytes) the card accepts as one file or folder name: the rule of
+    // UnitNameRefusal on its decoded text.
     static bool SafeName(const std::string& name);
-    // DOS-style pattern match ("*.*" matches every name), case-insensitive.
+    // DOS-style pattern match ("*.*" matches every name) on unit bytes, case-insensitive.
     static bool Matches(const std::string& pattern, const std::string& name);
 
 private:
