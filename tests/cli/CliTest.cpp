@@ -200,3 +200,35 @@ TEST_F(CliAgainstSimulator, UsageErrorsExitWithTwo)
     EXPECT_EQ(Cli({sim, "ls"}).Exit, 2);
     EXPECT_EQ(Cli({sim, "get", "Logs"}).Exit, 2);
 }
+
+#ifndef _WIN32
+// Ctrl+C and SIGTERM during a put or a get stop it between two blocks: the put removes its part
+// from the card (no cut file under the real name), the get leaves no temporary file, and the
+// exit code is the shell's for the signal.
+TEST_F(CliAgainstSimulator, SignalsStopTransfersCleanly)
+{
+    ASSERT_EQ(Cli({sim, "info"}).Exit, 0); // seeds the card
+    std::vector<uint8_t> bytes(300000);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i * 13 + i / 1000);
+    {
+        std::ofstream file(root / "big.qxm", std::ios::binary);
+        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    // The program started in the background on the full-speed link, the signal sent a moment later.
+    const auto interrupted = [&](const std::string& signal, const std::string& arguments) {
+        return testsupport::RunShell("TESSALY_SIM_FAULTS= TESSALY_SIM_LINK=full-speed '" + std::string(TESSALY_CLI) +
+                                     "' '" + sim + "' " + arguments + " 2>/dev/null & pid=$!; sleep 1; kill -" +
+                                     signal + " $pid; wait $pid; echo \"exit $?\"");
+    };
+    for (const auto& [signal, code] : {std::pair<std::string, std::string>{"INT", "exit 130"}, {"TERM", "exit 143"}}) {
+        const CliRun put = interrupted(signal, "put 'A:\\Maps' '" + (root / "big.qxm").string() + "'");
+        EXPECT_NE(put.Output.find(code), std::string::npos) << signal << ": " << put.Output;
+        EXPECT_FALSE(fs::exists(card / "Maps" / "big.qxm")) << signal;
+
+        const CliRun get = interrupted(signal, "get 'A:\\Logs' RUN1.displog --to '" + (root / "out").string() + "'");
+        EXPECT_NE(get.Output.find(code), std::string::npos) << signal << ": " << get.Output;
+        EXPECT_TRUE(fs::is_empty(root / "out")) << signal;
+    }
+}
+#endif
