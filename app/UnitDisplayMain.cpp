@@ -587,13 +587,13 @@ void TFormMain::ShowUnitState()
         text = UnitIdentity.isEmpty() ? QStringLiteral("Unit connected") : QStringLiteral("Unit ") + UnitIdentity;
         if (ListingEnd != 0)
             text += QStringLiteral(". File list incomplete: ") + QString::fromStdString(ListingFailureReason(ListingEnd));
-        if (!CommandSummary.isEmpty())
-            text += QStringLiteral(". ") + CommandSummary;
     } else if (boot) {
         text = QStringLiteral("Unit in bootloader mode: use Update Firmware");
     } else {
         text = QStringLiteral("No unit connected");
     }
+    if (!CommandSummary.isEmpty())
+        text += QStringLiteral(". ") + CommandSummary;
     LabelUnitState->setText(text);
     ButtonStatusUpdate->setVisible(boot && !Display);
 }

@@ -555,9 +555,11 @@ void TFormMain::ConvertChosenLogs()
         return;
     QString failed;
     bool reported = false;
+    int converted = 0;
     for (const QString& file : files) {
         switch (ConvertLog(file)) {
         case Conversion::Done:
+            ++converted;
             break;
         case Conversion::Failed:
             failed += FailureLine(FileNameOf(file), LastConversionReason);
@@ -572,6 +574,10 @@ void TFormMain::ConvertChosenLogs()
     else if (!reported)
         Services.ShowMessage(this, QStringLiteral("Display Log Files Exported."), ApplicationTitle);
     LogFilePath = QDir::toNativeSeparators(QFileInfo(files.first()).absolutePath());
+    if (converted != 0)
+        ShowCommandSummary((converted == 1 ? QStringLiteral("1 CSV file written in %1")
+                                           : QStringLiteral("%1 CSV files written in %2").arg(converted))
+                               .arg(ShownFolder(LogFilePath)));
 }
 
 TFormMain::Conversion TFormMain::ConvertLog(const QString& source)

@@ -138,6 +138,9 @@ TEST_F(Transfer, GetStatusTextsAndContents)
     EXPECT_EQ(Form->ProgressBarTotal->value(), 2500 + 10 + 1024);
     EXPECT_EQ(Form->Progress().TotalDone(), 3534u);
     EXPECT_TRUE(Services.Messages.isEmpty()) << Services.Messages.join(QLatin1Char('|')).toStdString();
+    // The status line says what was done.
+    EXPECT_TRUE(Form->LabelUnitState->text().endsWith(QStringLiteral(". Got 3 files to ") + QDir::toNativeSeparators(Dest)))
+        << Form->LabelUnitState->text().toStdString();
     // The list is not refreshed by a get: an item the card lost meanwhile stays listed.
     EXPECT_EQ(ListedNames().size(), 3);
     ExpectFinished();
@@ -612,6 +615,26 @@ TEST_F(Transfer, ListingCutShortIsShown)
     Form->RefreshFileList(Form->DevicePath);
     EXPECT_EQ(ListedNames().size(), 3);
     EXPECT_FALSE(Form->LabelOpenError->isVisibleTo(Form.get()));
+}
+
+// A listing the unit refuses is not taken for a whole one: the note over the list and the status
+// line give the unit's status, and the note is shown whole at the window's minimum size.
+TEST_F(Transfer, RefusedListingIsShownWhole)
+{
+    PutCardBytes(QStringLiteral("Maps"), QStringLiteral("a.qxm"), Pattern(10, 30));
+    Start();
+    Form->resize(Form->minimumSize());
+    QCoreApplication::processEvents();
+    SetFaults("status=0x4010:0x08");
+    Form->RefreshFileList(Form->DevicePath);
+    EXPECT_TRUE(ListedNames().isEmpty());
+    EXPECT_EQ(Form->LabelOpenError->text(),
+              QStringLiteral("The list may be incomplete: the unit refused the listing with status 0x08."));
+    EXPECT_GE(Form->LabelOpenError->height(), Form->LabelOpenError->heightForWidth(Form->LabelOpenError->width()));
+    EXPECT_TRUE(Form->ListBoxFiles->viewport()->rect().contains(Form->LabelOpenError->geometry()));
+    EXPECT_TRUE(Form->LabelUnitState->text().contains(
+        QStringLiteral("File list incomplete: the unit refused the listing with status 0x08")))
+        << Form->LabelUnitState->text().toStdString();
 }
 
 // The status line notes a listing cut short, and a whole listing takes the note away.
