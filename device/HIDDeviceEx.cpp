@@ -182,6 +182,7 @@ uint32_t HIDDeviceEx::Close()
     Assembly.Clear();
     Received = 0;
     Expected = 0;
+    Restarted = false;
     FlushReplies();
     return 0;
 }
@@ -284,6 +285,7 @@ void HIDDeviceEx::ReaderMain()
     Assembly.Clear();
     Received = 0;
     Expected = 0;
+    Restarted = false;
     Host.Trace("+++++ Starting - HIDExReadThread ");
     Host.RaiseThreadPriority();
     std::vector<uint8_t> report(InputReportLength);
@@ -318,6 +320,23 @@ void HIDDeviceEx::ReaderMain()
     ReplyArrived.notify_all();
 }
 
+// Placing a framed report. Reports carry no sequence number, so a lost one
+// shows only in what comes next:
+// - While a message is under way, a report whose bytes 5-8 repeat that
+//   message's start header (same code, same total length) is taken as the
+//   start of the next reply: the unit sends replies back to back, and the one
+//   after a reply of the same shape (a duplicated request's second answer, the
+//   next block) would otherwise complete the half-built message with its own
+//   bytes. The cut message is queued with its code and no payload: it answered
+//   a request, so the count of replies stays true, but nothing of it is
+//   usable. A false alarm needs four payload bytes that equal the header at
+//   one of the few offsets where a report's bytes 5-8 fall; for a read it
+//   costs one retried block.
+// - With no message under way, a report whose bytes 5-8 name a code the unit
+//   never sends or an impossible total cannot start one: it is the rest of a
+//   message whose start was lost or swallowed by another. It is dropped and
+//   counted (UnplacedReports), and whatever the caller took around it is suspect.
+// Either way the link is out of step (TakeReaderAlarm).
 void HIDDeviceEx::AddReport(const uint8_t* report)
 {
     if (!FramedInput) {
@@ -331,15 +350,27 @@ void HIDDeviceEx::AddReport(const uint8_t* report)
         return;
     }
     const uint32_t now = Host.Ticks();
+    const uint16_t code = GetLE16(report + 5);
+    const uint16_t total = GetLE16(report + 7);
+    bool restart = false;
+    if (Expected != 0 && code == Assembly.Code && total == Expected + 4) {
+        DropHalfBuiltMessage();
+        restart = true;
+    }
     size_t offset = 5;
     if (Expected == 0) {
-        const uint16_t total = GetLE16(report + 7);
+        if (!CanStart(code, total)) {
+            ++Unplaced;
+            ReaderAlarm = true;
+            return;
+        }
         Expected = total > 4 ? total - 4u : 0;
         Received = 0;
+        Restarted = restart;
         Assembly.Time = now;
         Assembly.ReportId = report[0];
         Assembly.Magic = GetLE32(report + 1);
-        Assembly.Code = GetLE16(report + 5);
+        Assembly.Code = code;
         Assembly.Length = Expected;
         Assembly.Data.assign(Expected, 0);
         offset = FirstPayloadOffset;
@@ -351,14 +382,41 @@ void HIDDeviceEx::AddReport(const uint8_t* report)
     }
     if (Received >= Expected) {
         Expected = 0;
+        Restarted = false;
         Deliver();
     }
 }
 
+bool HIDDeviceEx::CanStart(uint16_t code, uint16_t total) const
+{
+    if (KnownReplies.empty())
+        return true;
+    if (total < 4)
+        return false;
+    return std::any_of(KnownReplies.begin(), KnownReplies.end(),
+                       [&](const ReplyShape& shape) { return shape.Code == code && total <= shape.MaxTotal; });
+}
+
 void HIDDeviceEx::DropHalfBuiltMessage()
 {
+    // A message that began by cutting another short and never completed was
+    // most likely a false start inside that other reply: it is not counted
+    // again. Every other half-built message was a reply whose tail was lost.
+    if (!Restarted) {
+        auto cut = std::make_unique<HID_COMMAND>();
+        cut->Time = Host.Ticks();
+        cut->ReportId = Assembly.ReportId;
+        cut->Magic = Assembly.Magic;
+        cut->Code = Assembly.Code;
+        Lock lock(Replies.LockObject());
+        Replies.Append(std::move(cut));
+        ReplyArrived.notify_all();
+    }
+    Host.Trace("+++++ Reply cut short - HIDExReadThread ");
+    ReaderAlarm = true;
     Expected = 0;
     Received = 0;
+    Restarted = false;
     Assembly.Clear();
 }
 

@@ -42,6 +42,14 @@ constexpr uint32_t ReaderSliceMs = 20;
 // the host's queue and are still part of the message.
 constexpr uint32_t MessageGapMs = 100;
 
+// A reply code the unit sends and the largest total length (payload + 4) such
+// a reply can have. A report that would start a message with a code not in
+// the table, or with a total outside 4..MaxTotal, cannot be a start.
+struct ReplyShape {
+    uint16_t Code = 0;
+    uint16_t MaxTotal = 0xFFFF;
+};
+
 struct DeviceRecord {
     uint16_t ProductId = 0;
     uint16_t VendorId = 0;
@@ -89,6 +97,10 @@ public:
     // Frees every queued reply; returns how many of them carried `countCode`.
     uint32_t DiscardReplies(uint32_t countCode);
     uint32_t QueuedReplies();
+    // Input reports the reader could not place: a continuation with no message
+    // under way (it does not start one), or a start with a code the device
+    // never sends or an impossible total. Only grows while the object lives.
+    uint32_t UnplacedReports() const { return Unplaced.load(); }
     static uint8_t Checksum(const uint8_t* data, size_t count);
 
     uint16_t ReportMode = 0xFFFF;
@@ -113,6 +125,13 @@ protected:
     // caller's thread only); NoMarker: no transfer.
     uint32_t TransferCode = NoMarker;
     uint32_t TransferTaken = 0;
+    // The replies the device sends; empty: any report may start a message.
+    // Set before the device is opened (the reader reads it).
+    std::vector<ReplyShape> KnownReplies;
+    // True once since the reader last cut a half-built message short or met a
+    // report it could not place: a reply was lost or mangled, so the link is
+    // out of step. Reading clears it.
+    bool TakeReaderAlarm() { return ReaderAlarm.exchange(false); }
 
 private:
     void ReaderMain();
@@ -124,7 +143,9 @@ private:
     [[nodiscard]] bool SendBridgeReport(uint32_t rate);
     [[nodiscard]] uint32_t TakeReply(uint32_t code, uint16_t length, uint8_t* output, uint32_t timeoutMs,
                                      bool& strays);
+    // Ends the message under way without delivering its bytes; see AddReport.
     void DropHalfBuiltMessage();
+    [[nodiscard]] bool CanStart(uint16_t code, uint16_t total) const;
 
     // Up while the reader runs: set by OpenByPath before the reader starts,
     // cleared by Close to stop it and by the reader when it ends on its own.
@@ -143,6 +164,10 @@ private:
     HID_COMMAND Assembly;
     uint32_t Received = 0;
     uint32_t Expected = 0;
+    // The message under way began on a report that cut the one before it short.
+    bool Restarted = false;
+    std::atomic<uint32_t> Unplaced{0};
+    std::atomic<bool> ReaderAlarm{false};
 
     std::string OpenedPath;
     DeviceRecord Record;                 // used by Reopen only

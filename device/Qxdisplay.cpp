@@ -171,7 +171,23 @@ std::string FILE_ENTRY::Name() const
     return std::string(begin, std::find(begin, Bytes.end(), uint8_t{0}));
 }
 
-QXDisplay::QXDisplay(HidHost& host) : HIDDeviceEx(host) { FramedInput = true; }
+QXDisplay::QXDisplay(HidHost& host) : HIDDeviceEx(host)
+{
+    FramedInput = true;
+    // Every reply the unit sends, with the largest total it can have: a status
+    // (2 bytes) for writes, removals and the bootloader's steps, the 53-byte
+    // information, up to a block (or a name of any FAT length) for listings.
+    // Memory and block reads can be as long as the caller asks.
+    constexpr uint16_t StatusTotal = 4 + 5;
+    constexpr uint16_t InfoTotal = 4 + InfoReplyLength;
+    constexpr uint16_t EntryTotal = 4 + FileEntryHeaderSize + FileBlockSize;
+    KnownReplies = {{CMD_GET_DEVICE_INFO, InfoTotal}, {CMD_READ_DEVICE_MEMORY, 0xFFFF},
+                    {CMD_FILE_FIND_FIRST, EntryTotal}, {CMD_FILE_FIND_NEXT, EntryTotal},
+                    {CMD_WRITE_FILE_BLOCK, StatusTotal}, {CMD_READ_FILE_BLOCK, 0xFFFF},
+                    {CMD_REMOVE_FILE, StatusTotal}, {CMD_GET_BOOT_INFO, InfoTotal},
+                    {CMD_READ_BOOT_MEMORY, 0xFFFF}, {CMD_PROGRAM_BLOCK, StatusTotal},
+                    {CMD_ERASE_SECTOR, StatusTotal}, {CMD_SHOW_TEXT, StatusTotal}};
+}
 
 void QXDisplay::FindDevices() { FindDevicesById(NormalProductId); }
 
@@ -228,7 +244,10 @@ uint32_t QXDisplay::Send(uint16_t code, const std::vector<uint8_t>& payload)
 {
     if (Lost)
         return LostResult;
-    if (OutOfStep) {
+    // The alarm is taken whatever OutOfStep says, so that it is not left over
+    // for a later request.
+    const bool alarm = TakeReaderAlarm();
+    if (OutOfStep || alarm) {
         if (const uint32_t result = BringInStep(IsBootCode(code)); result != 0)
             return result;
     }
@@ -263,6 +282,8 @@ uint32_t QXDisplay::BringInStep(bool boot)
         TransferDiscarded += TransferSent != 0 ? discarded : 0;
         if (result == 0) {
             OutOfStep = false;
+            ++InStepCount;
+            InStepUnplaced = UnplacedReports();
             return 0;
         }
         if (result != ERR_TIMEOUT)
@@ -275,6 +296,7 @@ uint32_t QXDisplay::BringInStep(bool boot)
 
 void QXDisplay::StartTransfer(uint16_t code)
 {
+    TransferUnplaced = UnplacedReports();
     TransferCode = code;
     TransferSent = 0;
     TransferTaken = 0;
@@ -295,7 +317,11 @@ uint32_t QXDisplay::ConfirmInStep()
         return result;
     }
     OutOfStep = false;
-    return uint64_t{TransferTaken} + discarded > TransferSent ? ERR_VERIFY_ERR : 0;
+    if (uint64_t{TransferTaken} + discarded > TransferSent)
+        return ERR_VERIFY_ERR;
+    // A report that could not be placed since the last reply was checked is the
+    // rest of a reply that something the transfer took may have swallowed.
+    return UnplacedReports() != TransferUnplaced ? ERR_VERIFY_ERR : 0;
 }
 
 uint32_t QXDisplay::GetInfo(uint16_t code, DISPLAY_INFO& info)
@@ -373,12 +399,26 @@ std::unique_ptr<FILE_ENTRY> QXDisplay::NextEntry(uint16_t code, const std::vecto
     if (ListingResult != 0)
         return nullptr;
     std::unique_ptr<HID_COMMAND> reply = WaitNextReply(code, EntryWaitMs, ListingResult);
-    // A reply too short for an entry is the unit's end of the listing.
-    if (!reply || reply->Length < FileEntryHeaderSize)
+    if (!reply)
         return nullptr;
-    auto entry = std::make_unique<FILE_ENTRY>();
-    entry->Bytes = std::move(reply->Data);
-    return entry;
+    const uint32_t got = reply->Length;
+    if (got >= FileEntryHeaderSize) {
+        auto entry = std::make_unique<FILE_ENTRY>();
+        entry->Bytes = std::move(reply->Data);
+        return entry;
+    }
+    // Only the unit's end-of-listing entry ends the listing as complete; a
+    // status is a refusal (a failing card, a folder that is not there), and
+    // anything shorter is no answer the unit gives (or a reply cut short).
+    if (got == EndOfListingSize) {
+        ListingResult = 0;
+    } else if (got >= 2) {
+        ListingResult = StatusOffset + reply->Data[0];
+    } else {
+        ListingResult = ERR_READ_FAILED;
+        OutOfStep = true;
+    }
+    return nullptr;
 }
 
 std::unique_ptr<FILE_ENTRY> QXDisplay::FindFirstUnguarded(const char* folder, const char* pattern)
@@ -550,7 +590,9 @@ uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total
         uint32_t block = 0;
         for (int attempt = 0; attempt < 2; ++attempt) {
             block = std::min(FileBlockSize, total - done);
+            const uint32_t barriers = InStepCount;
             result = ReadFileBlockUnguarded(folder, name, done, block, buffer);
+            result = JudgeUnplaced(result, barriers, attempt == 0 && done > 0);
             // A unit that answers with no bytes while more are due would be
             // asked for the same block forever.
             if (result == 0 && block == 0)
@@ -568,6 +610,40 @@ uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total
     if (callback)
         callback(folder, name, total, done);
     return result;
+}
+
+// Reports the reader could not place are the rest of a reply whose start was
+// lost or swallowed by the message before them (a half-built reply completed
+// with another reply's first report). Whose reply they end is told by when
+// they came, the unit answering in order:
+// - before the link was last brought back in step for this request: they
+//   belong to an earlier answer. On a retry that is the failed attempt of this
+//   block, and they are settled. On a first attempt that is the block handed
+//   on last (or a request before the transfer), which cannot be taken back:
+//   the transfer fails with ERR_VERIFY_ERR once it has handed on a block.
+// - after that, and the reply was taken: this block's reply may have swallowed
+//   another's start. On a first attempt without a barrier the reply taken
+//   last may have done so too, so the same holds; otherwise this block is
+//   asked again once the link is back in step (a read has no side effect).
+// - and no reply was taken: the failed attempt is retried anyway.
+uint32_t QXDisplay::JudgeUnplaced(uint32_t result, uint32_t barriers, bool blockHandedOn)
+{
+    const bool barrier = InStepCount != barriers;
+    if (barrier) {
+        const bool earlier = InStepUnplaced != TransferUnplaced;
+        TransferUnplaced = InStepUnplaced;
+        if (earlier && blockHandedOn)
+            return ERR_VERIFY_ERR;
+    }
+    if (UnplacedReports() == TransferUnplaced)
+        return result;
+    TransferUnplaced = UnplacedReports();
+    if (result != 0)
+        return result;
+    if (!barrier && blockHandedOn)
+        return ERR_VERIFY_ERR;
+    OutOfStep = true;
+    return ERR_READ_FAILED;
 }
 
 uint32_t QXDisplay::PutFile(const char* folder, const char* name, uint32_t total, const uint8_t* data,

@@ -38,6 +38,9 @@ constexpr uint8_t FolderAttribute = 0x10;
 constexpr uint32_t InfoReplyLength = 53;
 constexpr size_t DisplayInfoSize = 52;
 constexpr size_t FileEntryHeaderSize = 6;
+// Payload of the unit's end-of-listing entry (a 5-byte reply to FileFindFirst
+// or FileFindNext): the only reply that ends a listing as complete.
+constexpr size_t EndOfListingSize = 5;
 // How long the request that brings the link back in step waits for its reply.
 // A late reply is one that missed its own wait (at most about a second), so
 // this covers it with room; the barrier is tried twice before the unit counts
@@ -149,8 +152,11 @@ public:
     // once with the code LostCode() tells.
     bool LinkLost() const { return Lost; }
     uint32_t LostCode() const { return LostResult; }
-    // 0 when the last listing ended on the unit's end-of-listing reply, else
-    // why it was cut short (time-out, failed send, unit gone, link lost).
+    // 0 when the last listing ended on the unit's end-of-listing entry (a
+    // payload of exactly 5 bytes); StatusOffset + status when the unit refused
+    // it with a status reply (2 to 4 bytes); ERR_READ_FAILED for a payload of 0
+    // or 1 byte (the link is then out of step); else why it was cut short
+    // (time-out, failed send, unit gone, link lost, cancelled).
     uint32_t ListingEnd() const { return ListingResult; }
 
     // A series of requests with one code (file blocks, memory reads) runs from
@@ -158,7 +164,9 @@ public:
     // ConfirmInStep counts the replies with that code (taken, or discarded on
     // the way) against the requests sent: one more reply than requests means
     // that a reply taken answered another request (a duplicated request,
-    // another program's): ERR_VERIFY_ERR. GetFile, PutFile and RemoveFile do both.
+    // another program's): ERR_VERIFY_ERR. So does an input report that the
+    // reader could not place since the transfer's last reply was checked.
+    // GetFile, PutFile and RemoveFile do both.
     void StartTransfer(uint16_t code);
     [[nodiscard]] uint32_t ConfirmInStep();
 
@@ -178,6 +186,11 @@ private:
     [[nodiscard]] uint32_t Barrier(bool boot, uint32_t watchCode, uint32_t& strays);
     // After a wait that ended without its own reply: the barrier, tried twice.
     [[nodiscard]] uint32_t BringInStep(bool boot);
+    // A block read's result in the light of the input reports the reader could
+    // not place meanwhile: as it was, ERR_READ_FAILED (ask the block again) or
+    // ERR_VERIFY_ERR (a block already handed on is suspect). `barriers` is
+    // InStepCount before the read.
+    [[nodiscard]] uint32_t JudgeUnplaced(uint32_t result, uint32_t barriers, bool blockHandedOn);
 
     [[nodiscard]] uint32_t Send(uint16_t code, const std::vector<uint8_t>& payload);
     [[nodiscard]] uint32_t SendAndWaitStatus(uint16_t code, RequestPayload& payload, uint32_t timeoutMs);
@@ -202,6 +215,11 @@ private:
     // its code discarded (TransferTaken counts those taken).
     uint32_t TransferSent = 0;
     uint32_t TransferDiscarded = 0;
+    // UnplacedReports() when the transfer's last reply was checked.
+    uint32_t TransferUnplaced = 0;
+    // Times the link was brought back in step, and UnplacedReports() then.
+    uint32_t InStepCount = 0;
+    uint32_t InStepUnplaced = 0;
     uint32_t ListingResult = 0;
     std::function<bool()> CancelCheck;
 

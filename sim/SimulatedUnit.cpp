@@ -251,8 +251,10 @@ SimulatedUnit::Outcome SimulatedUnit::FindFirst(WireReader& in)
 
 SimulatedUnit::Outcome SimulatedUnit::NextEntry()
 {
+    // The end of the listing is an entry of its own, 5 bytes long, so that it
+    // cannot be mistaken for a refusal (a 2-byte status).
     if (ListingNext >= Listing.size())
-        return {true, StatusPayload(StatusNoMoreFiles)};
+        return {true, WithChecksum({StatusNoMoreFiles, 0, 0, 0})};
     const CardEntry& entry = Listing[ListingNext++];
     std::vector<uint8_t> bytes{StatusOk, entry.Folder ? FolderAttribute : FileAttribute};
     PutU32(bytes, entry.Size);

@@ -10,7 +10,9 @@
 // - Status replies, info replies and memory reads end with the unit's own
 //   checksum byte (the "one byte longer" of fixed-size replies).
 // - Directory entries and block-read replies start with 0xFF; files carry the
-//   attribute 0x20, folders 0x10; the listing ends with a 2-byte status reply.
+//   attribute 0x20, folders 0x10; the listing ends with a 5-byte entry (the
+//   no-more-files byte, three zero bytes, checksum). A folder that is not
+//   there, or a card that fails, refuses the listing with a 2-byte status.
 // - A half-received request is forgotten when no report follows within
 //   100 ms, so one lost output report does not spoil the next request.
 // - Programming: address A (in address units) lands at byte

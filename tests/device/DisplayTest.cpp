@@ -323,9 +323,9 @@ void RecordEntry(const char*, const FILE_ENTRY& entry)
 }
 } // namespace
 
-// One entry per request; a payload shorter than 6 bytes ends the listing. A
+// One entry per request; the unit's 5-byte end entry ends the listing. A
 // name without NUL is read only up to the payload's end.
-TEST_F(Display, ListFilesUntilShortEntry)
+TEST_F(Display, ListFilesUntilEndEntry)
 {
     std::vector<std::vector<uint8_t>> entries;
     auto entry = [](uint8_t attributes, uint32_t size, const std::string& name, bool nul) {
@@ -348,6 +348,7 @@ TEST_F(Display, ListFilesUntilShortEntry)
     listed.clear();
     EXPECT_EQ(display.ListFiles("A:\\Maps", "*.*", RecordEntry), 0u);
     EXPECT_EQ(listed, (std::vector<std::string>{"Old/:0", "a.qxm:1234", "nonul:7"}));
+    EXPECT_EQ(display.ListingEnd(), 0u);
     ASSERT_EQ(seen.size(), 4u);
     auto first = Text("A:\\Maps");
     auto pattern = Text("*.*");
@@ -535,24 +536,161 @@ TEST_F(Display, UnansweredBarrierEndsTheCommand)
     EXPECT_EQ(host.Written().size(), sent);
 }
 
-// The listing tells whether it ended on the unit's end-of-listing reply or
-// was cut short.
+// Only the unit's end entry (a payload of exactly 5 bytes) ends a listing as
+// complete. A status reply (2 to 4 bytes) is a refusal with that status, a
+// payload of 0 or 1 byte is no answer at all (the link is then out of step),
+// and silence is a time-out. ListFiles itself returns 0 in every case.
 TEST_F(Display, ListingEndSaysWhyItStopped)
 {
-    int requests = 0;
-    Answer = [&](FakeHost&, const Message& m) {
-        if (++requests == 1)
-            Reply(m.Code, {0, 0x20, 1, 0, 0, 0, 'a', 0});
-        else if (requests == 2)
-            Reply(m.Code, {0xFF, 0});
+    struct Case {
+        std::vector<uint8_t> End;
+        uint32_t Expected;
     };
-    EXPECT_EQ(display.ListFiles("A:\\Maps", "*.*", nullptr), 0u);
-    EXPECT_EQ(display.ListingEnd(), 0u);
-    requests = 0;
+    const std::vector<Case> cases = {
+        {{0x03, 0, 0, 0, 0xFC}, 0},
+        {{0x08, 0xF7}, StatusOffset + 0x08},
+        {{0xFF, 0}, StatusOffset + 0xFF},
+        {{0x09, 0, 0}, StatusOffset + 0x09},
+        {{0x03, 0, 0, 0}, StatusOffset + 0x03},
+        {{0x03}, ERR_READ_FAILED},
+        {{}, ERR_READ_FAILED},
+    };
+    for (const Case& c : cases) {
+        int requests = 0;
+        Answer = [&](FakeHost&, const Message& m) {
+            if (++requests == 1)
+                Reply(m.Code, {0, 0x20, 1, 0, 0, 0, 'a', 0});
+            else
+                Reply(m.Code, c.End);
+        };
+        listed.clear();
+        EXPECT_EQ(display.ListFiles("A:\\Maps", "*.*", RecordEntry), 0u);
+        EXPECT_EQ(listed, (std::vector<std::string>{"a:1"}));
+        EXPECT_EQ(display.ListingEnd(), c.Expected) << c.End.size() << " bytes";
+        EXPECT_EQ(display.InStep(), c.Expected != ERR_READ_FAILED) << c.End.size() << " bytes";
+    }
+    // A refusal of the first request lists nothing.
+    Answer = [&](FakeHost&, const Message& m) { Reply(m.Code, {0x09, 0}); };
+    EXPECT_EQ(display.ListFiles("A:\\Nope", "*.*", nullptr), 0u);
+    EXPECT_EQ(display.ListingEnd(), StatusOffset + 0x09);
+    int requests = 0;
     Answer = [&](FakeHost&, const Message& m) {
         if (++requests == 1)
             Reply(m.Code, {0, 0x20, 1, 0, 0, 0, 'a', 0});
     };
     EXPECT_EQ(display.ListFiles("A:\\Maps", "*.*", nullptr), 0u);
     EXPECT_EQ(display.ListingEnd(), ERR_TIMEOUT);
+}
+
+namespace {
+
+// The reports of a block reply, the report at `lost` left out (none: -1).
+std::vector<Report> BlockReports(const std::vector<uint8_t>& payload, int lost = -1)
+{
+    auto reports = FrameReply(CMD_READ_FILE_BLOCK, payload);
+    if (lost >= 0)
+        reports.erase(reports.begin() + lost);
+    return reports;
+}
+
+} // namespace
+
+// Issue 21 at the level of the command set: a block request that reaches the
+// unit twice and a lost report in a later reply. Without the reader noticing
+// the lost report, the half-built reply is completed by the next reply's first
+// report and the two faults cancel in the count of replies. The get must fail
+// or be byte-identical; with the cut reply counted, it fails.
+TEST_F(Display, DuplicatedRequestAndLostReportFailTheGet)
+{
+    std::vector<uint8_t> file(8192);
+    for (size_t i = 0; i < file.size(); ++i)
+        file[i] = static_cast<uint8_t>(i * 13 + i / 256);
+    for (const uint32_t lostIn : {3u, 4u, 6u}) {
+        std::vector<uint8_t> previous;
+        int replies = 0;
+        Answer = [&](FakeHost& h, const Message& m) {
+            const size_t at = m.Payload.size() - 9;
+            const uint32_t offset = GetLE32(&m.Payload[at]);
+            const uint32_t want = GetLE32(&m.Payload[at + 4]);
+            const auto reply = BlockReply({file.begin() + offset, file.begin() + offset + want}, want);
+            if (offset == 2048 && previous.size() == reply.size())
+                h.Inject(BlockReports(previous)); // the request for block 1 reached the unit twice
+            ++replies;
+            h.Inject(BlockReports(reply, replies == static_cast<int>(lostIn) ? 5 : -1));
+            previous = reply;
+        };
+        std::vector<uint8_t> buffer(file.size());
+        const uint32_t result = display.GetFile("A:\\Logs", "RUN1.displog", 8192, buffer.data(), nullptr);
+        EXPECT_TRUE(result != 0 || buffer == file) << "lost report in reply " << lostIn;
+        EXPECT_EQ(result, ERR_VERIFY_ERR) << "lost report in reply " << lostIn;
+    }
+}
+
+// A lost report alone: the cut reply is taken at once as a failed block (no
+// second's wait), and the block is asked for again after the link is back in step.
+TEST_F(Display, ReplyCutByTheNextReplyIsRetried)
+{
+    std::vector<uint8_t> file(3072);
+    std::iota(file.begin(), file.end(), uint8_t{5});
+    std::vector<uint32_t> offsets;
+    Answer = [&](FakeHost& h, const Message& m) {
+        const size_t at = m.Payload.size() - 9;
+        const uint32_t offset = GetLE32(&m.Payload[at]);
+        const uint32_t want = GetLE32(&m.Payload[at + 4]);
+        offsets.push_back(offset);
+        const auto reply = BlockReply({file.begin() + offset, file.begin() + offset + want}, want);
+        // The second request's reply loses a report and a copy of the same
+        // reply follows at once, as after a duplicated request.
+        if (offsets.size() == 2) {
+            h.Inject(BlockReports(reply, 7));
+            h.Inject(BlockReports(reply));
+            return;
+        }
+        h.Inject(BlockReports(reply));
+    };
+    std::vector<uint8_t> buffer(file.size());
+    const uint32_t result = display.GetFile("A:\\Logs", "RUN1.displog", 3072, buffer.data(), nullptr);
+    // The copy is one reply more than requests: the get cannot vouch for its blocks.
+    EXPECT_EQ(result, ERR_VERIFY_ERR);
+    EXPECT_EQ(offsets, (std::vector<uint32_t>{0, 1024, 1024, 2048}));
+}
+
+// A report that cannot be placed (the rest of a reply whose start was lost
+// or swallowed) before a block's reply makes that reply suspect. Before the
+// first block it is asked again once the link is back in step, and the file
+// comes whole; later, the block handed on before may have swallowed the start,
+// so the get fails rather than vouch for it.
+TEST_F(Display, UnplacedReportMakesTheBlockSuspect)
+{
+    std::vector<uint8_t> file(3000);
+    std::iota(file.begin(), file.end(), uint8_t{1});
+    for (const size_t request : {1u, 2u}) {
+        std::vector<uint32_t> offsets;
+        Answer = [&](FakeHost& h, const Message& m) {
+            const size_t at = m.Payload.size() - 9;
+            const uint32_t offset = GetLE32(&m.Payload[at]);
+            const uint32_t want = GetLE32(&m.Payload[at + 4]);
+            offsets.push_back(offset);
+            if (offsets.size() == request) {
+                Report orphan(64, 0x5A); // code 0x5A5A: the unit sends no such reply
+                std::copy_n(FrameReply(CMD_READ_FILE_BLOCK, {0})[0].begin(), 5, orphan.begin());
+                h.Inject(orphan);
+            }
+            Reply(m.Code, BlockReply({file.begin() + offset, file.begin() + offset + want}, want));
+        };
+        Barriers = 0;
+        std::vector<uint8_t> buffer(file.size());
+        const uint32_t before = display.UnplacedReports();
+        const uint32_t result = display.GetFile("A:\\Logs", "RUN1.displog", 3000, buffer.data(), nullptr);
+        EXPECT_EQ(display.UnplacedReports(), before + 1);
+        if (request == 1) {
+            ASSERT_EQ(result, 0u);
+            EXPECT_EQ(buffer, file);
+            EXPECT_EQ(offsets, (std::vector<uint32_t>{0, 0, 1024, 2048}));
+            EXPECT_EQ(Barriers, 2); // before the block asked again, and at the end
+        } else {
+            EXPECT_EQ(result, ERR_VERIFY_ERR);
+            EXPECT_EQ(offsets, (std::vector<uint32_t>{0, 1024}));
+        }
+    }
 }

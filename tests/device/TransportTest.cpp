@@ -13,6 +13,14 @@ constexpr const char* UnitPath = "fake:unit";
 class FramedDevice : public HIDDeviceEx {
 public:
     explicit FramedDevice(HidHost& host) : HIDDeviceEx(host) { FramedInput = true; }
+    using HIDDeviceEx::TakeReaderAlarm;
+};
+
+// A device that names the replies it sends: a block reply of any length and a
+// 53-byte information reply.
+class KnownRepliesDevice : public FramedDevice {
+public:
+    explicit KnownRepliesDevice(HidHost& host) : FramedDevice(host) { KnownReplies = {{0x4013, 0xFFFF}, {0x4000, 57}}; }
 };
 
 FakeInterface Unit(uint16_t product = 0x0801, HidCaps caps = {64, 64, 0})
@@ -292,7 +300,8 @@ TEST_F(Transport, ShortAndEmptyMessages)
 }
 
 // A reply that lost a report is dropped once the reports pause, so the next
-// reply is assembled from its own reports and not glued onto the old one.
+// reply is assembled from its own reports and not glued onto the old one. The
+// cut reply is queued with its code and no payload: it answered a request.
 TEST_F(Transport, LostReportDoesNotSpoilTheNextReply)
 {
     FramedDevice device(host);
@@ -305,10 +314,101 @@ TEST_F(Transport, LostReportDoesNotSpoilTheNextReply)
     std::fill(payload.begin(), payload.end(), 0x22);
     host.Inject(FrameReply(0x4013, payload));
     uint32_t status = 1;
+    auto cut = device.WaitNextReply(0x4013, 1000, status);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->Length, 0u);
     auto reply = device.WaitNextReply(0x4013, 1000, status);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->Data, payload);
     EXPECT_EQ(device.QueuedReplies(), 0u);
+    EXPECT_TRUE(device.TakeReaderAlarm());
+    EXPECT_FALSE(device.TakeReaderAlarm());
+}
+
+// Issue 21: with no pause between them (a duplicated request's two answers,
+// USB full speed), a report that repeats the start header of the message
+// under way (same code, same total) starts the next reply. Wherever the
+// report was lost, the first reply is cut (queued without payload) and the
+// second arrives whole, never the first glued to the second's bytes.
+TEST_F(Transport, RepeatedStartHeaderCutsTheHalfBuiltReply)
+{
+    FramedDevice device(host);
+    Open(device);
+    std::vector<uint8_t> first(1029, 0x11);
+    std::vector<uint8_t> second(1029, 0x22);
+    for (const size_t lost : {1u, 9u, 17u}) {
+        auto broken = FrameReply(0x4013, first);
+        broken.erase(broken.begin() + static_cast<long>(lost));
+        host.Inject(broken);
+        host.Inject(FrameReply(0x4013, second));
+        ASSERT_TRUE(WaitQueued(device, 2));
+        auto cut = device.PopReply();
+        EXPECT_EQ(cut->Code, 0x4013u);
+        EXPECT_EQ(cut->Length, 0u);
+        auto whole = device.PopReply();
+        EXPECT_EQ(whole->Data, second) << "report " << lost << " lost";
+        EXPECT_TRUE(device.TakeReaderAlarm());
+    }
+    // A reply of another shape does not cut the message under way: its bytes
+    // are payload (here the message then completes with them).
+    auto shortReply = FrameReply(0x4013, std::vector<uint8_t>(100, 0x33));
+    auto broken = FrameReply(0x4013, first);
+    broken.pop_back();
+    host.Inject(broken);
+    host.Inject(shortReply);
+    ASSERT_TRUE(WaitQueued(device, 1));
+    EXPECT_EQ(device.PopReply()->Length, 1029u);
+}
+
+// A false start inside a reply (payload bytes that happen to equal the start
+// header) costs that reply, but the half message it begins is not counted as
+// one more reply when it never completes.
+TEST_F(Transport, FalseStartIsNotCountedTwice)
+{
+    FramedDevice device(host);
+    Open(device);
+    std::vector<uint8_t> payload(1029, 0x44);
+    // Bytes 5-8 of the fourth report carry 13 40 09 04.
+    const size_t at = 55 + 2 * 59;
+    payload[at] = 0x13;
+    payload[at + 1] = 0x40;
+    payload[at + 2] = 0x09;
+    payload[at + 3] = 0x04;
+    host.Inject(FrameReply(0x4013, payload));
+    std::this_thread::sleep_for(std::chrono::milliseconds(MessageGapMs + 150));
+    ASSERT_TRUE(WaitQueued(device, 1));
+    EXPECT_EQ(device.PopReply()->Length, 0u);
+    EXPECT_EQ(device.QueuedReplies(), 0u);
+}
+
+// With no message under way, a report whose bytes 5-8 name a reply the device
+// never sends, or an impossible total, cannot start one: it is dropped and
+// counted, and the replies after it are assembled as usual.
+TEST_F(Transport, ReportThatCannotStartAMessageIsCounted)
+{
+    KnownRepliesDevice device(host);
+    Open(device);
+    auto withHeader = [](uint16_t code, uint16_t total) {
+        Report report(64, 0x5A);
+        report[0] = 0;
+        report[1] = 0x55;
+        report[2] = 0xAA;
+        report[3] = 0xAA;
+        report[4] = 0x55;
+        report[5] = static_cast<uint8_t>(code);
+        report[6] = static_cast<uint8_t>(code >> 8);
+        report[7] = static_cast<uint8_t>(total);
+        report[8] = static_cast<uint8_t>(total >> 8);
+        return report;
+    };
+    host.Inject(withHeader(0x5A5A, 0x5A5A)); // unknown code
+    host.Inject(withHeader(0x4000, 58));     // longer than the information reply
+    host.Inject(withHeader(0x4013, 3));      // shorter than the header
+    host.Inject(FrameReply(0x4000, std::vector<uint8_t>(53, 7)));
+    ASSERT_TRUE(WaitQueued(device, 1));
+    EXPECT_EQ(device.UnplacedReports(), 3u);
+    EXPECT_EQ(device.PopReply()->Length, 53u);
+    EXPECT_TRUE(device.TakeReaderAlarm());
 }
 
 // A reader held up by a busy PC is not silence: the reports that wait in the

@@ -147,7 +147,8 @@ TEST_P(ContractTest, InfoAndIdentity)
     EXPECT_EQ(identity.BootloaderVersion, 0x01000000u);
 }
 
-// The listing reaches the callback entry by entry, the folder marked as one.
+// The listing reaches the callback entry by entry, the folder marked as one,
+// and ends complete on the unit's end entry.
 TEST_P(ContractTest, ListingWithFolder)
 {
     Card.Write("Maps/Track.qxm", {1, 2, 3});
@@ -160,6 +161,7 @@ TEST_P(ContractTest, ListingWithFolder)
     EXPECT_EQ(Display->ListFiles(Maps, "*.*", CollectEntry), 0u);
     EXPECT_EQ(ListedNames, (std::vector<std::string>{"Archive", "Ring.wzm", "Track.qxm"}));
     EXPECT_EQ(ListedFolders, (std::vector<bool>{true, false, false}));
+    EXPECT_EQ(Display->ListingEnd(), 0u);
 }
 
 // PutFile, GetFile and RemoveFile round trip: the bytes land on the card and come back, the

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "CardSeed.h"
 #include "SimTestSupport.h"
 
 using namespace sim;
@@ -160,4 +161,72 @@ TEST_F(FaultScenario, SecondProgramWaitsForTheUnit)
     }
     UnitCommand later(otherDisplay, 100);
     EXPECT_EQ(later.Result, 0u);
+}
+
+namespace {
+
+std::vector<std::string> listedNames;
+void CollectName(const char*, const FILE_ENTRY& entry) { listedNames.push_back(entry.Name()); }
+
+} // namespace
+
+// Issue 21: a request that reaches the unit twice and, later, a lost input
+// report at USB full speed, where no silence separates two replies. The lost
+// report must not let the next reply complete the half-built one, or the two
+// faults cancel in the count of replies and a wrong file passes for got. The
+// get fails or is byte-identical, at the report numbers of the issue and at
+// others, and the next get works.
+TEST_F(FaultScenario, DuplicatedRequestAndLostReportNeverGiveWrongBytes)
+{
+    std::string error;
+    ASSERT_TRUE(SeedSimCard(Card.Path(), error)) << error;
+    const auto log = Card.Read("Logs/RUN1.displog");
+    ASSERT_EQ(log.size(), 112636u);
+    SimOptions options;
+    options.Link = LinkModel::FullSpeed;
+    Start(options);
+    ASSERT_EQ(Open(), 0u);
+    const auto size = static_cast<uint32_t>(log.size());
+    for (const char* plan : {"dup-out=96,drop-in=780", "dup-out=10,drop-in=300", "dup-out=50,drop-in=1200",
+                             "dup-out=96,drop-in=1900", "dup-out=3,drop-in=60", "dup-out=96,drop-in=790"}) {
+        SetFaults(plan);
+        std::vector<uint8_t> data(size);
+        const uint32_t result = Display->GetFile(simtest::Logs, "RUN1.displog", size, data.data(), nullptr);
+        if (result == 0) {
+            EXPECT_EQ(data, log) << plan;
+        }
+    }
+    SetFaults("");
+    std::vector<uint8_t> data(size);
+    EXPECT_EQ(Display->GetFile(simtest::Logs, "RUN1.displog", size, data.data(), nullptr), 0u);
+    EXPECT_EQ(data, log);
+}
+
+// Issue 20: only the unit's end entry ends a listing as complete. A refusal
+// of the first or a later request, and a folder that is not there, end it
+// with the unit's status, whatever was listed before.
+TEST_F(FaultScenario, RefusedListingIsNeverComplete)
+{
+    Card.Write("Maps/a.qxm", {1});
+    Card.Write("Logs/RUN1.displog", {1});
+    Card.Write("Logs/RUN2.displog", {2});
+    Card.Write("Logs/RUN3.displog", {3});
+    Start();
+    ASSERT_EQ(Open(), 0u);
+    struct Case {
+        const char* Plan;
+        const char* Folder;
+        size_t Listed;
+        uint32_t End;
+    };
+    for (const Case& c : {Case{"status=0x4010:0x08", Maps, 0, StatusOffset + 0x08},
+                          Case{"status=0x4011:0x08@1", simtest::Logs, 1, StatusOffset + 0x08},
+                          Case{"", "A:\\Nope", 0, StatusOffset + StatusFolderNotFound},
+                          Case{"", simtest::Logs, 3, 0u}}) {
+        SetFaults(c.Plan);
+        listedNames.clear();
+        EXPECT_EQ(Display->ListFiles(c.Folder, "*.*", CollectName), 0u);
+        EXPECT_EQ(listedNames.size(), c.Listed) << c.Plan << " " << c.Folder;
+        EXPECT_EQ(Display->ListingEnd(), c.End) << c.Plan << " " << c.Folder;
+    }
 }

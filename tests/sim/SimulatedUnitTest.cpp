@@ -193,7 +193,9 @@ TEST_F(UnitTest, ListingOneEntryPerRequest)
         entries.push_back(next[0]);
     }
     ASSERT_EQ(entries.size(), 4u);
-    EXPECT_LT(entries[3].Payload.size(), 6u);
+    // The end of the listing is the 5-byte end entry, not a status.
+    EXPECT_EQ(entries[3].Payload.size(), 5u);
+    EXPECT_EQ(entries[3].Payload[0], StatusNoMoreFiles);
     auto name = [](const simtest::Message& m) { return std::string(reinterpret_cast<const char*>(&m.Payload[6])); };
     EXPECT_EQ(name(entries[0]), "A.wzm");
     EXPECT_EQ(name(entries[1]), "b.qxm");
@@ -202,10 +204,12 @@ TEST_F(UnitTest, ListingOneEntryPerRequest)
     EXPECT_EQ(entries[2].Payload[1] & 0x10, 0x10);
     EXPECT_EQ(entries[1].Payload[1] & 0x10, 0);
 
-    // A pattern narrows the listing; a missing folder ends it at once.
+    // A pattern narrows the listing; a missing folder is refused with a status.
     entries = Exchange(unit, 0x4010, Payload().Text("A:\\Maps").Text("*.qxm").Finish());
     EXPECT_EQ(name(entries[0]), "b.qxm");
-    EXPECT_EQ(StatusOf(Exchange(unit, 0x4011, {})), StatusNoMoreFiles);
+    const auto end = Exchange(unit, 0x4011, {});
+    ASSERT_EQ(end.size(), 1u);
+    EXPECT_EQ(end[0].Payload.size(), 5u);
     EXPECT_EQ(StatusOf(Exchange(unit, 0x4010, Payload().Text("A:\\Nope").Text("*.*").Finish())),
               StatusFolderNotFound);
 }
