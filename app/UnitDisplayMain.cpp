@@ -1,6 +1,5 @@
 #include "UnitDisplayMain.h"
 
-#include <algorithm>
 #include <cstdio>
 
 #include <QApplication>
@@ -295,6 +294,9 @@ void TFormMain::BuildDesign()
 
     LabelUnitState = new QLabel(this);
     LabelUnitState->setObjectName(QStringLiteral("LabelUnitState"));
+    // Wrapped, so a long note (a listing the unit refused, what a command did) is read whole also
+    // at the window's minimum width.
+    LabelUnitState->setWordWrap(true);
     ButtonStatusUpdate = new TQXGradButton(this);
     ButtonStatusUpdate->SetAction(ActionUpdateFirmware);
     ButtonStatusUpdate->setFixedSize(110, 20);
@@ -694,12 +696,13 @@ void TFormMain::ShowListingCutShort(uint32_t code)
 {
     LabelOpenError->setText(QStringLiteral("The list may be incomplete: %1.")
                                 .arg(QString::fromStdString(ListingFailureReason(code))));
-    // As tall as the note's wrapped lines need at the list's width, so it is shown whole also
-    // at the window's minimum size; never taller than the list.
+    // At the list's foot, as tall as its wrapped lines need. A list too small to hold it whole
+    // (the window at its minimum size) shows no part of it: the status line carries the same
+    // note, wrapped.
     const QRect area = ListBoxFiles->viewport()->rect();
-    const int height = std::min(area.height(), std::max(3 * ItemHeight, LabelOpenError->heightForWidth(area.width()) + ItemHeight));
+    const int height = std::max(3 * ItemHeight, LabelOpenError->heightForWidth(area.width()));
     LabelOpenError->setGeometry(area.x(), area.bottom() + 1 - height, area.width(), height);
-    LabelOpenError->show();
+    LabelOpenError->setVisible(height <= area.height());
 }
 
 void TFormMain::AddFileListEntry(const char* /*folder*/, const FILE_ENTRY& entry)

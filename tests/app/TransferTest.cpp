@@ -605,6 +605,9 @@ TEST_F(Transfer, ListingCutShortIsShown)
     for (const char* name : {"a.qxm", "b.qxm", "c.qxm"})
         PutCardBytes(QStringLiteral("Maps"), QLatin1String(name), Pattern(10, 30));
     Start();
+    // Laid out at its first-run size, where the list holds the note.
+    Form->show();
+    QCoreApplication::processEvents();
     ASSERT_EQ(ListedNames().size(), 3);
     SetFaults("mute-after=3");
     Form->RefreshFileList(Form->DevicePath);
@@ -618,23 +621,35 @@ TEST_F(Transfer, ListingCutShortIsShown)
 }
 
 // A listing the unit refuses is not taken for a whole one: the note over the list and the status
-// line give the unit's status, and the note is shown whole at the window's minimum size.
+// line give the unit's status. Each is shown whole or not at all, also at the window's minimum
+// size, where the list is too small for the note and the status line wraps.
 TEST_F(Transfer, RefusedListingIsShownWhole)
 {
     PutCardBytes(QStringLiteral("Maps"), QStringLiteral("a.qxm"), Pattern(10, 30));
     Start();
-    Form->resize(Form->minimumSize());
+    Form->show();
     QCoreApplication::processEvents();
     SetFaults("status=0x4010:0x08");
     Form->RefreshFileList(Form->DevicePath);
     EXPECT_TRUE(ListedNames().isEmpty());
     EXPECT_EQ(Form->LabelOpenError->text(),
               QStringLiteral("The list may be incomplete: the unit refused the listing with status 0x08."));
-    EXPECT_GE(Form->LabelOpenError->height(), Form->LabelOpenError->heightForWidth(Form->LabelOpenError->width()));
-    EXPECT_TRUE(Form->ListBoxFiles->viewport()->rect().contains(Form->LabelOpenError->geometry()));
-    EXPECT_TRUE(Form->LabelUnitState->text().contains(
-        QStringLiteral("File list incomplete: the unit refused the listing with status 0x08")))
-        << Form->LabelUnitState->text().toStdString();
+    EXPECT_TRUE(Form->LabelOpenError->isVisibleTo(Form.get()));
+    const QString note = QStringLiteral("File list incomplete: the unit refused the listing with status 0x08");
+    EXPECT_TRUE(Form->LabelUnitState->text().contains(note)) << Form->LabelUnitState->text().toStdString();
+
+    Form->resize(Form->minimumSize());
+    QCoreApplication::processEvents();
+    Form->RefreshFileList(Form->DevicePath);
+    QCoreApplication::processEvents();
+    const QLabel* over = Form->LabelOpenError;
+    if (over->isVisibleTo(Form.get())) {
+        EXPECT_GE(over->height(), over->heightForWidth(over->width()));
+        EXPECT_TRUE(Form->ListBoxFiles->viewport()->rect().contains(over->geometry()));
+    }
+    const QLabel* status = Form->LabelUnitState;
+    EXPECT_TRUE(status->text().contains(note));
+    EXPECT_GE(status->height(), status->heightForWidth(status->width())) << status->text().toStdString();
 }
 
 // The status line notes a listing cut short, and a whole listing takes the note away.
