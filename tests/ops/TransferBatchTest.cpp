@@ -10,19 +10,14 @@
 #include "TempFolder.h"
 #include "TransferBatch.h"
 #include "UnitFiles.h"
+#include "UnitFixture.h"
 
 namespace {
 
 constexpr const char* Maps = "A:\\Maps";
 constexpr const char* Logs = "A:\\Logs";
 
-std::vector<uint8_t> Bytes(size_t size, uint8_t seed)
-{
-    std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<uint8_t>(i * 7 + seed);
-    return bytes;
-}
+std::vector<uint8_t> Bytes(size_t size, uint8_t seed) { return testsupport::PatternBytes(size, seed, 7); }
 
 // Stops when asked to after a number of progress reports.
 class CountingObserver : public BatchObserver {
@@ -36,32 +31,10 @@ public:
     std::vector<std::string> Ended;
 };
 
-class TransferBatch : public ::testing::Test {
+class TransferBatch : public testsupport::UnitFixture {
 protected:
-    void SetUp() override
-    {
-        Card.Write("Maps/Street.qxm", Street);
-        Card.Write("Logs/.keep", {});
-        sim::SimOptions options;
-        options.Unit.CardFolder = Card.Path();
-        Host = std::make_unique<sim::SimHost>(options);
-        Display = std::make_unique<QXDisplay>(*Host);
-        Display->FindDevices();
-        ASSERT_EQ(Display->OpenByIndex(0, 0), 0u);
-    }
-    void TearDown() override
-    {
-        Display.reset();
-        Host.reset();
-    }
-    void SetFaults(const char* text) { Host->SetFaultPlan(*sim::FaultPlan::Parse(text)); }
     bool OnCard(const std::string& path) { return std::filesystem::exists(Card.Path() / path); }
 
-    const std::vector<uint8_t> Street = Bytes(3000, 1);
-    testsupport::TempFolder Card;
-    testsupport::TempFolder Local;
-    std::unique_ptr<sim::SimHost> Host;
-    std::unique_ptr<QXDisplay> Display;
     CountingObserver Observer;
 };
 

@@ -11,45 +11,15 @@
 #include "SimHost.h"
 #include "TempFolder.h"
 #include "UnitFiles.h"
+#include "UnitFixture.h"
 
 namespace {
 
 constexpr const char* Maps = "A:\\Maps";
 
-std::vector<uint8_t> Bytes(size_t size, uint8_t seed)
-{
-    std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<uint8_t>(i * 31 + seed);
-    return bytes;
-}
+std::vector<uint8_t> Bytes(size_t size, uint8_t seed) { return testsupport::PatternBytes(size, seed); }
 
-class UnitFiles : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        Card.Write("Maps/Street.qxm", Street);
-        Card.Write("Logs/.keep", {});
-        sim::SimOptions options;
-        options.Unit.CardFolder = Card.Path();
-        Host = std::make_unique<sim::SimHost>(options);
-        Display = std::make_unique<QXDisplay>(*Host);
-        Display->FindDevices();
-        ASSERT_EQ(Display->OpenByIndex(0, 0), 0u);
-    }
-    void TearDown() override
-    {
-        Display.reset();
-        Host.reset();
-    }
-    void SetFaults(const char* text) { Host->SetFaultPlan(*sim::FaultPlan::Parse(text)); }
-
-    const std::vector<uint8_t> Street = Bytes(3000, 1);
-    testsupport::TempFolder Card;
-    testsupport::TempFolder Local;
-    std::unique_ptr<sim::SimHost> Host;
-    std::unique_ptr<QXDisplay> Display;
-};
+using UnitFiles = testsupport::UnitFixture;
 
 } // namespace
 
