@@ -154,7 +154,7 @@ int Info(HidHost& host)
     if (read != 0)
         return Fail("cannot read the display's identity", read);
     std::printf("Mode: %s\n", boot ? "bootloader" : "normal");
-    std::printf("Serial Number: %s\n", identity.Serial().c_str());
+    std::printf("Serial Number: %s\n", TerminalText(identity.Serial()).c_str());
     std::printf("Device Key: %s\n", HexBytes(identity.DeviceKey, sizeof identity.DeviceKey).c_str());
     if (!boot)
         std::printf("Firmware Version: %s\n", FormatVersionNumber(info.FirmwareVersion).c_str());
