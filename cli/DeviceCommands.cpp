@@ -254,12 +254,61 @@ int Rm(HidHost& host, const std::vector<std::string>& args)
                        BatchObserver& observer) { return RemoveUnitFiles(display, folder, names, observer); });
 }
 
+// What a sync says: one line per file on standard output, failures with their reasons, and the
+// summary; the progress bars and stop signals as for a get.
+class SyncReport : public TerminalBatch {
+public:
+    void FileEnded(const BatchFileOutcome& outcome) override
+    {
+        TerminalBatch::FileEnded(outcome);
+        const std::string name = TerminalText(outcome.Name);
+        switch (outcome.Result) {
+        case FileResult::Done:
+            std::printf("%s: %s%s\n", name.c_str(), outcome.Note == "would be got" ? "would be got" : "got",
+                        outcome.Note.empty() || outcome.Note == "would be got"
+                            ? ""
+                            : (" (" + TerminalText(outcome.Note) + ")").c_str());
+            break;
+        case FileResult::Held: std::printf("%s: already there\n", name.c_str()); break;
+        default: std::printf("%s: failed: %s\n", name.c_str(), TerminalText(outcome.Reason).c_str()); break;
+        }
+        std::fflush(stdout);
+    }
+};
+
+int Sync(HidHost& host, std::vector<std::string> args)
+{
+    bool dryRun = false;
+    std::vector<std::string> words;
+    for (const std::string& arg : args) {
+        if (arg == "--dry-run")
+            dryRun = true;
+        else
+            words.push_back(arg);
+    }
+    if (words.size() != 2)
+        return Usage("sync FOLDER DIR [--dry-run]");
+    StopSignalScope signals;
+    QXDisplay display(host);
+    if (!OpenNormal(display, host))
+        return 1;
+    UnitCommand command(display);
+    if (command.Result != 0)
+        return Fail("cannot use the display", command.Result);
+    SyncReport observer;
+    const BatchReport report = SyncUnitFolder(display, UnitFolder(words[0]), PathFromUtf8(words[1]), dryRun, observer);
+    const size_t failed = report.Files.size() - report.Count(FileResult::Done) - report.Count(FileResult::Held);
+    std::printf("%zu %s, %zu already there, %zu failed\n", report.Count(FileResult::Done),
+                dryRun ? "to get" : "new", report.Count(FileResult::Held), failed);
+    return BatchExitCode(report);
+}
+
 } // namespace
 
 bool IsDeviceCommand(const std::string& command)
 {
     return command == "devices" || command == "info" || command == "ls" || command == "get" || command == "put" ||
-           command == "rm";
+           command == "rm" || command == "sync";
 }
 
 int RunDeviceCommand(HidHost& host, const std::string& command, const std::vector<std::string>& args)
@@ -276,5 +325,7 @@ int RunDeviceCommand(HidHost& host, const std::string& command, const std::vecto
         return Put(host, args);
     if (command == "rm")
         return Rm(host, args);
+    if (command == "sync")
+        return Sync(host, args);
     return 2;
 }

@@ -49,17 +49,18 @@ private:
     BatchRun* Outer;
 };
 
-void Record(BatchRun& run, std::string name, FileResult result, uint32_t code, std::string reason)
+void Record(BatchRun& run, std::string name, FileResult result, uint32_t code, std::string reason,
+            std::string note = {})
 {
-    BatchFileOutcome outcome{std::move(name), result, code, std::move(reason)};
+    BatchFileOutcome outcome{std::move(name), result, code, std::move(reason), std::move(note)};
     run.Observer.FileEnded(outcome);
     run.Report.Files.push_back(std::move(outcome));
 }
 
-void RecordOutcome(BatchRun& run, const std::string& name, const FileOutcome& outcome)
+void RecordOutcome(BatchRun& run, const std::string& name, const FileOutcome& outcome, std::string note = {})
 {
     if (outcome.Done())
-        Record(run, name, FileResult::Done, 0, {});
+        Record(run, name, FileResult::Done, 0, {}, std::move(note));
     else if (outcome.Code == ERR_CANCELLED)
         Record(run, name, FileResult::Cancelled, ERR_CANCELLED, outcome.Reason);
     else
@@ -94,6 +95,29 @@ std::string FolderKind(const std::string& folder)
     std::transform(kind.begin(), kind.end(), kind.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return kind;
+}
+
+// Renames `file` to the first free NAME.1, NAME.2, ... (`older`); nothing to do when it is not there.
+bool SetOlderCopyAside(const std::filesystem::path& file, std::filesystem::path& older, std::string& error)
+{
+    std::error_code failure;
+    if (!std::filesystem::exists(file, failure))
+        return true;
+    for (int n = 1; n < 10000; ++n) {
+        std::filesystem::path candidate = file;
+        candidate += "." + std::to_string(n);
+        if (std::filesystem::exists(candidate, failure))
+            continue;
+        std::filesystem::rename(file, candidate, failure);
+        if (failure) {
+            error = failure.message();
+            return false;
+        }
+        older = candidate;
+        return true;
+    }
+    error = "no free name for it";
+    return false;
 }
 
 } // namespace
@@ -139,11 +163,27 @@ BatchReport GetUnitFiles(QXDisplay& display, const std::string& folder, const st
         observer.FileBegins(file.Name, file.Size);
         run.Meter.BeginFile(file.Size);
         observer.Progress(run.Meter);
-        const FileOutcome outcome =
-            GetUnitFile(display, folder, file.Name, file.Size, destination / PathFromUtf8(file.Name), ForwardProgress);
+        const std::filesystem::path target = destination / PathFromUtf8(file.Name);
+        std::filesystem::path older;
+        if (file.KeepOlderCopy) {
+            std::string error;
+            if (!SetOlderCopyAside(target, older, error)) {
+                Record(run, file.Name, FileResult::Failed, ERR_FILE_WRITE, "cannot keep the older copy: " + error);
+                continue;
+            }
+        }
+        const FileOutcome outcome = GetUnitFile(display, folder, file.Name, file.Size, target, ForwardProgress);
         run.Meter.EndFile();
         run.Report.Stopped = run.Report.Stopped || outcome.Code == ERR_CANCELLED;
-        RecordOutcome(run, file.Name, outcome);
+        std::string note;
+        if (!older.empty() && outcome.Done()) {
+            note = "older copy kept as " + Utf8FromPath(older.filename());
+        } else if (!older.empty()) {
+            // A failed get leaves no file of that name: the older copy gets its name back.
+            std::error_code ignored;
+            std::filesystem::rename(older, target, ignored);
+        }
+        RecordOutcome(run, file.Name, outcome, std::move(note));
     }
     return std::move(run.Report);
 }
@@ -176,6 +216,48 @@ BatchReport GetNamedUnitFiles(QXDisplay& display, const std::string& folder, con
     }
     BatchReport report = GetUnitFiles(display, folder, items, destination, observer);
     report.Files.insert(report.Files.begin(), unlisted.Files.begin(), unlisted.Files.end());
+    return report;
+}
+
+BatchReport SyncUnitFolder(QXDisplay& display, const std::string& folder, const std::filesystem::path& destination,
+                           bool dryRun, BatchObserver& observer)
+{
+    uint32_t end = 0;
+    const std::vector<UnitFileInfo> files = ListUnitFiles(display, folder, end);
+    BatchReport held;
+    std::vector<GetItem> wanted;
+    // A listing that was not whole could make files look new that are not, or hide some: nothing
+    // is got, and the reason is given for the folder.
+    if (end != 0) {
+        BatchFileOutcome outcome{folder, end == ERR_CANCELLED ? FileResult::Cancelled : FileResult::Failed, end,
+                                 ListingFailureReason(end), {}};
+        observer.FileEnded(outcome);
+        held.Files.push_back(std::move(outcome));
+        held.Stopped = end == ERR_CANCELLED;
+        return held;
+    }
+    for (const UnitFileInfo& file : files) {
+        std::error_code failure;
+        const std::filesystem::path local = destination / PathFromUtf8(file.Name);
+        const bool present = IsSafeFileName(file.Name) && std::filesystem::is_regular_file(local, failure);
+        if (present && std::filesystem::file_size(local, failure) == file.Size && !failure) {
+            BatchFileOutcome outcome{file.Name, FileResult::Held, 0, {}, {}};
+            observer.FileEnded(outcome);
+            held.Files.push_back(std::move(outcome));
+            continue;
+        }
+        if (dryRun) {
+            BatchFileOutcome outcome{file.Name, FileResult::Done, 0, {}, "would be got"};
+            observer.FileEnded(outcome);
+            held.Files.push_back(std::move(outcome));
+            continue;
+        }
+        wanted.push_back({file.Name, file.Size, present});
+    }
+    if (dryRun)
+        return held;
+    BatchReport report = GetUnitFiles(display, folder, wanted, destination, observer);
+    report.Files.insert(report.Files.begin(), held.Files.begin(), held.Files.end());
     return report;
 }
 

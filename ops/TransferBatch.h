@@ -24,6 +24,7 @@ enum class FileResult {
     Failed,    // the unit's or the PC's failure while the file was worked on
     NotTried,  // after an earlier failure
     Cancelled, // a stop request ended the batch before or during this file
+    Held,      // a sync found it on the PC already (same name and size)
 };
 
 struct BatchFileOutcome {
@@ -31,6 +32,7 @@ struct BatchFileOutcome {
     FileResult Result = FileResult::Done;
     uint32_t Code = 0;  // the result code; 0 when done
     std::string Reason; // empty when done
+    std::string Note;   // what else happened to a file done ("older copy kept as RUN1.displog.1")
 };
 
 class BatchObserver {
@@ -51,7 +53,8 @@ struct BatchReport {
     bool Stopped = false;                // a stop request ended the batch
 
     size_t Count(FileResult result) const;
-    bool AllDone() const { return Count(FileResult::Done) == Files.size(); }
+    // Every file got, sent or removed (or, in a sync, held already).
+    bool AllDone() const { return Count(FileResult::Done) + Count(FileResult::Held) == Files.size(); }
 };
 
 // Reasons of the outcomes the batches give themselves.
@@ -61,6 +64,9 @@ constexpr const char* CancelledReason = "cancelled";
 struct GetItem {
     std::string Name; // as listed, decoded
     uint32_t Size = 0;
+    // A file of that name on the PC is kept as NAME.1 (NAME.2, ...) instead of being replaced;
+    // should the get fail it gets its name back.
+    bool KeepOlderCopy = false;
 };
 
 // Gets the files into `destination`. A folder the PC does not let us write is reported for
@@ -73,6 +79,13 @@ BatchReport GetUnitFiles(QXDisplay& display, const std::string& folder, const st
 // listed fails ("not in A:\Maps"), or, when the listing was not whole, with the listing's reason.
 BatchReport GetNamedUnitFiles(QXDisplay& display, const std::string& folder, const std::vector<std::string>& names,
                               const std::filesystem::path& destination, BatchObserver& observer);
+
+// Gets every file of the unit's `folder` that `destination` does not hold: a file held has the same
+// name and size; one of that name with another size is got again and the older copy kept as
+// NAME.1, NAME.2, ... Files held are reported Held. With `dryRun` nothing is got: the files that
+// would be are reported Done with the note "would be got".
+BatchReport SyncUnitFolder(QXDisplay& display, const std::string& folder, const std::filesystem::path& destination,
+                           bool dryRun, BatchObserver& observer);
 
 enum class SendKind {
     Chosen,  // chosen in a dialog or on the command line: stop at the first failure of the unit
