@@ -103,7 +103,9 @@ public:
     {
         (void)path;
         (void)waitMs;
-        return {std::make_unique<UnitLock>(), false};
+        UnitLockAttempt attempt;
+        attempt.Lock = std::make_unique<UnitLock>();
+        return attempt;
     }
 
 private:
