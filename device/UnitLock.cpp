@@ -356,7 +356,7 @@ UnitLockAttempt LockUnitFileIn(const std::string& folder, const std::string& key
     std::string failure;
     const Descriptor directory(OpenPrivateFolder(folder, failure));
     if (directory.Get() < 0)
-        return Failed(failure);
+        return Failed(failure + "; set XDG_RUNTIME_DIR or TMPDIR to a folder of your own");
     return LockFileIn(directory.Get(), folder, "unit-" + KeyHash(key) + ".lock", waitMs);
 }
 

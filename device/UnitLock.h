@@ -37,7 +37,8 @@ struct UnitLockAttempt {
     // Empty when the lock was had, or when another program holds the unit.
     // Otherwise the lock could not be made, and this sentence says where and
     // why, e.g. "cannot lock the display unit: the lock folder /tmp/tessaly-1000
-    // belongs to another user (user id 1001)".
+    // belongs to another user (user id 1001); set XDG_RUNTIME_DIR or TMPDIR to a
+    // folder of your own".
     std::string Failure;
 
     // 0 when locked, ERR_DEVICE_IN_USE when another program holds the unit,

@@ -9,6 +9,8 @@
 #include <optional>
 #include <random>
 
+#include "PathText.h"
+
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
@@ -205,7 +207,7 @@ void RemoveStaleTemporaryFiles(const std::filesystem::path& folder)
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::filesystem::path path = it->path();
-        if (!IsTemporaryFileName(path.filename().string()))
+        if (!IsTemporaryFileName(Utf8FromPath(path.filename())))
             continue;
 #ifdef _WIN32
         // A writer keeps its file open (it cannot be deleted then) until it closes it just
