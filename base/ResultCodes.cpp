@@ -21,6 +21,7 @@ std::string ResultCodeName(uint32_t code)
     case ERR_COMMAND_ERR: return "ERR_COMMAND_ERR";
     case ERR_VERIFY_ERR: return "ERR_VERIFY_ERR";
     case ERR_CANCELLED: return "ERR_CANCELLED";
+    case ERR_UNIT_LOCK: return "ERR_UNIT_LOCK";
     case ERR_FILE_IHV: return "ERR_FILE_IHV";
     case ERR_FILE_READ: return "ERR_FILE_READ";
     case ERR_FILE_WRITE: return "ERR_FILE_WRITE";

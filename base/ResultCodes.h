@@ -20,6 +20,8 @@ constexpr uint32_t ERR_COMMAND_ERR = 14;
 constexpr uint32_t ERR_VERIFY_ERR = 15;
 // The user stopped the transfer or listing between two blocks.
 constexpr uint32_t ERR_CANCELLED = 16;
+// The unit's lock could not be made (not: another program holds it); the lock's Failure says why.
+constexpr uint32_t ERR_UNIT_LOCK = 17;
 constexpr uint32_t ERR_FILE_IHV = 0x201;
 constexpr uint32_t ERR_FILE_READ = 0x202;
 constexpr uint32_t ERR_FILE_WRITE = 0x203;

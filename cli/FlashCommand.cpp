@@ -1,7 +1,5 @@
 #include "FlashCommand.h"
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -14,39 +12,6 @@
 #include "TerminalProgress.h"
 
 namespace {
-
-// Set from a signal handler, or on Windows from the console's event thread.
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-std::atomic<bool> interruptRequested{false};
-
-void OnInterrupt(int) { interruptRequested = true; }
-
-// Ctrl+C asks the update to stop between steps instead of killing it in the
-// middle of a block; the previous handler comes back at the end. On Windows
-// Ctrl+C, Ctrl+Break and closing the console are the console's control events
-// (StopRequest.h).
-class InterruptScope {
-public:
-#ifdef _WIN32
-    InterruptScope() : Console(OnInterrupt, false) { interruptRequested = false; }
-#else
-    InterruptScope()
-    {
-        interruptRequested = false;
-        Previous = std::signal(SIGINT, OnInterrupt);
-    }
-    ~InterruptScope() { std::signal(SIGINT, Previous); }
-#endif
-    InterruptScope(const InterruptScope&) = delete;
-    InterruptScope& operator=(const InterruptScope&) = delete;
-
-private:
-#ifdef _WIN32
-    ConsoleStopScope Console;
-#else
-    void (*Previous)(int) = SIG_DFL;
-#endif
-};
 
 // Status lines on standard output, both bars as one progress bar on the terminal.
 class TerminalUpdateUi : public FirmwareUpdateUi {
@@ -79,7 +44,7 @@ public:
         Bar->Update(position, maximum);
     }
     void Pump() override {}
-    bool IsTerminating() override { return interruptRequested; }
+    bool IsTerminating() override { return CommandStopScope::Requested(); }
     std::optional<std::string> ChooseImageFile() override
     {
         std::error_code ec;
@@ -146,7 +111,9 @@ int RunFlashCommand(HidHost& host, const std::vector<std::string>& args)
     TerminalUpdateUi ui(images[0]);
     FirmwareUpdateResult result;
     {
-        InterruptScope interrupts;
+        // Ctrl+C and SIGTERM stop the update between blocks, never in the middle of one: a
+        // second signal does not end the process either.
+        const CommandStopScope stops(false);
         result = RunFirmwareUpdate(bootloader.DeviceCount() != 0 ? &bootloader : nullptr, host, ui, options);
     }
     if (!ui.LastFileText().empty() && result.End != UpdateEnd::Failed)
@@ -160,7 +127,7 @@ int RunFlashCommand(HidHost& host, const std::vector<std::string>& args)
     case UpdateEnd::Cancelled:
     case UpdateEnd::Interrupted:
         std::fputs("tessaly-cli: interrupted; the display stays in its bootloader\n", stderr);
-        return 130;
+        return CommandStopScope::ExitCode();
     case UpdateEnd::QueryFailed:
         return Fail("cannot read the bootloader's information", result.Code);
     case UpdateEnd::AlreadyRunning:

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <memory>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -12,6 +13,25 @@ namespace {
 std::atomic<void (*)(int)> stopHandler{nullptr};
 std::atomic<bool> secondEnds{false};
 std::atomic<bool> stopSeen{false};
+
+// Set from a signal handler, or on Windows from the console's event thread.
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+std::atomic<bool> stopRequested{false};
+std::atomic<int> stopSignal{0};
+
+void OnStopSignal(int signal)
+{
+    stopSignal.store(signal, std::memory_order_relaxed);
+    stopRequested.store(true, std::memory_order_relaxed);
+}
+
+#ifdef _WIN32
+std::unique_ptr<ConsoleStopScope> console;
+#else
+struct sigaction previousInt {};
+struct sigaction previousTerm {};
+#endif
 
 #ifdef _WIN32
 BOOL WINAPI OnConsoleEvent(DWORD event)
@@ -62,4 +82,52 @@ bool ConsoleStopScope::HandleEvent(unsigned long event)
         return false;
     handler(SignalForEvent(event));
     return true;
+}
+
+CommandStopScope::CommandStopScope(bool secondEndsProcess)
+{
+    stopRequested = false;
+    stopSignal = 0;
+#ifdef _WIN32
+    console = std::make_unique<ConsoleStopScope>(OnStopSignal, secondEndsProcess);
+#else
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    // Without SA_RESETHAND the handler stays for every further signal.
+    action.sa_flags = secondEndsProcess ? SA_RESETHAND : 0;
+    sigaction(SIGINT, &action, &previousInt);
+    sigaction(SIGTERM, &action, &previousTerm);
+#endif
+}
+
+CommandStopScope::~CommandStopScope()
+{
+#ifdef _WIN32
+    console.reset();
+#else
+    sigaction(SIGINT, &previousInt, nullptr);
+    sigaction(SIGTERM, &previousTerm, nullptr);
+#endif
+}
+
+bool CommandStopScope::Requested()
+{
+    return stopRequested.load(std::memory_order_relaxed);
+}
+
+const std::atomic<bool>* CommandStopScope::Flag()
+{
+    return &stopRequested;
+}
+
+int CommandStopScope::Signal()
+{
+    return stopSignal.load(std::memory_order_relaxed);
+}
+
+int CommandStopScope::ExitCode()
+{
+    const int signal = Signal();
+    return 128 + (signal != 0 ? signal : SIGINT);
 }

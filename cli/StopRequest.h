@@ -20,3 +20,28 @@ public:
     // (the process goes on), false when the default handling (ending the process) is left to run.
     static bool HandleEvent(unsigned long event);
 };
+
+#include <atomic>
+
+// SIGINT and SIGTERM (on Windows the console's control events above) ask a long command to stop
+// at its next safe point, between two blocks, instead of ending the process in the middle of
+// one. While a CommandStopScope exists the first of them sets Requested(); with
+// `secondEndsProcess` a second one ends the process at once (its default handling). The
+// previous handlers come back at the end. One scope at a time.
+class CommandStopScope {
+public:
+    explicit CommandStopScope(bool secondEndsProcess);
+    ~CommandStopScope();
+    CommandStopScope(const CommandStopScope&) = delete;
+    CommandStopScope& operator=(const CommandStopScope&) = delete;
+
+    // True once a stop was asked for in the current (or last) scope.
+    static bool Requested();
+    // The flag itself, for operations that poll an atomic between blocks.
+    static const std::atomic<bool>* Flag();
+    // The signal that asked (SIGINT or SIGTERM), 0 when none did.
+    static int Signal();
+    // The exit code of a command stopped by a signal, as a shell reports it: 130 after SIGINT,
+    // 143 after SIGTERM (and 130 when no signal was seen).
+    static int ExitCode();
+};

@@ -97,13 +97,16 @@ public:
     virtual void Pause(uint32_t ms) = 0;
     // Raises the calling thread's priority above normal where the platform allows.
     virtual void RaiseThreadPriority() {}
-    // The lock that keeps the unit at `path` to one program (UnitLock.h). A
+    // The lock that keeps the unit at `path` to one program (UnitLock.h): had,
+    // held by another program, or not to be made (its Failure says why). A
     // host whose units no other program can reach hands out a lock at once.
     virtual UnitLockAttempt LockUnit(const std::string& path, uint32_t waitMs)
     {
         (void)path;
         (void)waitMs;
-        return {std::make_unique<UnitLock>(), false};
+        UnitLockAttempt attempt;
+        attempt.Lock = std::make_unique<UnitLock>();
+        return attempt;
     }
 
 private:

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #ifdef _WIN32
@@ -36,10 +37,31 @@ std::string KeyHash(const std::string& key)
 
 constexpr auto RetrySlice = std::chrono::milliseconds(10);
 
-// The file's first byte says whether its last holder finished: '1' while a
-// command runs, '0' once it ended normally.
+// The state file's first byte says whether its last holder finished: '1' while
+// a command runs, '0' once it ended normally.
 constexpr char Running = '1';
 constexpr char Finished = '0';
+
+thread_local std::string lastFailure;
+
+// Every attempt leaves its failure (or none) for LastUnitLockFailure.
+UnitLockAttempt Record(UnitLockAttempt attempt)
+{
+    lastFailure = attempt.Failure;
+    return attempt;
+}
+
+UnitLockAttempt InUse()
+{
+    return Record({});
+}
+
+UnitLockAttempt Failed(const std::string& reason)
+{
+    UnitLockAttempt attempt;
+    attempt.Failure = "cannot lock the display unit: " + reason;
+    return Record(std::move(attempt));
+}
 
 #ifdef _WIN32
 
@@ -62,25 +84,198 @@ private:
     HANDLE File;
 };
 
+std::string SystemError(DWORD code)
+{
+    return "system error " + std::to_string(code);
+}
+
 #else
 
+// Holds an advisory lock on LockFd; StateFd (the same descriptor, another one or
+// none) records that the holder finished.
 class FileLock : public UnitLock {
 public:
-    explicit FileLock(int fd) : Fd(fd) {}
+    FileLock(int lockFd, int stateFd) : LockFd(lockFd), StateFd(stateFd) {}
     ~FileLock() override
     {
-        (void)!pwrite(Fd, &Finished, 1, 0);
-        flock(Fd, LOCK_UN);
-        close(Fd);
+        if (StateFd >= 0)
+            (void)!pwrite(StateFd, &Finished, 1, 0);
+        if (StateFd >= 0 && StateFd != LockFd)
+            close(StateFd);
+        flock(LockFd, LOCK_UN);
+        close(LockFd);
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int LockFd;
+    int StateFd;
+};
+
+// Closes a descriptor unless it is handed on.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : Fd(fd) {}
+    ~Descriptor()
+    {
+        if (Fd >= 0)
+            close(Fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return Fd; }
+    int Release()
+    {
+        const int fd = Fd;
+        Fd = -1;
+        return fd;
     }
 
 private:
     int Fd;
 };
 
+std::string ErrorText(int error)
+{
+    return std::strerror(error);
+}
+
+std::string ModeText(mode_t mode)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Opens the lock folder, making it (mode 0700) when missing. Refused unless it is a folder,
+// reached without following a link at its end, owned by this user and closed to everyone else:
+// a folder made, owned or redirected by another user would let that user hold or move our lock.
+int OpenPrivateFolder(const std::string& folder, std::string& failure)
+{
+    const std::string named = "the lock folder " + folder;
+    const bool made = mkdir(folder.c_str(), 0700) == 0;
+    if (!made && errno != EEXIST) {
+        failure = named + " cannot be made: " + ErrorText(errno);
+        return -1;
+    }
+    Descriptor fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.Get() < 0) {
+        const int error = errno;
+        // A link at the end gives ELOOP or ENOTDIR, depending on the system.
+        struct stat link {};
+        if ((error == ELOOP || error == ENOTDIR) && lstat(folder.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+            failure = named + " is a symbolic link";
+        else if (error == ENOTDIR)
+            failure = named + " is not a folder";
+        else
+            failure = named + " cannot be opened: " + ErrorText(error);
+        return -1;
+    }
+    struct stat info {};
+    if (fstat(fd.Get(), &info) != 0) {
+        failure = named + " cannot be examined: " + ErrorText(errno);
+        return -1;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        failure = named + " is not a folder";
+        return -1;
+    }
+    if (info.st_uid != geteuid()) {
+        failure = named + " belongs to another user (user id " + std::to_string(info.st_uid) + ")";
+        return -1;
+    }
+    // A umask may have taken bits from the folder just made.
+    if (made && (info.st_mode & 07777) != 0700 && fchmod(fd.Get(), 0700) == 0)
+        info.st_mode = (info.st_mode & ~07777) | 0700;
+    if ((info.st_mode & 07777) != 0700) {
+        failure = named + " has mode " + ModeText(info.st_mode) + " instead of 0700";
+        return -1;
+    }
+    return fd.Release();
+}
+
+// Opens (making it when missing) the file `name` in the open folder `folder`, not following a
+// link; refused unless it is a regular file of this user. -1 with `failure` set otherwise.
+int OpenLockFile(int folder, const std::string& folderText, const std::string& name, std::string& failure)
+{
+    const std::string named = "the lock file " + folderText + "/" + name;
+    Descriptor fd(openat(folder, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (fd.Get() < 0) {
+        const int error = errno;
+        failure = named + (error == ELOOP ? " is a symbolic link" : " cannot be opened: " + ErrorText(error));
+        return -1;
+    }
+    struct stat info {};
+    if (fstat(fd.Get(), &info) != 0) {
+        failure = named + " cannot be examined: " + ErrorText(errno);
+        return -1;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        failure = named + " is not a regular file";
+        return -1;
+    }
+    if (info.st_uid != geteuid()) {
+        failure = named + " belongs to another user (user id " + std::to_string(info.st_uid) + ")";
+        return -1;
+    }
+    return fd.Release();
+}
+
+// 0 once the lock is had; EWOULDBLOCK when another holder kept it for waitMs; another errno
+// when the descriptor cannot be locked at all.
+int LockWithin(int fd, uint32_t waitMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return 0;
+        const int error = errno;
+        if (error != EWOULDBLOCK && error != EINTR)
+            return error;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return EWOULDBLOCK;
+        std::this_thread::sleep_for(RetrySlice);
+    }
+}
+
+// True when the state file says its last holder did not finish; marks this holder as running.
+bool TakeOverState(int stateFd)
+{
+    char last = Finished;
+    const bool unfinished = pread(stateFd, &last, 1, 0) == 1 && last == Running;
+    (void)!pwrite(stateFd, &Running, 1, 0);
+    return unfinished;
+}
+
+UnitLockAttempt LockFileIn(int folder, const std::string& folderText, const std::string& name, uint32_t waitMs)
+{
+    std::string failure;
+    Descriptor fd(OpenLockFile(folder, folderText, name, failure));
+    if (fd.Get() < 0)
+        return Failed(failure);
+    if (const int error = LockWithin(fd.Get(), waitMs); error == EWOULDBLOCK)
+        return InUse();
+    else if (error != 0)
+        return Failed("the lock file " + folderText + "/" + name + " cannot be locked: " + ErrorText(error));
+    const bool unfinished = TakeOverState(fd.Get());
+    const int held = fd.Release();
+    return Record({std::make_unique<FileLock>(held, held), unfinished, {}});
+}
+
 #endif
 
 } // namespace
+
+std::string LastUnitLockFailure()
+{
+    return lastFailure;
+}
+
+UnitLockAttempt LockUnitFile(const std::string& key, uint32_t waitMs)
+{
+    return LockUnitFileIn(UnitLockFolder(), key, waitMs);
+}
 
 #ifdef _WIN32
 
@@ -93,28 +288,37 @@ std::string UnitLockFolder()
     return Utf8FromPath(std::filesystem::path(temp) / L"tessaly");
 }
 
-UnitLockAttempt LockUnitFile(const std::string& key, uint32_t waitMs)
+UnitLockAttempt LockUnitFileIn(const std::string& folder, const std::string& key, uint32_t waitMs)
 {
-    const std::string folder = UnitLockFolder();
     if (folder.empty())
-        return {};
+        return Failed("the user's temporary folder is unknown");
     const std::filesystem::path folderPath = PathFromUtf8(folder);
-    std::error_code error;
-    std::filesystem::create_directories(folderPath, error);
+    const std::string named = "the lock folder " + folder;
+    if (!CreateDirectoryW(folderPath.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return Failed(named + " cannot be made: " + SystemError(GetLastError()));
+    // The folder lies in the user's own profile; a link there could still lead the file elsewhere.
+    const DWORD attributes = GetFileAttributesW(folderPath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return Failed(named + " cannot be opened: " + SystemError(GetLastError()));
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return Failed(named + " is a link");
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Failed(named + " is not a folder");
     const std::wstring path = (folderPath / ("unit-" + KeyHash(key) + ".lock")).native();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     HANDLE file = INVALID_HANDLE_VALUE;
     for (;;) {
         file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (file != INVALID_HANDLE_VALUE)
             break;
         // Held by another handle: wait for it. Anything else is a failure to lock.
         const DWORD failure = GetLastError();
-        if ((failure != ERROR_SHARING_VIOLATION && failure != ERROR_LOCK_VIOLATION &&
-             failure != ERROR_ACCESS_DENIED) ||
-            std::chrono::steady_clock::now() >= deadline)
-            return {};
+        if (failure != ERROR_SHARING_VIOLATION && failure != ERROR_LOCK_VIOLATION &&
+            failure != ERROR_ACCESS_DENIED)
+            return Failed("the lock file in " + folder + " cannot be opened: " + SystemError(failure));
+        if (std::chrono::steady_clock::now() >= deadline)
+            return InUse();
         std::this_thread::sleep_for(RetrySlice);
     }
     char last = Finished;
@@ -124,7 +328,17 @@ UnitLockAttempt LockUnitFile(const std::string& key, uint32_t waitMs)
     DWORD written = 0;
     OVERLAPPED start{};
     WriteFile(file, &Running, 1, &written, &start);
-    return {std::make_unique<ExclusiveFileLock>(file), unfinished};
+    return Record({std::make_unique<ExclusiveFileLock>(file), unfinished, {}});
+}
+
+UnitLockAttempt LockUnitNode(const std::string& nodePath, uint32_t waitMs)
+{
+    return LockUnitFile(nodePath, waitMs);
+}
+
+UnitLockAttempt LockUnitFileInsideFolder(const std::string& folder, const std::string& key, uint32_t waitMs)
+{
+    return LockUnitFile(key + ":" + folder, waitMs);
 }
 
 #else
@@ -134,31 +348,48 @@ std::string UnitLockFolder()
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
         return std::string(runtime) + "/tessaly";
     const char* temp = std::getenv("TMPDIR");
-    return std::string(temp && *temp ? temp : "/tmp") + "/tessaly-" + std::to_string(getuid());
+    return std::string(temp && *temp ? temp : "/tmp") + "/tessaly-" + std::to_string(geteuid());
 }
 
-UnitLockAttempt LockUnitFile(const std::string& key, uint32_t waitMs)
+UnitLockAttempt LockUnitFileIn(const std::string& folder, const std::string& key, uint32_t waitMs)
 {
+    std::string failure;
+    const Descriptor directory(OpenPrivateFolder(folder, failure));
+    if (directory.Get() < 0)
+        return Failed(failure + "; set XDG_RUNTIME_DIR or TMPDIR to a folder of your own");
+    return LockFileIn(directory.Get(), folder, "unit-" + KeyHash(key) + ".lock", waitMs);
+}
+
+UnitLockAttempt LockUnitNode(const std::string& nodePath, uint32_t waitMs)
+{
+    const std::string named = "the device node " + nodePath;
+    // Read-only is enough for a lock; this descriptor never reads, and the node keeps at most a
+    // short ring of reports for it.
+    Descriptor node(open(nodePath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (node.Get() < 0)
+        return Failed(named + " cannot be opened to lock it: " + ErrorText(errno));
+    if (const int error = LockWithin(node.Get(), waitMs); error == EWOULDBLOCK)
+        return InUse();
+    else if (error != 0)
+        return Failed(named + " cannot be locked: " + ErrorText(error));
+    // Whether the last holder finished: kept in the user's private folder when it can be.
+    std::string ignored;
     const std::string folder = UnitLockFolder();
-    // Private to the user: another user's program cannot hold our units.
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        return {};
-    const std::string path = folder + "/unit-" + KeyHash(key) + ".lock";
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return {};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
-            close(fd);
-            return {};
-        }
-        std::this_thread::sleep_for(RetrySlice);
-    }
-    char last = Finished;
-    const bool unfinished = pread(fd, &last, 1, 0) == 1 && last == Running;
-    (void)!pwrite(fd, &Running, 1, 0);
-    return {std::make_unique<FileLock>(fd), unfinished};
+    const Descriptor directory(OpenPrivateFolder(folder, ignored));
+    const int state = directory.Get() < 0
+                    ? -1
+                    : OpenLockFile(directory.Get(), folder, "unit-" + KeyHash(nodePath) + ".state", ignored);
+    const bool unfinished = state < 0 || TakeOverState(state);
+    const int held = node.Release();
+    return Record({std::make_unique<FileLock>(held, state), unfinished, {}});
+}
+
+UnitLockAttempt LockUnitFileInsideFolder(const std::string& folder, const std::string& key, uint32_t waitMs)
+{
+    const Descriptor directory(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory.Get() < 0)
+        return Failed("the folder " + folder + " cannot be opened: " + ErrorText(errno));
+    return LockFileIn(directory.Get(), folder, "tessaly:unit-" + KeyHash(key) + ".lock", waitMs);
 }
 
 #endif

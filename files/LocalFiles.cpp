@@ -6,10 +6,14 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <random>
+
+#include "PathText.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #else
@@ -17,6 +21,7 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <fstream>
 #endif
 
@@ -53,6 +58,12 @@ public:
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int Get() const { return Fd; }
+    int Release()
+    {
+        const int fd = Fd;
+        Fd = -1;
+        return fd;
+    }
 
 private:
     int Fd;
@@ -144,12 +155,17 @@ LocalReadResult ReadRegularFile(const std::filesystem::path& path, uint64_t limi
     return LocalReadResult::Ok;
 }
 
+constexpr std::string_view TemporaryPrefix = ".tessaly-";
+constexpr std::string_view TemporarySuffix = ".tmp";
+constexpr size_t TemporaryHexDigits = 16;
+
+#ifdef _WIN32
 // Creates `path` for writing, refusing a name that is taken (errno EEXIST). Windows' C runtime
 // has no "x" mode for fopen: the file is created exclusively by its descriptor, with the path as
-// UTF-16 so that any name the file system holds can be made.
+// UTF-16 so that any name the file system holds can be made. The runtime opens it without
+// delete sharing, so no other program can remove it while it is open.
 std::FILE* OpenNewFile(const std::filesystem::path& path)
 {
-#ifdef _WIN32
     const int fd = ::_wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd < 0)
         return nullptr;
@@ -162,13 +178,62 @@ std::FILE* OpenNewFile(const std::filesystem::path& path)
         errno = error;
     }
     return file;
-#else
-    return std::fopen(path.c_str(), "wbx");
-#endif
 }
+#else
+// The permission bits of the regular file at `path`, if there is one.
+std::optional<mode_t> PermissionsOf(const std::filesystem::path& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return info.st_mode & 0777;
+}
+#endif
 
 } // namespace
 
+bool IsTemporaryFileName(std::string_view name)
+{
+    if (name.size() != TemporaryPrefix.size() + TemporaryHexDigits + TemporarySuffix.size() ||
+        !name.starts_with(TemporaryPrefix) || !name.ends_with(TemporarySuffix))
+        return false;
+    const std::string_view digits = name.substr(TemporaryPrefix.size(), TemporaryHexDigits);
+    return std::all_of(digits.begin(), digits.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+void RemoveStaleTemporaryFiles(const std::filesystem::path& folder)
+{
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::filesystem::path path = it->path();
+        if (!IsTemporaryFileName(Utf8FromPath(path.filename())))
+            continue;
+#ifdef _WIN32
+        // A writer keeps its file open (it cannot be deleted then) until it closes it just
+        // before the rename; a minute covers that moment.
+        std::error_code entryError;
+        if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(path, entryError)))
+            continue;
+        const auto written = std::filesystem::last_write_time(path, entryError);
+        if (entryError || std::filesystem::file_time_type::clock::now() - written < std::chrono::minutes(1))
+            continue;
+        std::filesystem::remove(path, entryError);
+#else
+        const Descriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat held {};
+        if (file.Get() < 0 || ::fstat(file.Get(), &held) != 0 || !S_ISREG(held.st_mode))
+            continue;
+        // Its writer holds the lock while it lives; the lock is had only when it is gone.
+        if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        // Only the file that was examined, not one put under its name since.
+        struct stat named {};
+        if (::lstat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino)
+            ::unlink(path.c_str());
+#endif
+    }
+}
 bool IsSafeFileName(std::string_view name)
 {
     if (name.empty() || name == "." || name == "..")
@@ -191,22 +256,31 @@ ReplacingFile::ReplacingFile(std::filesystem::path destination) : Target(std::mo
 
 ReplacingFile::~ReplacingFile()
 {
-    if (File || Flushed) {
-        File.reset();
-        std::error_code ignored;
-        std::filesystem::remove(TempPath, ignored);
-    }
+    RemoveTemporary();
 }
 
-bool ReplacingFile::Fail(std::string text)
+// Removes the temporary file (unless committed) and only then lets go of its lock, so that no
+// one else removes a file of this writer's.
+void ReplacingFile::RemoveTemporary()
 {
-    Error = std::move(text);
     if (File || Flushed) {
         File.reset();
         Flushed = false;
         std::error_code ignored;
         std::filesystem::remove(TempPath, ignored);
     }
+#ifndef _WIN32
+    if (LockFd >= 0) {
+        ::close(LockFd);
+        LockFd = -1;
+    }
+#endif
+}
+
+bool ReplacingFile::Fail(std::string text)
+{
+    Error = std::move(text);
+    RemoveTemporary();
     return false;
 }
 
@@ -216,20 +290,58 @@ bool ReplacingFile::Open()
     std::mt19937_64 names((static_cast<uint64_t>(seed()) << 32) | seed());
     // A short name of fixed length beside the destination: whatever fits the destination's name
     // fits it, and the rename on commit stays within one folder, so it is all or nothing.
-    // "x" refuses a name that is taken; a few fresh names get past a clash.
+    // An exclusive create refuses a name that is taken; a few fresh names get past a clash.
     const std::filesystem::path folder = Target.parent_path();
+#ifndef _WIN32
+    // The replaced file's permission bits from the start: its content is never more open than it.
+    const std::optional<mode_t> kept = PermissionsOf(Target);
+#endif
     for (int attempt = 0; attempt < 8; ++attempt) {
         char name[32];
         std::snprintf(name, sizeof name, ".tessaly-%016llx.tmp", static_cast<unsigned long long>(names()));
         TempPath = folder / name;
         errno = 0;
+#ifdef _WIN32
         File.reset(OpenNewFile(TempPath));
         if (File)
             return true;
         if (errno != EEXIST)
             break;
+#else
+        Descriptor fd(::open(TempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                             kept ? *kept : 0666));
+        if (fd.Get() < 0) {
+            if (errno != EEXIST)
+                break;
+            continue;
+        }
+        // Lost to RemoveStaleTemporaryFiles in the moment before the lock: that one removes the
+        // file, this writer takes another name.
+        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        // The umask does not apply to the bits of a file that is being replaced.
+        if (kept && ::fchmod(fd.Get(), *kept) != 0) {
+            const int error = errno;
+            ::unlink(TempPath.c_str());
+            errno = error;
+            break;
+        }
+        LockFd = ::fcntl(fd.Get(), F_DUPFD_CLOEXEC, 0);
+        File.reset(LockFd >= 0 ? ::fdopen(fd.Get(), "wb") : nullptr);
+        if (File) {
+            fd.Release();
+            return true;
+        }
+        const int error = errno;
+        ::unlink(TempPath.c_str());
+        if (LockFd >= 0)
+            ::close(LockFd);
+        LockFd = -1;
+        errno = error;
+        break;
+#endif
     }
-    Error = std::strerror(errno);
+    Error = std::strerror(errno != 0 ? errno : EEXIST);
     return false;
 }
 
@@ -259,11 +371,17 @@ bool ReplacingFile::Commit()
 {
     if (!Flush())
         return false;
+#ifndef _WIN32
+    // A file that came to the destination while this one was written gives its bits too.
+    if (const std::optional<mode_t> kept = PermissionsOf(Target); kept && LockFd >= 0)
+        (void)::fchmod(LockFd, *kept);
+#endif
     std::error_code error;
     std::filesystem::rename(TempPath, Target, error);
     if (error)
         return Fail(error.message());
     Flushed = false;
+    RemoveTemporary(); // lets go of the lock; the file is in place
     return true;
 }
 

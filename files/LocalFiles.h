@@ -21,6 +21,13 @@ bool IsSafeFileName(std::string_view name);
 // leaves a truncated file and never destroys a file that was there before. The
 // temporary name is short and fixed in length (".tessaly-<16 hex digits>.tmp"),
 // so any destination name the file system can hold can be written.
+//
+// The new file keeps the permission bits of the file it replaces (a private
+// 0600 file stays private, also while it is written). The temporary file is
+// removed by the destructor unless committed; one left by a program that was
+// killed is removed by RemoveStaleTemporaryFiles: on POSIX systems the writer
+// holds an advisory lock on its temporary file from its creation until it is
+// renamed or removed, so a file of that name that nobody holds has no writer.
 class ReplacingFile {
 public:
     explicit ReplacingFile(std::filesystem::path destination);
@@ -46,12 +53,30 @@ private:
     };
     bool Fail(std::string text);
 
+    void RemoveTemporary();
+
     std::filesystem::path Target;
     std::filesystem::path TempPath;
     std::unique_ptr<std::FILE, FileCloser> File;
     bool Flushed = false; // closed, complete, not yet renamed
     std::string Error;
+#ifndef _WIN32
+    // A second descriptor of the temporary file that holds its lock until the
+    // file is renamed or removed, past the close of File.
+    int LockFd = -1;
+#endif
 };
+
+// True for a name of ReplacingFile's temporary pattern, ".tessaly-<16 hex digits>.tmp".
+bool IsTemporaryFileName(std::string_view name);
+
+// Removes the temporary files of ReplacingFile in `folder` (not below it) whose
+// writer is gone: a program killed while it wrote, or a power loss. A file that
+// a writer still holds is left alone (POSIX: its lock; Windows: a file open for
+// writing cannot be deleted, and a file written to in the last minute is kept
+// for the moment between its close and its rename). Files of other names, links
+// and folders are never touched. Errors are ignored: this is tidying only.
+void RemoveStaleTemporaryFiles(const std::filesystem::path& folder);
 
 // Whole-file helpers; false with a reason in `error` on failure.
 [[nodiscard]] bool WriteFileReplacing(const std::filesystem::path& path, const uint8_t* data, size_t size,

@@ -512,7 +512,9 @@ UnitLockAttempt SimHost::LockUnit(const std::string& path, uint32_t waitMs)
     std::error_code error;
     std::filesystem::path card = CardFolder();
     const std::filesystem::path canonical = std::filesystem::weakly_canonical(card, error);
-    return LockUnitFile("sim:" + path + ":" + Utf8FromPath(error ? card : canonical), waitMs);
+    // In the card folder: whoever reaches the card reaches its unit, and no other user's folder
+    // is involved.
+    return LockUnitFileInsideFolder(Utf8FromPath(error ? card : canonical), "sim:" + path, waitMs);
 }
 
 void SimHost::Plug()

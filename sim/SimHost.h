@@ -100,7 +100,8 @@ public:
     uint32_t Ticks() override;
     void Pause(uint32_t ms) override;
     // The simulated unit is its SD card: programs that simulate the unit on
-    // the same card folder exclude each other as programs on one real unit do.
+    // the same card folder exclude each other as programs on one real unit do,
+    // by a lock file inside the card folder (LockUnitFileInsideFolder).
     UnitLockAttempt LockUnit(const std::string& path, uint32_t waitMs) override;
 
     // Controls.

@@ -301,6 +301,9 @@ void HidapiHost::Trace(const std::string& line)
 
 UnitLockAttempt HidapiHost::LockUnit(const std::string& path, uint32_t waitMs)
 {
+    // hidraw paths are device nodes; a path of another backend gets a lock file.
+    if (path.rfind("/dev/", 0) == 0)
+        return LockUnitNode(path, waitMs);
     return LockUnitFile(path, waitMs);
 }
 

@@ -40,7 +40,8 @@ public:
     uint32_t Ticks() override;
     void Pause(uint32_t ms) override;
     void RaiseThreadPriority() override;
-    // A lock file named after the hidraw path.
+    // A lock on the hidraw node itself (LockUnitNode), which excludes every
+    // program of every user that opens the unit.
     UnitLockAttempt LockUnit(const std::string& path, uint32_t waitMs) override;
 
 private:

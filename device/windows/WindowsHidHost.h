@@ -39,7 +39,7 @@ public:
     void Pause(uint32_t ms) override;
     // THREAD_PRIORITY_ABOVE_NORMAL for the calling thread.
     void RaiseThreadPriority() override;
-    // A named mutex for the interface path.
+    // A lock file for the interface path in the user's own temporary folder (LockUnitFile).
     UnitLockAttempt LockUnit(const std::string& path, uint32_t waitMs) override;
 
     // The system's text for error number `error`, without the line break it ends in.

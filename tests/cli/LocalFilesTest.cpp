@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <functional>
 
 #include <string>
 #include <vector>
@@ -103,6 +107,146 @@ TEST_F(ReplacingFileTest, LongestNameIsWritable)
     ASSERT_TRUE(WriteFileReplacing(longest, data, sizeof data, error)) << error;
     EXPECT_EQ(ReadText(longest), "new");
     EXPECT_EQ(Entries(), 1u);
+}
+
+namespace {
+
+mode_t ModeOf(const fs::path& path)
+{
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+// The one temporary file in `folder`, or an empty path.
+fs::path TemporaryFileIn(const fs::path& folder)
+{
+    for (const std::string& name : testsupport::FolderEntries(folder))
+        if (IsTemporaryFileName(name))
+            return folder / name;
+    return {};
+}
+
+// Ends the calling process with SIGKILL: no destructor runs, as on a kill or a power loss.
+[[noreturn]] void DieNow()
+{
+    ::kill(::getpid(), SIGKILL);
+    _exit(3);
+}
+
+// Runs `write` in a child process, which is to end by DieNow; true when it did.
+bool WriterKilled(const std::function<void()>& write)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        write();
+        _exit(1);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+} // namespace
+
+// Replacing a private file must not make its new content readable by others: the permission
+// bits of the replaced file are kept, from the moment the temporary file exists.
+TEST_F(ReplacingFileTest, ReplacedFileKeepsItsPermissionBits)
+{
+    const mode_t previousMask = ::umask(022);
+    for (const mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0664}, mode_t{0400}}) {
+        const fs::path path = folder / "kept.csv";
+        fs::remove(path);
+        std::ofstream(path) << "old";
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        ReplacingFile file(path);
+        ASSERT_TRUE(file.Open()) << file.ErrorText();
+        EXPECT_EQ(ModeOf(TemporaryFileIn(folder)), mode) << std::oct << mode;
+        ASSERT_TRUE(file.Write("new", 3));
+        ASSERT_TRUE(file.Commit()) << file.ErrorText();
+        EXPECT_EQ(ModeOf(path), mode) << std::oct << mode;
+        EXPECT_EQ(ReadText(path), "new");
+    }
+    // A new file gets the ordinary mode of a new file.
+    std::string error;
+    const uint8_t byte = 1;
+    ASSERT_TRUE(WriteFileReplacing(folder / "fresh.csv", &byte, 1, error)) << error;
+    EXPECT_EQ(ModeOf(folder / "fresh.csv"), mode_t{0644});
+    ::umask(previousMask);
+}
+
+TEST(TemporaryFileName, OnlyTheProgramsOwnPattern)
+{
+    EXPECT_TRUE(IsTemporaryFileName(".tessaly-0123456789abcdef.tmp"));
+    for (const char* name : {".tessaly-0123456789ABCDEF.tmp", ".tessaly-0123456789abcde.tmp",
+                             ".tessaly-0123456789abcdef0.tmp", "tessaly-0123456789abcdef.tmp",
+                             ".tessaly-0123456789abcdef.tmp~", ".tessaly-0123456789abcdeg.tmp", "a.tmp"})
+        EXPECT_FALSE(IsTemporaryFileName(name)) << name;
+}
+
+// A program killed while it wrote (SIGKILL, a power loss) leaves its temporary file; the next
+// get into that folder removes it.
+TEST_F(ReplacingFileTest, TemporaryFileOfAKilledWriterIsRemoved)
+{
+    std::ofstream(folder / "a.bin") << "old";
+    ASSERT_TRUE(WriterKilled([&] {
+        ReplacingFile file(folder / "a.bin");
+        if (file.Open() && file.Write("partial", 7))
+            DieNow();
+    }));
+    // Killed between Flush and Commit: the file is complete but was never put in place.
+    ASSERT_TRUE(WriterKilled([&] {
+        ReplacingFile file(folder / "a.bin");
+        if (file.Open() && file.Write("complete", 8) && file.Flush())
+            DieNow();
+    }));
+    EXPECT_EQ(Entries(), 3u);
+    RemoveStaleTemporaryFiles(folder);
+    EXPECT_EQ(testsupport::FolderEntries(folder), std::vector<std::string>{"a.bin"});
+    EXPECT_EQ(ReadText(folder / "a.bin"), "old");
+}
+
+// A writer that is still at work keeps its file, before and after it flushed, whether it is
+// in this process or another; its commit then succeeds.
+TEST_F(ReplacingFileTest, TemporaryFileOfALiveWriterIsKept)
+{
+    ReplacingFile file(folder / "a.bin");
+    ASSERT_TRUE(file.Open());
+    ASSERT_TRUE(file.Write("abc", 3));
+    RemoveStaleTemporaryFiles(folder);
+    EXPECT_EQ(Entries(), 1u);
+    ASSERT_TRUE(file.Flush());
+    const pid_t child = fork();
+    if (child == 0) {
+        RemoveStaleTemporaryFiles(folder);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(Entries(), 1u);
+    ASSERT_TRUE(file.Commit()) << file.ErrorText();
+    EXPECT_EQ(ReadText(folder / "a.bin"), "abc");
+    EXPECT_EQ(Entries(), 1u);
+}
+
+// Only regular files of the temporary-name pattern are removed: other names, links of that
+// pattern (and the files they point to) and folders stay.
+TEST_F(ReplacingFileTest, StaleRemovalTouchesNothingElse)
+{
+    const std::string pattern = ".tessaly-00000000000000aa.tmp";
+    std::ofstream(folder / "keep.tmp") << "x";
+    std::ofstream(folder / ".tessaly-xyz.tmp") << "x";
+    std::ofstream(folder / "target") << "x";
+    fs::create_symlink(folder / "target", folder / ".tessaly-00000000000000bb.tmp");
+    fs::create_directory(folder / ".tessaly-00000000000000cc.tmp");
+    std::ofstream(folder / pattern) << "left by a killed get";
+    fs::create_directory(folder / "sub");
+    std::ofstream(folder / "sub" / pattern) << "below the folder";
+    RemoveStaleTemporaryFiles(folder);
+    EXPECT_EQ(testsupport::FolderEntries(folder),
+              (std::vector<std::string>{".tessaly-00000000000000bb.tmp", ".tessaly-00000000000000cc.tmp",
+                                        ".tessaly-xyz.tmp", "keep.tmp", "sub", "target"}));
+    EXPECT_TRUE(fs::exists(folder / "sub" / pattern));
+    RemoveStaleTemporaryFiles(folder / "missing"); // nothing to do, no failure
 }
 
 TEST_F(ReplacingFileTest, ReadWholeFile)

@@ -30,7 +30,7 @@ TEST(ResultCodeName, UnnamedCodesAreHex)
     EXPECT_EQ(ResultCodeName(0), "Error 0x00000000");
     EXPECT_EQ(ResultCodeName(0x204), "Error 0x00000204");
     EXPECT_EQ(ResultCodeName(0x100000AB), "Error 0x100000AB");
-    EXPECT_EQ(ResultCodeName(17), "Error 0x00000011");
+    EXPECT_EQ(ResultCodeName(0x7F), "Error 0x0000007F");
 }
 
 TEST(Checksum, ComplementOfWrappingSum)
