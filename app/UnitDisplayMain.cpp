@@ -672,7 +672,7 @@ void TFormMain::RefreshFileList(const QString& folder)
     }
     UnitCommand command(*Display);
     if (command.Result != 0) {
-        ShowOpenError(QString::fromLatin1(UnitInUseText));
+        ShowOpenError(QString::fromStdString(UnitHoldFailure(*Display, command.Result)));
         return;
     }
     ProgressBarTotal->setValue(0);

@@ -45,7 +45,6 @@ QString FailureLine(const QString& name, const QString& reason)
     return reason.isEmpty() ? FailureLine(name) : FailureLine(name) + QStringLiteral(": ") + reason;
 }
 
-const QString UnitInUseMessage = QString::fromLatin1(UnitInUseText);
 
 QString FileNameOf(const QString& path) { return QFileInfo(path).fileName(); }
 
@@ -283,7 +282,7 @@ bool TFormMain::UnitHeld(const UnitCommand& command, const QString& caption)
 {
     if (command.Result == 0)
         return true;
-    Services.ShowMessage(this, UnitInUseMessage, caption);
+    Services.ShowMessage(this, QString::fromStdString(UnitHoldFailure(command.Display, command.Result)), caption);
     return false;
 }
 

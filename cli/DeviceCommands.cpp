@@ -7,7 +7,7 @@
 
 #include "PathText.h"
 #include "Qxdisplay.h"
-#include "StopSignals.h"
+#include "StopRequest.h"
 #include "TerminalProgress.h"
 #include "TerminalText.h"
 #include "TransferBatch.h"
@@ -31,8 +31,13 @@ std::string UnitFolder(std::string folder)
 int Fail(const std::string& what, uint32_t code)
 {
     std::fprintf(stderr, "tessaly-cli: %s: %s\n", what.c_str(), ResultCodeName(code).c_str());
-    if (code == ERR_DEVICE_IN_USE)
-        std::fprintf(stderr, "tessaly-cli: %s\n", UnitInUseText);
+    return 1;
+}
+
+// The unit could not be held for the command: in use by another program, or no lock to be had.
+int NotHeld(const QXDisplay& display, uint32_t code)
+{
+    std::fprintf(stderr, "tessaly-cli: %s\n", UnitHoldFailure(display, code).c_str());
     return 1;
 }
 
@@ -84,6 +89,8 @@ std::string HexBytes(const uint8_t* bytes, size_t count)
 // with its reason, and a stop on SIGINT or SIGTERM.
 class TerminalBatch : public BatchObserver {
 public:
+    // Failures on standard error as "tessaly-cli: NAME: reason" (a sync prints its own lines).
+    explicit TerminalBatch(bool echoFailures = true) : EchoFailures(echoFailures) {}
     void FileBegins(const std::string& name, uint64_t) override
     {
         Bar.reset();
@@ -94,24 +101,25 @@ public:
         if (Bar)
             Bar->Update(meter.FileDone(), meter.FileSize());
     }
-    bool StopRequested() override { return StopSignalScope::Requested(); }
+    bool StopRequested() override { return CommandStopScope::Requested(); }
     void FileEnded(const BatchFileOutcome& outcome) override
     {
         Bar.reset();
-        if (outcome.Result != FileResult::Done)
+        if (EchoFailures && outcome.Result != FileResult::Done && outcome.Result != FileResult::Held)
             std::fprintf(stderr, "tessaly-cli: %s: %s\n", TerminalText(outcome.Name).c_str(),
                          TerminalText(outcome.Reason).c_str());
     }
 
 private:
+    bool EchoFailures;
     std::unique_ptr<TerminalProgress> Bar;
 };
 
 // 0 when every file was done, 128 + the signal when one stopped the batch, else 1.
 int BatchExitCode(const BatchReport& report)
 {
-    if (report.Stopped && StopSignalScope::Requested())
-        return StopSignalScope::ExitCode();
+    if (report.Stopped && CommandStopScope::Requested())
+        return CommandStopScope::ExitCode();
     return report.AllDone() ? 0 : 1;
 }
 
@@ -144,7 +152,7 @@ int Info(HidHost& host)
         return 1;
     UnitCommand command(display);
     if (command.Result != 0)
-        return Fail("cannot use the display", command.Result);
+        return NotHeld(display, command.Result);
     DISPLAY_INFO info;
     if (const uint32_t got = boot ? display.GetBootInfo(info) : display.GetDeviceInfo(info); got != 0)
         return Fail("cannot read the display's information", got);
@@ -175,7 +183,7 @@ int Ls(HidHost& host, const std::vector<std::string>& args)
         return 1;
     UnitCommand command(display);
     if (command.Result != 0)
-        return Fail("cannot use the display", command.Result);
+        return NotHeld(display, command.Result);
     const std::string folder = UnitFolder(args[0]);
     uint32_t end = 0;
     std::vector<std::string> lines;
@@ -204,14 +212,14 @@ int RunBatch(HidHost& host, const std::vector<std::string>& args, const char* us
 {
     if (args.size() < 2)
         return Usage(usage);
-    StopSignalScope signals;
+    CommandStopScope signals(true);
     QXDisplay display(host);
     if (!OpenNormal(display, host))
         return 1;
     // One command for every file: no other program gets between them.
     UnitCommand command(display);
     if (command.Result != 0)
-        return Fail("cannot use the display", command.Result);
+        return NotHeld(display, command.Result);
     TerminalBatch observer;
     const BatchReport report =
         batch(display, UnitFolder(args[0]), std::vector<std::string>(args.begin() + 1, args.end()), observer);
@@ -258,6 +266,7 @@ int Rm(HidHost& host, const std::vector<std::string>& args)
 // summary; the progress bars and stop signals as for a get.
 class SyncReport : public TerminalBatch {
 public:
+    SyncReport() : TerminalBatch(false) {}
     void FileEnded(const BatchFileOutcome& outcome) override
     {
         TerminalBatch::FileEnded(outcome);
@@ -288,13 +297,16 @@ int Sync(HidHost& host, std::vector<std::string> args)
     }
     if (words.size() != 2)
         return Usage("sync FOLDER DIR [--dry-run]");
-    StopSignalScope signals;
+    // The PC folder is made when it is not there, as a first sync into a new folder wants.
+    std::error_code made;
+    std::filesystem::create_directories(PathFromUtf8(words[1]), made);
+    CommandStopScope signals(true);
     QXDisplay display(host);
     if (!OpenNormal(display, host))
         return 1;
     UnitCommand command(display);
     if (command.Result != 0)
-        return Fail("cannot use the display", command.Result);
+        return NotHeld(display, command.Result);
     SyncReport observer;
     const BatchReport report = SyncUnitFolder(display, UnitFolder(words[0]), PathFromUtf8(words[1]), dryRun, observer);
     const size_t failed = report.Files.size() - report.Count(FileResult::Done) - report.Count(FileResult::Held);

@@ -217,8 +217,9 @@ uint32_t QXDisplay::HoldUnit()
     if (Held || !IsOpen())
         return 0;
     UnitLockAttempt attempt = Host.LockUnit(OpenPath(), CommandWaitMs);
+    LockFailure = attempt.Failure;
     if (!attempt.Lock)
-        return ERR_DEVICE_IN_USE;
+        return attempt.Result();
     Held = std::move(attempt.Lock);
     // Replies to the requests of a program that died mid-command may still come.
     if (attempt.PreviousUnfinished)

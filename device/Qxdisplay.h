@@ -158,6 +158,8 @@ public:
     // or 1 byte (the link is then out of step); else why it was cut short
     // (time-out, failed send, unit gone, link lost, cancelled).
     uint32_t ListingEnd() const { return ListingResult; }
+    // Why the unit's lock could not be made, when a command failed with ERR_UNIT_LOCK.
+    const std::string& LockFailureText() const { return LockFailure; }
 
     // A series of requests with one code (file blocks, memory reads) runs from
     // StartTransfer to ConfirmInStep. The unit answers every request once, so
@@ -222,6 +224,7 @@ private:
     uint32_t InStepUnplaced = 0;
     uint32_t ListingResult = 0;
     std::function<bool()> CancelCheck;
+    std::string LockFailure;
 
     bool CancelAsked() const { return CancelCheck && CancelCheck(); }
 };

@@ -2,6 +2,7 @@
 
 #include "FirmwareImage.h"
 #include "PathText.h"
+#include "UnitFiles.h"
 
 #include <algorithm>
 #include <atomic>
@@ -89,7 +90,7 @@ public:
         // The whole update is one command: no other program talks to the bootloader meanwhile.
         UnitCommand command(Boot);
         if (command.Result != 0) {
-            Ui.ShowMessage(UnitInUseText);
+            Ui.ShowMessage(UnitHoldFailure(Boot, command.Result));
             Ui.ShowProgressPanel(false);
             return {UpdateEnd::Failed, command.Result, 0};
         }

@@ -156,7 +156,7 @@ BatchReport GetUnitFiles(QXDisplay& display, const std::string& folder, const st
             return std::move(run.Report);
         }
     }
-    // MERGE-TODO RemoveStaleTemporaryFiles(destination);
+    RemoveStaleTemporaryFiles(destination);
     for (const GetItem& file : files) {
         if (StopBefore(run, file.Name))
             continue;

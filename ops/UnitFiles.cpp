@@ -1,5 +1,6 @@
 #include "UnitFiles.h"
 
+#include <cctype>
 #include <cstdio>
 #include <vector>
 
@@ -144,6 +145,15 @@ std::string UnitFailureReason(uint32_t code)
     case ERR_WRITE_FAILED: return "the unit went away (" + name + ")";
     default: return name;
     }
+}
+
+std::string UnitHoldFailure(const QXDisplay& display, uint32_t code)
+{
+    if (code != ERR_UNIT_LOCK || display.LockFailureText().empty())
+        return UnitInUseText;
+    std::string text = display.LockFailureText();
+    text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    return text + " (" + ResultCodeName(code) + ")";
 }
 
 std::string ListingFailureReason(uint32_t code)

@@ -24,6 +24,10 @@ struct FileOutcome {
 // cancelled, the link went out of step or the unit went away.
 std::string UnitFailureReason(uint32_t code);
 
+// Why a command could not hold the unit: another program has it ("The display unit is in use by
+// another Tessaly."), or its lock could not be made (the lock's own sentence and ERR_UNIT_LOCK).
+std::string UnitHoldFailure(const QXDisplay& display, uint32_t code);
+
 // Why a listing was not whole: "the unit refused the listing with status
 // 0x08", "the listing was cancelled", "the unit stopped answering (ERR_TIMEOUT)".
 std::string ListingFailureReason(uint32_t code);
