@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 
+#include <nlohmann/json.hpp>
+
 #include "PathText.h"
 #include "Qxdisplay.h"
 #include "StopRequest.h"
@@ -85,6 +87,46 @@ std::string HexBytes(const uint8_t* bytes, size_t count)
     return text;
 }
 
+using Json = nlohmann::ordered_json;
+
+// One JSON document on standard output: what --json gives scripts.
+void PrintJson(const Json& document)
+{
+    std::printf("%s\n", document.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
+    std::fflush(stdout);
+}
+
+const char* OutcomeWord(FileResult result)
+{
+    switch (result) {
+    case FileResult::Done: return "done";
+    case FileResult::Refused: return "refused";
+    case FileResult::Failed: return "failed";
+    case FileResult::NotTried: return "not tried";
+    case FileResult::Cancelled: return "cancelled";
+    case FileResult::Held: return "already there";
+    }
+    return "failed";
+}
+
+// {"folder": ..., "files": [{"name", "outcome", "reason", "code", "note"}]}: the facts of a batch.
+Json BatchJson(const std::string& folder, const BatchReport& report)
+{
+    Json files = Json::array();
+    for (const BatchFileOutcome& file : report.Files) {
+        Json item{{"name", file.Name}, {"outcome", OutcomeWord(file.Result)}};
+        if (!file.Reason.empty()) {
+            item["reason"] = file.Reason;
+            item["code"] = file.Code;
+            item["codeName"] = ResultCodeName(file.Code);
+        }
+        if (!file.Note.empty())
+            item["note"] = file.Note;
+        files.push_back(std::move(item));
+    }
+    return {{"folder", folder}, {"files", files}, {"stopped", report.Stopped}};
+}
+
 // What a batch says on the terminal: a progress bar per file, every file that was not done
 // with its reason, and a stop on SIGINT or SIGTERM.
 class TerminalBatch : public BatchObserver {
@@ -123,19 +165,26 @@ int BatchExitCode(const BatchReport& report)
     return report.AllDone() ? 0 : 1;
 }
 
-int Devices(HidHost& host)
+int Devices(HidHost& host, bool json)
 {
     QXDisplay display(host);
-    display.FindDevices();
-    for (const std::string& path : display.DevicePaths())
-        std::printf("%s\tnormal\n", path.c_str());
-    display.FindBootDevices();
-    for (const std::string& path : display.DevicePaths())
-        std::printf("%s\tbootloader\n", path.c_str());
+    Json devices = Json::array();
+    for (const bool boot : {false, true}) {
+        boot ? display.FindBootDevices() : display.FindDevices();
+        const char* mode = boot ? "bootloader" : "normal";
+        for (const std::string& path : display.DevicePaths()) {
+            if (json)
+                devices.push_back({{"path", path}, {"mode", mode}});
+            else
+                std::printf("%s\t%s\n", TerminalText(path).c_str(), mode);
+        }
+    }
+    if (json)
+        PrintJson({{"devices", devices}});
     return 0;
 }
 
-int Info(HidHost& host)
+int Info(HidHost& host, bool json)
 {
     QXDisplay display(host);
     display.FindDevices();
@@ -161,6 +210,21 @@ int Info(HidHost& host)
                                : display.ReadDeviceIdentity(info.AppStart, identity);
     if (read != 0)
         return Fail("cannot read the display's identity", read);
+    if (json) {
+        Json document{{"mode", boot ? "bootloader" : "normal"},
+                      {"serialNumber", identity.Serial()},
+                      {"deviceKey", HexBytes(identity.DeviceKey, sizeof identity.DeviceKey)}};
+        if (!boot)
+            document["firmwareVersion"] = FormatVersionNumber(info.FirmwareVersion);
+        document["bootloaderVersion"] = FormatVersionNumber(identity.BootloaderVersion);
+        if (boot) {
+            document["chipId"] = info.ChipId;
+            document["addressUnit"] = info.AddressUnit;
+        }
+        document["applicationStart"] = info.AppStart;
+        PrintJson(document);
+        return 0;
+    }
     std::printf("Mode: %s\n", boot ? "bootloader" : "normal");
     std::printf("Serial Number: %s\n", TerminalText(identity.Serial()).c_str());
     std::printf("Device Key: %s\n", HexBytes(identity.DeviceKey, sizeof identity.DeviceKey).c_str());
@@ -174,7 +238,7 @@ int Info(HidHost& host)
     return 0;
 }
 
-int Ls(HidHost& host, const std::vector<std::string>& args)
+int Ls(HidHost& host, const std::vector<std::string>& args, bool json)
 {
     if (args.size() != 1)
         return Usage("ls FOLDER");
@@ -187,13 +251,27 @@ int Ls(HidHost& host, const std::vector<std::string>& args)
     const std::string folder = UnitFolder(args[0]);
     uint32_t end = 0;
     std::vector<std::string> lines;
+    Json entries = Json::array();
     (void)ListUnitFolder(display, folder, [&](const FILE_ENTRY& entry) {
+        if (json) {
+            Json item{{"name", UnitEntryName(entry)}, {"size", entry.Size()}};
+            if (entry.IsFolder())
+                item["folder"] = true;
+            entries.push_back(std::move(item));
+            return;
+        }
         const std::string name = TerminalText(UnitEntryName(entry));
         char size[16];
         std::snprintf(size, sizeof size, "%10u", entry.Size());
         lines.push_back(PadToWidth(name, 32) + " " + (entry.IsFolder() ? std::string("<DIR>") : std::string(size)));
     });
     end = display.ListingEnd();
+    if (json) {
+        Json document{{"folder", folder}, {"entries", entries}, {"complete", end == 0}};
+        if (end != 0)
+            document["error"] = {{"reason", ListingFailureReason(end)}, {"code", end}, {"codeName", ResultCodeName(end)}};
+        PrintJson(document);
+    }
     for (const std::string& line : lines)
         std::printf("%s\n", line.c_str());
     // Only the unit's end-of-listing entry ends a listing as whole.
@@ -206,7 +284,7 @@ int Ls(HidHost& host, const std::vector<std::string>& args)
 
 // Opens the unit, holds it for the whole batch, and runs `batch` on the folder and the
 // arguments after it; the exit code tells how the batch ended.
-int RunBatch(HidHost& host, const std::vector<std::string>& args, const char* usage,
+int RunBatch(HidHost& host, const std::vector<std::string>& args, const char* usage, bool json,
              const std::function<BatchReport(QXDisplay&, const std::string& folder,
                                              const std::vector<std::string>& rest, BatchObserver&)>& batch)
 {
@@ -221,12 +299,14 @@ int RunBatch(HidHost& host, const std::vector<std::string>& args, const char* us
     if (command.Result != 0)
         return NotHeld(display, command.Result);
     TerminalBatch observer;
-    const BatchReport report =
-        batch(display, UnitFolder(args[0]), std::vector<std::string>(args.begin() + 1, args.end()), observer);
+    const std::string folder = UnitFolder(args[0]);
+    const BatchReport report = batch(display, folder, std::vector<std::string>(args.begin() + 1, args.end()), observer);
+    if (json)
+        PrintJson(BatchJson(folder, report));
     return BatchExitCode(report);
 }
 
-int Get(HidHost& host, std::vector<std::string> args)
+int Get(HidHost& host, std::vector<std::string> args, bool json)
 {
     std::filesystem::path destination = ".";
     for (size_t i = 0; i + 1 < args.size(); ++i) {
@@ -236,16 +316,16 @@ int Get(HidHost& host, std::vector<std::string> args)
             break;
         }
     }
-    return RunBatch(host, args, "get FOLDER NAME... [--to FOLDER]",
+    return RunBatch(host, args, "get FOLDER NAME... [--to FOLDER]", json,
                     [&](QXDisplay& display, const std::string& folder, const std::vector<std::string>& names,
                         BatchObserver& observer) {
                         return GetNamedUnitFiles(display, folder, names, destination, observer);
                     });
 }
 
-int Put(HidHost& host, const std::vector<std::string>& args)
+int Put(HidHost& host, const std::vector<std::string>& args, bool json)
 {
-    return RunBatch(host, args, "put FOLDER FILE...",
+    return RunBatch(host, args, "put FOLDER FILE...", json,
                     [](QXDisplay& display, const std::string& folder, const std::vector<std::string>& files,
                        BatchObserver& observer) {
                         std::vector<std::filesystem::path> paths;
@@ -255,9 +335,9 @@ int Put(HidHost& host, const std::vector<std::string>& args)
                     });
 }
 
-int Rm(HidHost& host, const std::vector<std::string>& args)
+int Rm(HidHost& host, const std::vector<std::string>& args, bool json)
 {
-    return RunBatch(host, args, "rm FOLDER NAME...",
+    return RunBatch(host, args, "rm FOLDER NAME...", json,
                     [](QXDisplay& display, const std::string& folder, const std::vector<std::string>& names,
                        BatchObserver& observer) { return RemoveUnitFiles(display, folder, names, observer); });
 }
@@ -266,26 +346,30 @@ int Rm(HidHost& host, const std::vector<std::string>& args)
 // summary; the progress bars and stop signals as for a get.
 class SyncReport : public TerminalBatch {
 public:
-    SyncReport() : TerminalBatch(false) {}
+    // With JSON the lines go to standard error, the document to standard output.
+    explicit SyncReport(bool json) : TerminalBatch(false), Lines(json ? stderr : stdout) {}
     void FileEnded(const BatchFileOutcome& outcome) override
     {
         TerminalBatch::FileEnded(outcome);
         const std::string name = TerminalText(outcome.Name);
         switch (outcome.Result) {
         case FileResult::Done:
-            std::printf("%s: %s%s\n", name.c_str(), outcome.Note == "would be got" ? "would be got" : "got",
+            std::fprintf(Lines, "%s: %s%s\n", name.c_str(), outcome.Note == "would be got" ? "would be got" : "got",
                         outcome.Note.empty() || outcome.Note == "would be got"
                             ? ""
                             : (" (" + TerminalText(outcome.Note) + ")").c_str());
             break;
-        case FileResult::Held: std::printf("%s: already there\n", name.c_str()); break;
-        default: std::printf("%s: failed: %s\n", name.c_str(), TerminalText(outcome.Reason).c_str()); break;
+        case FileResult::Held: std::fprintf(Lines, "%s: already there\n", name.c_str()); break;
+        default: std::fprintf(Lines, "%s: failed: %s\n", name.c_str(), TerminalText(outcome.Reason).c_str()); break;
         }
-        std::fflush(stdout);
+        std::fflush(Lines);
     }
+
+private:
+    std::FILE* Lines;
 };
 
-int Sync(HidHost& host, std::vector<std::string> args)
+int Sync(HidHost& host, std::vector<std::string> args, bool json)
 {
     bool dryRun = false;
     std::vector<std::string> words;
@@ -307,11 +391,18 @@ int Sync(HidHost& host, std::vector<std::string> args)
     UnitCommand command(display);
     if (command.Result != 0)
         return NotHeld(display, command.Result);
-    SyncReport observer;
+    SyncReport observer(json);
     const BatchReport report = SyncUnitFolder(display, UnitFolder(words[0]), PathFromUtf8(words[1]), dryRun, observer);
     const size_t failed = report.Files.size() - report.Count(FileResult::Done) - report.Count(FileResult::Held);
-    std::printf("%zu %s, %zu already there, %zu failed\n", report.Count(FileResult::Done),
-                dryRun ? "to get" : "new", report.Count(FileResult::Held), failed);
+    std::fprintf(json ? stderr : stdout, "%zu %s, %zu already there, %zu failed\n", report.Count(FileResult::Done),
+                 dryRun ? "to get" : "new", report.Count(FileResult::Held), failed);
+    if (json) {
+        Json document = BatchJson(UnitFolder(words[0]), report);
+        document["summary"] = {{dryRun ? "toGet" : "new", report.Count(FileResult::Done)},
+                               {"alreadyThere", report.Count(FileResult::Held)},
+                               {"failed", failed}};
+        PrintJson(document);
+    }
     return BatchExitCode(report);
 }
 
@@ -323,21 +414,21 @@ bool IsDeviceCommand(const std::string& command)
            command == "rm" || command == "sync";
 }
 
-int RunDeviceCommand(HidHost& host, const std::string& command, const std::vector<std::string>& args)
+int RunDeviceCommand(HidHost& host, const std::string& command, const std::vector<std::string>& args, bool json)
 {
     if (command == "devices")
-        return Devices(host);
+        return Devices(host, json);
     if (command == "info")
-        return Info(host);
+        return Info(host, json);
     if (command == "ls")
-        return Ls(host, args);
+        return Ls(host, args, json);
     if (command == "get")
-        return Get(host, args);
+        return Get(host, args, json);
     if (command == "put")
-        return Put(host, args);
+        return Put(host, args, json);
     if (command == "rm")
-        return Rm(host, args);
+        return Rm(host, args, json);
     if (command == "sync")
-        return Sync(host, args);
+        return Sync(host, args, json);
     return 2;
 }

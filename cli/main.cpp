@@ -1,5 +1,6 @@
 // tessaly-cli: the command-line companion of the window, for scripting and for
 // trying the unit (or the simulated unit) without the window.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -21,7 +22,7 @@ namespace {
 
 void PrintUsage()
 {
-    std::fputs("usage: tessaly-cli [--simulate[=CARD_FOLDER]] COMMAND [ARGS]\n"
+    std::fputs("usage: tessaly-cli [--simulate[=CARD_FOLDER]] [--json] COMMAND [ARGS]\n"
                "       tessaly-cli --version\n"
                "  devices                         list the units on the USB bus\n"
                "  info                            identity and versions of the first unit\n"
@@ -51,10 +52,13 @@ std::string ProgramVersion()
 int Run(std::vector<std::string> args)
 {
     bool simulate = false;
+    bool json = false;
     std::string card;
-    while (!args.empty() && args[0].rfind("--simulate", 0) == 0) {
+    while (!args.empty() && (args[0].rfind("--simulate", 0) == 0 || args[0] == "--json")) {
         const std::string& option = args[0];
-        if (option == "--simulate") {
+        if (option == "--json") {
+            json = true;
+        } else if (option == "--simulate") {
             simulate = true;
         } else if (option.rfind("--simulate=", 0) == 0) {
             simulate = true;
@@ -75,6 +79,11 @@ int Run(std::vector<std::string> args)
     }
     const std::string command = args[0];
     args.erase(args.begin());
+    // Also taken after the command's word: tessaly-cli ls --json 'A:\Maps'.
+    if (const auto option = std::find(args.begin(), args.end(), "--json"); option != args.end() && IsDeviceCommand(command)) {
+        json = true;
+        args.erase(option);
+    }
     if (command == "convert")
         return RunConvertCommand(args);
     if (!IsDeviceCommand(command) && command != "flash") {
@@ -92,7 +101,7 @@ int Run(std::vector<std::string> args)
     HidHost* host = choice.Host.get();
     if (command == "flash")
         return RunFlashCommand(*host, args);
-    return RunDeviceCommand(*host, command, args);
+    return RunDeviceCommand(*host, command, args, json);
 }
 
 } // namespace

@@ -232,3 +232,44 @@ TEST_F(CliAgainstSimulator, SignalsStopTransfersCleanly)
     }
 }
 #endif
+
+// A sync gets what the PC folder lacks, byte for byte; a second one gets nothing; a file that
+// changed size on the card is got again and the older copy kept as NAME.1.
+TEST_F(CliAgainstSimulator, SyncGetsOnlyWhatIsNew)
+{
+    const std::string dir = Utf8FromPath(root / "synced");
+    const CliRun first = Cli({sim, "sync", "A:\\Logs", dir});
+    ASSERT_EQ(first.Exit, 0) << first.Output;
+    for (const char* log : {"RUN1.displog", "RUN2.displog", "Old.displog"})
+        EXPECT_EQ(testsupport::ReadBytes(root / "synced" / log), testsupport::ReadBytes(card / "Logs" / log)) << log;
+    EXPECT_NE(first.Output.find("3 new, 0 already there, 0 failed"), std::string::npos) << first.Output;
+    const CliRun second = Cli({sim, "sync", "A:\\Logs", dir});
+    EXPECT_EQ(second.Exit, 0);
+    EXPECT_NE(second.Output.find("0 new, 3 already there, 0 failed"), std::string::npos) << second.Output;
+
+    const std::vector<uint8_t> older = testsupport::ReadBytes(card / "Logs" / "Old.displog");
+    {
+        std::ofstream grown(card / "Logs" / "Old.displog", std::ios::binary | std::ios::app);
+        grown << "more";
+    }
+    const CliRun third = Cli({sim, "--json", "sync", "A:\\Logs", dir});
+    EXPECT_EQ(third.Exit, 0);
+    EXPECT_NE(third.Output.find("\"note\": \"older copy kept as Old.displog.1\""), std::string::npos) << third.Output;
+    EXPECT_EQ(testsupport::ReadBytes(root / "synced" / "Old.displog.1"), older);
+    EXPECT_EQ(testsupport::ReadBytes(root / "synced" / "Old.displog"), testsupport::ReadBytes(card / "Logs" / "Old.displog"));
+}
+
+// --json gives one document on standard output with the facts of the text output.
+TEST_F(CliAgainstSimulator, JsonListing)
+{
+    ASSERT_EQ(Cli({sim, "info"}).Exit, 0);
+    const CliRun text = testsupport::RunProgram(TESSALY_CLI, {sim, "ls", "A:\\Maps"});
+    const CliRun json = testsupport::RunProgram(TESSALY_CLI, {sim, "--json", "ls", "A:\\Maps"});
+    ASSERT_EQ(json.Exit, 0);
+    EXPECT_EQ(json.Output.rfind("{\n  \"folder\": \"A:\\\\Maps\",\n  \"entries\": [", 0), 0u) << json.Output;
+    for (const char* name : {"Dyno.wzm", "Street.qxm", "Track Day.qxm"}) {
+        EXPECT_NE(text.Output.find(name), std::string::npos);
+        EXPECT_NE(json.Output.find(std::string("\"name\": \"") + name + "\""), std::string::npos) << json.Output;
+    }
+    EXPECT_NE(json.Output.find("\"complete\": true"), std::string::npos);
+}
