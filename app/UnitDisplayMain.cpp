@@ -212,6 +212,8 @@ void TFormMain::BuildDesign()
         makeAction(QStringLiteral("Convert Log File(s) to .csv"), QKeySequence(Qt::CTRL | Qt::Key_E), true);
     ActionViewLogFile = makeAction(QStringLiteral("View Log File"), QKeySequence(Qt::CTRL | Qt::Key_L), true);
     ActionViewUnitLog = makeAction(QStringLiteral("View Selected Log"), QKeySequence(), false);
+    ActionGetNewFiles = makeAction(QStringLiteral("Get New Files"), QKeySequence(Qt::CTRL | Qt::Key_N), false);
+    connect(ActionGetNewFiles, &QAction::triggered, this, [this] { ActionGetNewFilesExecute(); });
     connect(ActionViewLogFile, &QAction::triggered, this, [this] { ActionViewLogFileExecute(); });
     connect(ActionViewUnitLog, &QAction::triggered, this, [this] { ActionViewUnitLogExecute(); });
     ListBoxFiles->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -286,6 +288,7 @@ void TFormMain::BuildDesign()
     Actions1->addAction(ActionGetFiles);
     Actions1->addAction(ActionSendFiles);
     Actions1->addAction(ActionDeleteFiles);
+    Actions1->addAction(ActionGetNewFiles);
     Options1 = menuBar()->addMenu(QStringLiteral("Options"));
     csvfileexportoptions1 = Options1->addAction(QStringLiteral("Log File Export Options"));
     connect(csvfileexportoptions1, &QAction::triggered, this, [this] { csvfileexportoptions1Click(); });
@@ -563,6 +566,7 @@ void TFormMain::SetActionStates()
     ActionRefreshFileList->setEnabled(display);
     ActionGetDevInfo->setEnabled(display);
     ActionGetFiles->setEnabled(display);
+    ActionGetNewFiles->setEnabled(display);
     ActionSendFiles->setEnabled(display);
     ActionDeleteFiles->setEnabled(display);
     ActionExportLogFile->setEnabled(!Busy);

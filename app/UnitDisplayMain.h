@@ -125,6 +125,8 @@ public:
     // file first.
     QAction* ActionViewLogFile = nullptr;
     QAction* ActionViewUnitLog = nullptr;
+    // The files of the shown folder that the tab's working folder lacks (same name and size).
+    QAction* ActionGetNewFiles = nullptr;
     QMenu* Actions1 = nullptr;
     QMenu* Options1 = nullptr;
     QAction* csvfileexportoptions1 = nullptr;
@@ -149,6 +151,7 @@ public:
     void ActionGetFilesExecute();
     void ActionSendFilesExecute();
     void ActionDeleteFilesExecute();
+    void ActionGetNewFilesExecute();
     void WMDropFiles(const QStringList& paths);
 
     // Device information, export options, conversion of log files on the PC, firmware update.
@@ -230,6 +233,7 @@ private:
 
     // Bodies of the commands, run inside the guard.
     void GetSelectedFiles();
+    void GetNewFiles();
     void SendChosenFiles();
     void SendDroppedFiles(const QStringList& paths);
     void DeleteSelectedFiles();

@@ -348,6 +348,48 @@ void TFormMain::GetSelectedFiles()
     }
 }
 
+// ---- Get New Files
+
+void TFormMain::ActionGetNewFilesExecute()
+{
+    RunCommand([this] { GetNewFiles(); });
+}
+
+void TFormMain::GetNewFiles()
+{
+    if (!Display)
+        return;
+    if (!Display->IsOpen())
+        (void)Display->OpenByIndex(0, 0);
+    const QString folder = TabLocalFolder();
+    LabelStatus->setText(QStringLiteral("Getting new files from device."));
+    BatchReport report;
+    WindowBatch batch(*this, AutoExport ? folder : QString());
+    {
+        UnitCommand command(*Display);
+        if (!UnitHeld(command, GetErrorCaption))
+            return;
+        ProgressScope panel(*this);
+        report = SyncUnitFolder(*Display, DevicePath.toStdString(), LocalPath(folder), false, batch);
+    }
+    if (report.Stopped)
+        ShowCancelReport(QStringLiteral("Get"), QStringLiteral("Got:"), DoneNames(report), QStringLiteral("Not got:"),
+                         NotDoneList(report));
+    else if (!report.AllDone())
+        Services.ShowMessage(this,
+                             QStringLiteral("The following files could not be got from the device:\n") + NotDoneList(report),
+                             GetErrorCaption);
+    if (!batch.NotConverted.isEmpty())
+        ShowNotConverted(batch.NotConverted);
+    QString summary = QStringLiteral("Got %1 new to %2, %3 already there")
+                          .arg(Files(report.Count(FileResult::Done)), ShownFolder(folder))
+                          .arg(report.Count(FileResult::Held));
+    if (batch.Converted != 0)
+        summary += batch.Converted == 1 ? QStringLiteral("; 1 CSV file written")
+                                        : QStringLiteral("; %1 CSV files written").arg(batch.Converted);
+    ShowCommandSummary(summary);
+}
+
 // ---- Send Files To Device
 
 void TFormMain::ActionSendFilesExecute()

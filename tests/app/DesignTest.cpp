@@ -56,7 +56,7 @@ TEST_F(Design, Menus)
 {
     Open();
     const QList<QAction*> items = Form->Actions1->actions();
-    ASSERT_EQ(items.size(), 11);
+    ASSERT_EQ(items.size(), 12);
     EXPECT_EQ(Form->Actions1->title(), QStringLiteral("Actions"));
     EXPECT_EQ(items[0], Form->ActionExportLogFile);
     // The log viewer's two commands follow the conversion.

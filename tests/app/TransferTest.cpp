@@ -828,3 +828,32 @@ TEST_F(Transfer, ViewLogsFromTheUnitAndThePc)
     Form->TabControl1->setCurrentIndex(0);
     EXPECT_FALSE(Form->ActionViewUnitLog->isEnabled());
 }
+
+// Get New Files gets only what the tab's working folder lacks: a file held already (same name and
+// size) is not asked for, one of another size is got again with the older copy kept as NAME.1.
+TEST_F(Transfer, GetNewFilesGetsOnlyWhatThePcLacks)
+{
+    PutCardBytes(QStringLiteral("Logs"), QStringLiteral("a.displog"), Pattern(1200, 1));
+    PutCardBytes(QStringLiteral("Logs"), QStringLiteral("b.displog"), Pattern(900, 2));
+    PutCardBytes(QStringLiteral("Logs"), QStringLiteral("c.displog"), Pattern(700, 3));
+    Start(1);
+    Form->AutoExport = false;
+    Form->LogFilePath = Dest;
+    ASSERT_TRUE(WriteBytes(DestPath(QStringLiteral("a.displog")), Pattern(1200, 1)));
+    ASSERT_TRUE(WriteBytes(DestPath(QStringLiteral("b.displog")), Pattern(10, 9)));
+    Sim->ResetCounts();
+    Form->ActionGetNewFiles->trigger();
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("b.displog"))), Pattern(900, 2));
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("b.displog.1"))), Pattern(10, 9));
+    EXPECT_EQ(ReadAll(DestPath(QStringLiteral("c.displog"))), Pattern(700, 3));
+    EXPECT_TRUE(Services.Messages.isEmpty()) << Services.Messages.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(Form->LabelUnitState->text().contains(QStringLiteral("Got 2 files new to ")))
+        << Form->LabelUnitState->text().toStdString();
+    // Only the two files were read from the unit: a second run gets nothing.
+    const QDateTime before = QFileInfo(DestPath(QStringLiteral("c.displog"))).lastModified();
+    Form->ActionGetNewFiles->trigger();
+    EXPECT_TRUE(Form->LabelUnitState->text().contains(QStringLiteral("Got 0 files new to ")));
+    EXPECT_EQ(QFileInfo(DestPath(QStringLiteral("c.displog"))).lastModified(), before);
+    EXPECT_FALSE(QFile::exists(DestPath(QStringLiteral("c.displog.1"))));
+    ExpectFinished();
+}
