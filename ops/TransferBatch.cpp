@@ -200,7 +200,7 @@ BatchReport GetNamedUnitFiles(QXDisplay& display, const std::string& folder, con
     for (const std::string& name : names) {
         // A name that could leave the destination is refused as such, listed or not.
         if (FileOutcome checked = CheckNameToGet(name); !checked.Done()) {
-            BatchFileOutcome outcome{name, FileResult::Refused, checked.Code, checked.Reason};
+            BatchFileOutcome outcome{name, FileResult::Refused, checked.Code, checked.Reason, {}};
             observer.FileEnded(outcome);
             unlisted.Files.push_back(std::move(outcome));
             continue;
@@ -210,7 +210,7 @@ BatchReport GetNamedUnitFiles(QXDisplay& display, const std::string& folder, con
             continue;
         }
         BatchFileOutcome outcome{name, FileResult::Failed, end != 0 ? end : ERR_FILE_NOT_FOUND,
-                                 end != 0 ? ListingFailureReason(end) : "not in " + folder};
+                                 end != 0 ? ListingFailureReason(end) : "not in " + folder, {}};
         observer.FileEnded(outcome);
         unlisted.Files.push_back(std::move(outcome));
     }

@@ -43,7 +43,7 @@ const BatchFileOutcome& Outcome(const BatchReport& report, const std::string& na
     for (const BatchFileOutcome& file : report.Files)
         if (file.Name == name)
             return file;
-    static const BatchFileOutcome none{"(none)", FileResult::Failed, 0, "not in the report"};
+    static const BatchFileOutcome none{"(none)", FileResult::Failed, 0, "not in the report", {}};
     return none;
 }
 
