@@ -1,7 +1,9 @@
 #pragma once
 // Reader of the display unit's ".displog" files: the whole file is read at open and held as
 // per-channel sample arrays; values between two samples are interpolated linearly. A sample takes
-// 8 bytes: its time is shared with the other samples of its time stamp.
+// 8 bytes: its time is shared with the other samples of its time stamp, and a time stamp that no
+// sample follows takes no memory.
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +28,12 @@ struct DispLogHeader {
     uint32_t DataOffset = 0;
 };
 
+// What a log's records held besides its samples, counted while it was read.
+struct DispLogRecordCounts {
+    uint64_t TimeStamps = 0;   // time-stamp records from the first on
+    uint64_t EarlySamples = 0; // sample records before the first time stamp (they belong to no moment)
+};
+
 class DispLogFile {
 public:
     static constexpr uint32_t Format1Tag = 0x10000000;
@@ -39,11 +47,19 @@ public:
     DispLogFile& operator=(DispLogFile&& other) noexcept;
 
     // Reads the file at path completely. Returns 0, ERR_FILE_IHV (cannot be opened), ERR_FILE_READ
-    // (shorter than the header), ERR_FILE_SIG (unknown format tag) or ERR_ALLOC_FAIL (the samples
-    // do not fit in memory); on failure the reader has no channels.
-    [[nodiscard]] uint32_t Open(const std::string& path);
+    // (shorter than the header), ERR_FILE_SIG (unknown format tag), ERR_ALLOC_FAIL (the samples
+    // do not fit in memory) or ERR_CANCELLED (stop held true: it is looked at every few
+    // milliseconds of reading); on failure the reader has no channels. A signal handler may set
+    // stop.
+    [[nodiscard]] uint32_t Open(const std::string& path, const std::atomic<bool>* stop = nullptr);
     // The same from bytes already in memory (the path is left empty); the bytes are not kept.
-    [[nodiscard]] uint32_t OpenFromBytes(const uint8_t* data, size_t size);
+    [[nodiscard]] uint32_t OpenFromBytes(const uint8_t* data, size_t size, const std::atomic<bool>* stop = nullptr);
+
+    // Why the samples of the log have no time axis, as a sentence: they all lie at one instant
+    // (tick rate 0, a single time stamp, time stamps that all give the same time) or before any
+    // time stamp. Empty when the log spans some time, or holds no sample records at all.
+    [[nodiscard]] std::string TimeAxisProblem() const;
+    [[nodiscard]] const DispLogRecordCounts& GetRecordCounts() const { return Counts; }
 
     // Greatest time of any channel's last sample; 0.0 when there are no channels.
     [[nodiscard]] double GetDuration() const;
@@ -112,16 +128,18 @@ private:
     void Clear();
     [[nodiscard]] uint32_t ReadHeader(const uint8_t* bytes, size_t size);
     template <typename Source>
-    [[nodiscard]] uint32_t ReadRecords(Source& source);
+    [[nodiscard]] uint32_t ReadRecords(Source& source, const std::atomic<bool>* stop);
     template <bool Format2, typename Source>
-    [[nodiscard]] uint32_t ReadRecordsOfFormat(Source& source);
-    void FinishChannels(bool timesInOrder);
+    [[nodiscard]] uint32_t ReadRecordsOfFormat(Source& source, const std::atomic<bool>* stop);
+    // False when stop asked to end first.
+    [[nodiscard]] bool FinishChannels(bool timesInOrder, const std::atomic<bool>* stop);
     [[nodiscard]] double SampleTime(const Channel& channel, size_t i) const { return Times[channel.Samples[i].Stamp]; }
     [[nodiscard]] inline size_t FirstLaterThan(const Channel& channel, double t, size_t cursor) const;
     [[nodiscard]] inline bool ValueFrom(const Channel& channel, size_t next, double t, float& value) const;
 
     DispLogHeader Header;
     std::string Path;
+    DispLogRecordCounts Counts;
     std::vector<Channel> Channels;
     // The table of times (one per time stamp from the first on) followed by every channel's
     // samples, each channel's in one piece: sized exactly by the counting pass.

@@ -21,6 +21,9 @@ ConversionOutcome ConvertLog(const std::string& log, float interval, const CsvOp
     } catch (const CsvIntervalError& error) {
         outcome.End = ConversionEnd::BadInterval;
         outcome.Text = error.what();
+    } catch (const CsvNoTimeAxisError& error) {
+        outcome.End = ConversionEnd::NoTimeAxis;
+        outcome.Text = error.what();
     } catch (const CsvWriteError& error) {
         outcome.End = ConversionEnd::WriteFailed;
         outcome.Text = error.what();
