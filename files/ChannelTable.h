@@ -51,8 +51,12 @@ public:
     [[nodiscard]] size_t Size() const { return Used; }
     [[nodiscard]] size_t SlotCount() const { return Slots.size(); }
     [[nodiscard]] uint64_t HashKey() const { return Key; }
-    // Home slot of an identifier in the table as it is now (for tests that craft collisions).
-    [[nodiscard]] size_t Home(uint32_t id) const { return static_cast<size_t>(Mix(id ^ Key) >> Shift()); }
+    // Home slot of an identifier under a key in a table of slotCount slots (a power of two):
+    // the top bits of the mixed identifier, so a slot of a smaller table is a prefix of it.
+    [[nodiscard]] static size_t HomeSlot(uint64_t key, uint32_t id, size_t slotCount)
+    {
+        return static_cast<size_t>(Mix(id ^ key) >> (64 - std::countr_zero(slotCount)));
+    }
 
     // A random number drawn once per process.
     static uint64_t ProcessKey()
@@ -86,7 +90,7 @@ private:
         return x;
     }
 
-    [[nodiscard]] int Shift() const { return 64 - std::countr_zero(Slots.size()); }
+    [[nodiscard]] size_t Home(uint32_t id) const { return HomeSlot(Key, id, Slots.size()); }
 
     // False when no slot within MaxProbe of the home slot is free.
     bool Put(std::vector<Entry>& slots, Entry entry) const

@@ -485,29 +485,29 @@ bool DispLogFile::FinishChannels(bool timesInOrder, const std::atomic<bool>* sto
 
 std::string DispLogFile::TimeAxisProblem() const
 {
-    auto count = [](uint64_t n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
+    const std::string lead = "The log has no time axis: ";
     if (Channels.empty()) {
-        if (Counts.EarlySamples == 0)
+        const uint64_t early = Counts.EarlySamples;
+        if (early == 0)
             return {};
         if (Counts.TimeStamps == 0)
-            return "The log has no time axis: it holds " + count(Counts.EarlySamples, "sample record") +
+            return lead + "it holds " + std::to_string(early) + (early == 1 ? " sample record" : " sample records") +
                    " but no time stamp, so no sample belongs to a moment.";
-        return "The log has no time axis: its " + count(Counts.EarlySamples, "sample record") +
-               " all come before its first time stamp, where its time begins.";
+        return lead + (early == 1 ? "its only sample record comes" : "all " + std::to_string(early) + " of its sample records come") +
+               " before its first time stamp, where its time begins.";
     }
     if (GetDuration() > 0.0)
         return {};
     uint64_t samples = 0;
     for (const Channel& channel : Channels)
         samples += channel.Count;
+    const std::string lie = samples == 1 ? "its only sample lies" : "its " + std::to_string(samples) + " samples all lie";
     if (Header.TickRate == 0 && Counts.TimeStamps > 1)
-        return "The log has no time axis: its tick rate is 0, so its " + count(Counts.TimeStamps, "time stamp") +
-               " cannot be read as seconds.";
+        return lead + "its tick rate is 0, so its " + std::to_string(Counts.TimeStamps) +
+               " time stamps cannot be read as seconds.";
     if (Counts.TimeStamps == 1)
-        return "The log has no time axis: it has a single time stamp, so its " + count(samples, "sample") +
-               " all lie at one instant.";
-    return "The log has no time axis: its " + count(samples, "sample") +
-           " all lie at one instant (no sample follows a time stamp later than the first).";
+        return lead + "it has a single time stamp, so " + lie + " at one instant.";
+    return lead + lie + " at one instant (no sample follows a time stamp later than the first).";
 }
 
 double DispLogFile::GetDuration() const
