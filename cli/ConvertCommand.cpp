@@ -162,7 +162,12 @@ int RunConvertCommand(const std::vector<std::string>& args)
         const ConversionOutcome outcome = ConvertLog(log, static_cast<float>(interval), options);
         progress.Finish();
         switch (outcome.End) {
-        case ConversionEnd::Converted: std::printf("%s -> %s\n", log.c_str(), outcome.CsvPath.c_str()); break;
+        case ConversionEnd::Converted:
+            if (outcome.Text.empty())
+                std::printf("%s -> %s\n", log.c_str(), outcome.CsvPath.c_str());
+            else
+                std::printf("%s -> %s (%s)\n", log.c_str(), outcome.CsvPath.c_str(), outcome.Text.c_str());
+            break;
         case ConversionEnd::Unreadable:
             std::fprintf(stderr, "tessaly-cli convert: %s: cannot read the log (%s)\n", log.c_str(),
                          ResultCodeName(outcome.Code).c_str());

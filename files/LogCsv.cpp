@@ -705,7 +705,7 @@ size_t CsvRowsPerRun(size_t channels)
 }
 
 uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& destination, float interval,
-                             const CsvOptions& options)
+                             const CsvOptions& options, CsvSummary* summary)
 {
     // A step that is not a positive number would never reach the end of the log.
     if (!std::isfinite(interval) || interval <= 0.0f)
@@ -813,5 +813,7 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
     out.Commit();
     if (options.Progress)
         options.Progress(rows, rows);
+    if (summary != nullptr)
+        *summary = CsvSummary{channelCount, rows};
     return 0;
 }

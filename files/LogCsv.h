@@ -91,9 +91,17 @@ constexpr uint64_t MaxCsvSize = uint64_t{4} << 30;
 // CsvWriteError when the destination cannot be created or written, CsvNoTimeAxisError for a log
 // whose samples have no time axis and CsvStoppedError when options.Stop asked to stop (also while
 // the log is read); a log without any sample gives the header line alone. An existing destination is replaced only by a complete file, and
-// a failed or stopped conversion leaves no temporary file behind.
+// a failed or stopped conversion leaves no temporary file behind. summary, when given, is filled
+// in on success.
+// What a conversion wrote: its channels (columns after the time) and rows (header not counted).
+struct CsvSummary {
+    uint32_t Channels = 0;
+    uint64_t Rows = 0;
+};
+
 [[nodiscard]] uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& destination,
-                                           float interval, const CsvOptions& options = {});
+                                           float interval, const CsvOptions& options = {},
+                                           CsvSummary* summary = nullptr);
 
 // The source path with its extension replaced by ".csv" (LOG001.displog gives LOG001.csv).
 std::string CsvPathForLog(const std::string& source);

@@ -20,6 +20,7 @@ enum class ConversionEnd {
 struct ConversionOutcome {
     ConversionEnd End = ConversionEnd::Converted;
     uint32_t Code = 0;
+    // Why it failed; for Converted, a remark worth showing ("the log holds no samples ...") or empty.
     std::string Text;
     std::string CsvPath;
 };

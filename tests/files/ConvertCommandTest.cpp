@@ -25,6 +25,7 @@ const LogBytes Example =
 struct CommandRun {
     int ExitCode;
     std::string Errors;
+    std::string Output;
 };
 
 CommandRun Convert(const std::vector<std::string>& args)
@@ -32,8 +33,8 @@ CommandRun Convert(const std::vector<std::string>& args)
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
     const int code = RunConvertCommand(args);
-    (void)testing::internal::GetCapturedStdout();
-    return {code, testing::internal::GetCapturedStderr()};
+    std::string output = testing::internal::GetCapturedStdout();
+    return {code, testing::internal::GetCapturedStderr(), std::move(output)};
 }
 
 } // namespace
@@ -156,6 +157,21 @@ TEST(ConvertCommand, LogWithoutTimeAxisReported)
               std::string::npos) << run.Errors;
     EXPECT_EQ(FolderEntries(folder.Folder()),
               (std::vector<std::string>{"good.csv", "good.displog", "still.displog"}));
+}
+
+// A log without any sample (here only time stamps, as zero padding reads in format 2) gives the
+// header line alone, and the command says so instead of passing it off as converted data.
+TEST(ConvertCommand, LogWithoutSamplesSaysSo)
+{
+    TempFolder folder;
+    ASSERT_TRUE(WriteBytes(folder.File("empty.displog"), LogBytes(2, 1000).TimeStamp(0).TimeStamp(0).TimeStamp(0).Bytes));
+    const CommandRun run = Convert({folder.File("empty.displog")});
+    EXPECT_EQ(run.ExitCode, 0) << run.Errors;
+    EXPECT_NE(run.Output.find("(the log holds no samples, so the CSV has its header line only)"), std::string::npos)
+        << run.Output;
+    EXPECT_EQ(ReadText(folder.File("empty.csv")), "Time\r\n");
+    ASSERT_TRUE(WriteBytes(folder.File("good.displog"), Example.Bytes));
+    EXPECT_EQ(Convert({folder.File("good.displog")}).Output.find("no samples"), std::string::npos);
 }
 
 // An interval too small for one log's duration fails that log only.
