@@ -11,6 +11,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <new>
 #include <string>
@@ -329,7 +330,7 @@ static size_t FirstRecordOffset(const DispLogHeader& header)
     return std::max<size_t>(header.DataOffset, DispLogFile::HeaderSize);
 }
 
-uint32_t DispLogFile::Open(const std::string& path, const std::atomic<bool>* stop)
+uint32_t DispLogFile::Open(const std::string& path, const std::atomic<bool>* stop, const std::function<void()>& between)
 {
     Clear();
     Path = path;
@@ -357,14 +358,15 @@ uint32_t DispLogFile::Open(const std::string& path, const std::atomic<bool>* sto
         blockBytes = std::max<size_t>(static_cast<size_t>(fileSize) > offset ? static_cast<size_t>(fileSize) - offset : 0, 8);
     try {
         FileSource source(in, static_cast<std::streamoff>(offset), blockBytes);
-        return ReadRecords(source, stop);
+        return ReadRecords(source, stop, between);
     } catch (const std::bad_alloc&) {
         Clear();
         return ERR_ALLOC_FAIL;
     }
 }
 
-uint32_t DispLogFile::OpenFromBytes(const uint8_t* data, size_t size, const std::atomic<bool>* stop)
+uint32_t DispLogFile::OpenFromBytes(const uint8_t* data, size_t size, const std::atomic<bool>* stop,
+                                    const std::function<void()>& between)
 {
     Clear();
     Path.clear();
@@ -375,16 +377,16 @@ uint32_t DispLogFile::OpenFromBytes(const uint8_t* data, size_t size, const std:
         return result;
     const size_t offset = FirstRecordOffset(Header);
     MemorySource source(offset < size ? data + offset : nullptr, offset < size ? size - offset : 0);
-    return ReadRecords(source, stop);
+    return ReadRecords(source, stop, between);
 }
 
 template <typename Source>
-uint32_t DispLogFile::ReadRecords(Source& source, const std::atomic<bool>* stop)
+uint32_t DispLogFile::ReadRecords(Source& source, const std::atomic<bool>* stop, const std::function<void()>& between)
 {
     // A file too large for the memory is refused instead of ending the program.
     try {
-        const uint32_t result = Header.FormatTag == Format2Tag ? ReadRecordsOfFormat<true>(source, stop)
-                                                               : ReadRecordsOfFormat<false>(source, stop);
+        const uint32_t result = Header.FormatTag == Format2Tag ? ReadRecordsOfFormat<true>(source, stop, between)
+                                                               : ReadRecordsOfFormat<false>(source, stop, between);
         if (result != 0)
             Clear();
         return result;
@@ -397,13 +399,19 @@ uint32_t DispLogFile::ReadRecords(Source& source, const std::atomic<bool>* stop)
 // Two passes over the records: the first counts the time stamps and the samples of each channel,
 // the second stores them into one block of memory of exactly that size. Growing arrays while
 // reading would copy every sample again at each step, leave up to half of each array unused and
-// touch fresh memory again and again. The stop request is looked at between blocks: a block
-// takes a few milliseconds to decode.
+// touch fresh memory again and again. Between blocks (a block takes a few milliseconds to
+// decode) the caller gets its turn and the stop request is looked at.
 template <bool Format2, typename Source>
-uint32_t DispLogFile::ReadRecordsOfFormat(Source& source, const std::atomic<bool>* stop)
+uint32_t DispLogFile::ReadRecordsOfFormat(Source& source, const std::atomic<bool>* stop,
+                                          const std::function<void()>& between)
 {
     constexpr size_t RecordSize = RecordParser<Format2, false>::RecordSize;
-    auto stopRequested = [stop] { return stop != nullptr && stop->load(std::memory_order_relaxed); };
+    // The caller's turn comes first, so that a stop it decides on there is seen at once.
+    auto stopRequested = [stop, &between] {
+        if (between)
+            between();
+        return stop != nullptr && stop->load(std::memory_order_relaxed);
+    };
     ChannelLookUp lookUp(Format2);
 
     uint64_t countedBytes = 0;

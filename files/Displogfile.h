@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -48,12 +49,14 @@ public:
 
     // Reads the file at path completely. Returns 0, ERR_FILE_IHV (cannot be opened), ERR_FILE_READ
     // (shorter than the header), ERR_FILE_SIG (unknown format tag), ERR_ALLOC_FAIL (the samples
-    // do not fit in memory) or ERR_CANCELLED (stop held true: it is looked at every few
-    // milliseconds of reading); on failure the reader has no channels. A signal handler may set
-    // stop.
-    [[nodiscard]] uint32_t Open(const std::string& path, const std::atomic<bool>* stop = nullptr);
+    // do not fit in memory) or ERR_CANCELLED (stop held true); on failure the reader has no
+    // channels. Every few milliseconds of reading, between blocks of records, `between` is called
+    // (a window keeps itself live there) and then stop is looked at; a signal handler may set it.
+    [[nodiscard]] uint32_t Open(const std::string& path, const std::atomic<bool>* stop = nullptr,
+                                const std::function<void()>& between = {});
     // The same from bytes already in memory (the path is left empty); the bytes are not kept.
-    [[nodiscard]] uint32_t OpenFromBytes(const uint8_t* data, size_t size, const std::atomic<bool>* stop = nullptr);
+    [[nodiscard]] uint32_t OpenFromBytes(const uint8_t* data, size_t size, const std::atomic<bool>* stop = nullptr,
+                                         const std::function<void()>& between = {});
 
     // Why the samples of the log have no time axis, as a sentence: they all lie at one instant
     // (tick rate 0, a single time stamp, time stamps that all give the same time) or before any
@@ -128,9 +131,11 @@ private:
     void Clear();
     [[nodiscard]] uint32_t ReadHeader(const uint8_t* bytes, size_t size);
     template <typename Source>
-    [[nodiscard]] uint32_t ReadRecords(Source& source, const std::atomic<bool>* stop);
+    [[nodiscard]] uint32_t ReadRecords(Source& source, const std::atomic<bool>* stop,
+                                       const std::function<void()>& between);
     template <bool Format2, typename Source>
-    [[nodiscard]] uint32_t ReadRecordsOfFormat(Source& source, const std::atomic<bool>* stop);
+    [[nodiscard]] uint32_t ReadRecordsOfFormat(Source& source, const std::atomic<bool>* stop,
+                                               const std::function<void()>& between);
     // False when stop asked to end first.
     [[nodiscard]] bool FinishChannels(bool timesInOrder, const std::atomic<bool>* stop);
     [[nodiscard]] double SampleTime(const Channel& channel, size_t i) const { return Times[channel.Samples[i].Stamp]; }

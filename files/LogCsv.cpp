@@ -714,7 +714,7 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
 
     auto stopped = [&destination] { return CsvStoppedError("Conversion to \"" + destination + "\" stopped."); };
     DispLogFile log;
-    if (const uint32_t result = log.Open(source, options.Stop); result != 0) {
+    if (const uint32_t result = log.Open(source, options.Stop, options.Reading); result != 0) {
         if (result == ERR_CANCELLED)
             throw stopped();
         return result;

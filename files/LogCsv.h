@@ -56,6 +56,10 @@ struct CsvOptions {
     // holds true the conversion removes its temporary file and throws CsvStoppedError. A signal
     // handler may set it (lock-free); any thread may.
     const std::atomic<bool>* Stop = nullptr;
+    // Called every few milliseconds while the log is read (before any row), on the thread that
+    // called the conversion: a window that keeps itself live there can take a Cancel during the
+    // read; Stop is looked at right after.
+    std::function<void()> Reading;
     // Threads that format the rows (the calling thread writes them to the file and reports
     // progress); 0: one per core; at most 64. The text is the same whatever the number.
     unsigned Threads = 0;

@@ -567,3 +567,37 @@ TEST(LeastCsvSize, FloorOfTheWrittenSize)
     const std::vector<int> threeDecimals{3};
     EXPECT_LE(LeastCsvSize(0.25, 0.1f, threeDecimals, text.find('\n') + 1), text.size());
 }
+
+// While the log is read the Reading callback gets its turn between blocks of records, before any
+// row; a stop raised there (here in the second pass) ends the conversion before anything is
+// written.
+TEST(ConvertLogFileToCsv, StopRaisedWhileReading)
+{
+    TempFolder folder;
+    LogSpec spec;
+    spec.Channels = RealisticChannels(2, 24);
+    spec.DurationSeconds = 60;
+    const std::string log = folder.File("LOG.displog");
+    ASSERT_TRUE(WriteDispLog(log, spec));
+    std::atomic<bool> stop{false};
+    int turns = 0;
+    bool progressed = false;
+    CsvOptions options;
+    options.Stop = &stop;
+    options.Progress = [&](uint64_t, uint64_t) { progressed = true; };
+    options.Reading = [&] {
+        if (++turns == 2)
+            stop = true;
+    };
+    EXPECT_THROW((void)ConvertLogFileToCsv(log, CsvPathForLog(log), 0.01f, options), CsvStoppedError);
+    EXPECT_EQ(turns, 2);
+    EXPECT_FALSE(progressed);
+    EXPECT_EQ(FolderEntries(folder.Folder()), std::vector<std::string>{"LOG.displog"});
+
+    stop = false;
+    turns = 0;
+    options.Reading = [&] { ++turns; };
+    EXPECT_EQ(ConvertLogFileToCsv(log, CsvPathForLog(log), 0.01f, options), 0u);
+    EXPECT_GE(turns, 2) << "a turn in each of the two passes over the records";
+    EXPECT_TRUE(progressed);
+}
