@@ -283,7 +283,8 @@ private:
 DispLogFile::DispLogFile(DispLogFile&& other) noexcept
     : Header(std::exchange(other.Header, DispLogHeader{})), Path(std::move(other.Path)),
       Counts(std::exchange(other.Counts, DispLogRecordCounts{})), Channels(std::move(other.Channels)),
-      Store(std::move(other.Store)), Times(std::exchange(other.Times, nullptr))
+      RunningMaxima(std::move(other.RunningMaxima)), Store(std::move(other.Store)),
+      Times(std::exchange(other.Times, nullptr))
 {
     other.Channels.clear();
 }
@@ -296,6 +297,8 @@ DispLogFile& DispLogFile::operator=(DispLogFile&& other) noexcept
         Counts = std::exchange(other.Counts, DispLogRecordCounts{});
         Channels = std::move(other.Channels);
         other.Channels.clear();
+        RunningMaxima = std::move(other.RunningMaxima);
+        other.RunningMaxima.clear();
         Store = std::move(other.Store);
         Times = std::exchange(other.Times, nullptr);
     }
@@ -307,6 +310,7 @@ void DispLogFile::Clear()
     Header = DispLogHeader{};
     Counts = DispLogRecordCounts{};
     Channels.clear();
+    RunningMaxima.clear();
     Store = LargeBuffer();
     Times = nullptr;
 }
@@ -473,20 +477,36 @@ bool DispLogFile::FinishChannels(bool timesInOrder, const std::atomic<bool>* sto
     std::erase_if(Channels, [](const Channel& channel) { return channel.Count == 0; });
     if (timesInOrder)
         return true;
-    for (Channel& channel : Channels) {
-        if (stop != nullptr && stop->load(std::memory_order_relaxed))
+    auto stopRequested = [stop] { return stop != nullptr && stop->load(std::memory_order_relaxed); };
+    auto inOrder = [this](const Channel& channel) {
+        for (size_t i = 1; i < channel.Count; ++i)
+            if (SampleTime(channel, i) < SampleTime(channel, i - 1))
+                return false;
+        return true;
+    };
+    std::vector<uint32_t> backwards;
+    size_t room = 0;
+    for (uint32_t index = 0; index < Channels.size(); ++index) {
+        if (stopRequested())
             return false;
-        bool inOrder = true;
-        for (size_t i = 1; i < channel.Count && inOrder; ++i)
-            inOrder = !(SampleTime(channel, i) < SampleTime(channel, i - 1));
-        if (inOrder)
-            continue;
-        channel.RunningMax.resize(channel.Count);
+        if (!inOrder(Channels[index])) {
+            backwards.push_back(index);
+            room += Channels[index].Count;
+        }
+    }
+    RunningMaxima.resize(room);
+    double* next = RunningMaxima.data();
+    for (const uint32_t index : backwards) {
+        if (stopRequested())
+            return false;
+        Channel& channel = Channels[index];
         double highest = -std::numeric_limits<double>::infinity();
         for (size_t i = 0; i < channel.Count; ++i) {
             highest = std::max(highest, SampleTime(channel, i));
-            channel.RunningMax[i] = highest;
+            next[i] = highest;
         }
+        channel.RunningMax = next;
+        next += channel.Count;
     }
     return true;
 }
@@ -569,12 +589,12 @@ static size_t FirstLater(const Key& key, size_t count, double t, size_t cursor)
 size_t DispLogFile::FirstLaterThan(const Channel& channel, double t, size_t cursor) const
 {
     const size_t count = channel.Count;
-    if (channel.RunningMax.empty()) {
+    if (channel.RunningMax == nullptr) {
         const StoredSample* samples = channel.Samples;
         const double* times = Times;
         return FirstLater([samples, times](size_t i) { return times[samples[i].Stamp]; }, count, t, cursor);
     }
-    const double* highest = channel.RunningMax.data();
+    const double* highest = channel.RunningMax;
     return FirstLater([highest](size_t i) { return highest[i]; }, count, t, cursor);
 }
 
@@ -633,7 +653,7 @@ void DispLogFile::GetValuesAt(double t, std::span<size_t> cursors, std::span<flo
         size_t next = cursors[i];
         // Walking forward by less than the samples' spacing, t nearly always lies in the pair
         // of the last look-up or in the one after it; the search starts where these end.
-        if (channel.RunningMax.empty() && next > 0 && next < channel.Count && !(SampleTime(channel, next - 1) > t)) {
+        if (channel.RunningMax == nullptr && next > 0 && next < channel.Count && !(SampleTime(channel, next - 1) > t)) {
             if (!(SampleTime(channel, next) > t)) {
                 ++next;
                 if (next == channel.Count || !(SampleTime(channel, next) > t))

@@ -119,10 +119,11 @@ private:
         size_t Count = 0;    // samples held
         size_t Counted = 0;  // samples found by the counting pass: room in Samples
         StoredSample* Samples = nullptr; // in Store
-        // Running maximum of the sample times, kept only when the times ever decrease (time
-        // stamps that go back); the first sample later than t is then the first whose running
-        // maximum is later than t, so a binary search still finds the pair a scan would.
-        std::vector<double> RunningMax;
+        // Running maximum of the sample times (in RunningMaxima), kept only when the times ever
+        // decrease (time stamps that go back); the first sample later than t is then the first
+        // whose running maximum is later than t, so a binary search still finds the pair a scan
+        // would. A plain pointer keeps the record small: logs of many channels read it often.
+        const double* RunningMax = nullptr;
     };
     class ChannelLookUp;
     template <bool Format2, bool Filling>
@@ -146,6 +147,7 @@ private:
     std::string Path;
     DispLogRecordCounts Counts;
     std::vector<Channel> Channels;
+    std::vector<double> RunningMaxima; // of the channels whose times go back, one after another
     // The table of times (one per time stamp from the first on) followed by every channel's
     // samples, each channel's in one piece: sized exactly by the counting pass.
     LargeBuffer Store;
