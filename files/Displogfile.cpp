@@ -334,7 +334,8 @@ static size_t FirstRecordOffset(const DispLogHeader& header)
     return std::max<size_t>(header.DataOffset, DispLogFile::HeaderSize);
 }
 
-uint32_t DispLogFile::Open(const std::string& path, const std::atomic<bool>* stop, const std::function<void()>& between)
+uint32_t DispLogFile::Open(const std::string& path, const std::atomic<bool>* stop,
+                           const std::function<void()>& between)
 {
     Clear();
     Path = path;
@@ -385,7 +386,8 @@ uint32_t DispLogFile::OpenFromBytes(const uint8_t* data, size_t size, const std:
 }
 
 template <typename Source>
-uint32_t DispLogFile::ReadRecords(Source& source, const std::atomic<bool>* stop, const std::function<void()>& between)
+uint32_t DispLogFile::ReadRecords(Source& source, const std::atomic<bool>* stop,
+                                  const std::function<void()>& between)
 {
     // A file too large for the memory is refused instead of ending the program.
     try {
@@ -521,7 +523,8 @@ std::string DispLogFile::TimeAxisProblem() const
         if (Counts.TimeStamps == 0)
             return lead + "it holds " + std::to_string(early) + (early == 1 ? " sample record" : " sample records") +
                    " but no time stamp, so no sample belongs to a moment.";
-        return lead + (early == 1 ? "its only sample record comes" : "all " + std::to_string(early) + " of its sample records come") +
+        return lead +
+               (early == 1 ? "its only sample record comes" : "all " + std::to_string(early) + " of its sample records come") +
                " before its first time stamp, where its time begins.";
     }
     if (GetDuration() > 0.0)
@@ -529,7 +532,8 @@ std::string DispLogFile::TimeAxisProblem() const
     uint64_t samples = 0;
     for (const Channel& channel : Channels)
         samples += channel.Count;
-    const std::string lie = samples == 1 ? "its only sample lies" : "its " + std::to_string(samples) + " samples all lie";
+    const std::string lie =
+        samples == 1 ? "its only sample lies" : "its " + std::to_string(samples) + " samples all lie";
     if (Header.TickRate == 0 && Counts.TimeStamps > 1)
         return lead + "its tick rate is 0, so its " + std::to_string(Counts.TimeStamps) +
                " time stamps cannot be read as seconds.";

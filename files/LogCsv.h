@@ -89,20 +89,20 @@ constexpr uint64_t MaxCsvSize = uint64_t{4} << 30;
 [[nodiscard]] uint64_t LeastCsvSize(double duration, float interval, std::span<const int> decimals,
                                     size_t headerSize);
 
-// Converts the log at source into CSV text at destination, created or replaced. Returns 0, or the
-// reader's result code when the source cannot be read (nothing is written then). Throws
-// CsvIntervalError for an unusable interval, CsvTooLargeError when the CSV would not fit,
-// CsvWriteError when the destination cannot be created or written, CsvNoTimeAxisError for a log
-// whose samples have no time axis and CsvStoppedError when options.Stop asked to stop (also while
-// the log is read); a log without any sample gives the header line alone. An existing destination is replaced only by a complete file, and
-// a failed or stopped conversion leaves no temporary file behind. summary, when given, is filled
-// in on success.
 // What a conversion wrote: its channels (columns after the time) and rows (header not counted).
 struct CsvSummary {
     uint32_t Channels = 0;
     uint64_t Rows = 0;
 };
 
+// Converts the log at source into CSV text at destination, created or replaced. Returns 0, or the
+// reader's result code when the source cannot be read (nothing is written then). Throws
+// CsvIntervalError for an unusable interval, CsvTooLargeError when the CSV would not fit,
+// CsvWriteError when the destination cannot be created or written, CsvNoTimeAxisError for a log
+// whose samples have no time axis and CsvStoppedError when options.Stop asked to stop (also while
+// the log is read); a log without any sample gives the header line alone. An existing destination
+// is replaced only by a complete file, and a failed or stopped conversion leaves no temporary
+// file behind. summary, when given, is filled in on success.
 [[nodiscard]] uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& destination,
                                            float interval, const CsvOptions& options = {},
                                            CsvSummary* summary = nullptr);
@@ -123,7 +123,8 @@ size_t FormatCsvNumber(double value, int decimals, char separator, char* out);
 // sentence; empty when it can. Only printable ASCII punctuation other than the signs, the field
 // separator (the comma) and the double quote keeps every number one readable field: a letter
 // reads as an exponent or a word ('E' turns 1.5 into "1E500"), a digit or a sign as part of the
-// number.
+// number. The conversion itself still writes with any separator it is given (a comma quotes the
+// numbers); the front ends ask this before they pass one on.
 [[nodiscard]] std::string CsvDecimalSeparatorProblem(char separator);
 
 // Number of decimals of a pattern: the zeros after its point ("0" none, "0.000" three).

@@ -897,7 +897,8 @@ TEST(DispLogRecords, TimeStampsWithoutSamplesTakeNoMemory)
     std::filesystem::resize_file(path, 12 + Padding * 8);
     {
         std::ofstream out(path, std::ios::binary | std::ios::app);
-        const std::vector<uint8_t> tail = LogBytes(2, 1000).TimeStamp(1000).Sample(0x01000101, 1.0f).TimeStamp(3000).Sample(0x01000101, 2.0f).Bytes;
+        const std::vector<uint8_t> tail =
+            LogBytes(2, 1000).TimeStamp(1000).Sample(0x01000101, 1.0f).TimeStamp(3000).Sample(0x01000101, 2.0f).Bytes;
         out.write(reinterpret_cast<const char*>(tail.data() + 12), static_cast<std::streamsize>(tail.size() - 12));
     }
     DispLogFile log;
@@ -938,7 +939,8 @@ TEST(DispLogRecords, TimeAxisProblemSaysWhy)
                      "its only sample record comes before its first time stamp"));
     EXPECT_TRUE(says(problem(LogBytes(2, 1000).Sample(1, 1.0f).Sample(1, 1.0f).TimeStamp(3)),
                      "all 2 of its sample records come before its first time stamp"));
-    EXPECT_TRUE(says(problem(LogBytes(2, 1000).TimeStamp(3).Sample(1, 1.0f)), "so its only sample lies at one instant"));
+    EXPECT_TRUE(
+        says(problem(LogBytes(2, 1000).TimeStamp(3).Sample(1, 1.0f)), "so its only sample lies at one instant"));
     for (const std::string& text : {problem(LogBytes(2, 0).TimeStamp(1).Sample(1, 1.0f).TimeStamp(2).Sample(1, 1.0f)),
                                    problem(LogBytes(2, 9).Sample(1, 1.0f))})
         EXPECT_EQ(text.rfind("The log has no time axis: ", 0), 0u) << text;
