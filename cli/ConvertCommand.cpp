@@ -8,7 +8,6 @@
 #include "TerminalProgress.h"
 
 #include <atomic>
-#include <cctype>
 #include <cfloat>
 #include <cmath>
 #include <charconv>
@@ -23,7 +22,8 @@ namespace {
 constexpr const char* Usage =
     "usage: tessaly-cli convert FILE.displog... [--interval SECONDS] [--decimal-separator C]\n"
     "  Writes FILE.csv beside each log: one column per channel, one row every SECONDS\n"
-    "  (default 1). The decimal separator of the numbers is the point unless C is given.\n"
+    "  (default 1). The decimal separator of the numbers is the point unless C is given\n"
+    "  (punctuation other than a sign, the comma and the double quote).\n"
     "  Ctrl+C stops the conversion without leaving a partial file.\n";
 
 // The default export interval of the window's settings.
@@ -127,11 +127,10 @@ int RunConvertCommand(const std::vector<std::string>& args)
                     return UsageError("the interval \"" + value + "\" is not a number of seconds");
                 interval = *number;
             } else {
-                // A digit or a sign as separator would make the numbers unreadable.
-                const bool usable = value.size() == 1 && !std::isdigit(static_cast<unsigned char>(value[0])) &&
-                                    value[0] != '-' && value[0] != '+' && value[0] != '\r' && value[0] != '\n';
-                if (!usable)
-                    return UsageError("the decimal separator must be one character other than a digit or a sign");
+                if (value.size() != 1)
+                    return UsageError("the decimal separator must be one character, not \"" + value + "\"");
+                if (const std::string problem = CsvDecimalSeparatorProblem(value[0]); !problem.empty())
+                    return UsageError(problem);
                 options.DecimalSeparator = value[0];
             }
             continue;
@@ -163,7 +162,12 @@ int RunConvertCommand(const std::vector<std::string>& args)
         const ConversionOutcome outcome = ConvertLog(log, static_cast<float>(interval), options);
         progress.Finish();
         switch (outcome.End) {
-        case ConversionEnd::Converted: std::printf("%s -> %s\n", log.c_str(), outcome.CsvPath.c_str()); break;
+        case ConversionEnd::Converted:
+            if (outcome.Text.empty())
+                std::printf("%s -> %s\n", log.c_str(), outcome.CsvPath.c_str());
+            else
+                std::printf("%s -> %s (%s)\n", log.c_str(), outcome.CsvPath.c_str(), outcome.Text.c_str());
+            break;
         case ConversionEnd::Unreadable:
             std::fprintf(stderr, "tessaly-cli convert: %s: %s\n", log.c_str(), ConversionFailureReason(outcome).c_str());
             exitCode = 1;
@@ -172,6 +176,8 @@ int RunConvertCommand(const std::vector<std::string>& args)
         // named *.csv, which its own conversion would replace.
         case ConversionEnd::SameFile:
         case ConversionEnd::BadInterval:
+        // A log whose samples all lie at one instant, or before any time stamp: no rows to write.
+        case ConversionEnd::NoTimeAxis:
             std::fprintf(stderr, "tessaly-cli convert: %s: %s\n", log.c_str(), outcome.Text.c_str());
             exitCode = 1;
             break;

@@ -1,6 +1,7 @@
 #include "Displogfile.h"
 
 #include "ByteReader.h"
+#include "ChannelTable.h"
 #include "PathText.h"
 #include "ResultCodes.h"
 
@@ -10,8 +11,10 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <new>
+#include <string>
 #include <utility>
 
 namespace {
@@ -59,45 +62,42 @@ private:
     LargeBuffer Block;
 };
 
-// The records' bytes already in memory, in one piece.
+// The records' bytes already in memory, handed out a block at a time so that a stop request is
+// seen between blocks as it is with a file.
 class MemorySource {
 public:
     MemorySource(const uint8_t* data, size_t size) : Data(data), Size(size) {}
 
-    void Rewind() { Given = false; }
+    void Rewind() { Given = 0; }
 
-    size_t Next(const uint8_t*& data, uint64_t limit, size_t /*recordSize*/)
+    size_t Next(const uint8_t*& data, uint64_t limit, size_t recordSize)
     {
-        if (Given)
-            return 0;
-        Given = true;
-        data = Data;
-        return static_cast<size_t>(std::min<uint64_t>(Size, limit));
+        const size_t usable = std::max<size_t>(ReadBlockBytes / recordSize, 1) * recordSize;
+        const auto size = static_cast<size_t>(std::min<uint64_t>({Size - Given, limit, usable}));
+        data = Data + Given;
+        Given += size;
+        return size;
     }
 
 private:
     const uint8_t* Data;
     size_t Size;
-    bool Given = false;
+    size_t Given = 0;
 };
 
 } // namespace
 
-// Finds a channel by identifier in constant time: a direct table of all 65536 identifiers in
-// format 1, an open-addressing hash table in format 2 (where identifier 0, the time stamp, is
-// never a channel and marks a free slot).
+// Finds a channel by identifier: a direct table of all 65536 identifiers in format 1, a table
+// with a keyed hash and a bounded probe in format 2 (ChannelTable.h), so that no choice of
+// identifiers makes a look-up cost more than a few cache lines.
 class DispLogFile::ChannelLookUp {
 public:
-    static constexpr uint32_t None = UINT32_MAX;
+    static constexpr uint32_t None = ChannelTable::None;
 
     explicit ChannelLookUp(bool format2) : Format2(format2)
     {
-        if (Format2) {
-            Keys.assign(MinSlots, 0);
-            Values.assign(MinSlots, None);
-        } else {
+        if (!Format2)
             Direct.assign(size_t{1} << 16, NoShortIndex);
-        }
     }
 
     [[nodiscard]] uint32_t Find(uint32_t id) const
@@ -106,13 +106,7 @@ public:
             const uint16_t index = Direct[id & 0xFFFFu];
             return index == NoShortIndex ? None : index;
         }
-        const size_t mask = Keys.size() - 1;
-        for (size_t slot = Slot(id); ; slot = (slot + 1) & mask) {
-            if (Keys[slot] == id)
-                return Values[slot];
-            if (Keys[slot] == 0)
-                return None;
-        }
+        return Table.Find(id);
     }
 
     void Add(uint32_t id, uint32_t index)
@@ -123,55 +117,22 @@ public:
             Direct[id & 0xFFFFu] = static_cast<uint16_t>(index);
             return;
         }
-        if (2 * (Used + 1) > Keys.size())
-            Grow();
-        Put(id, index);
-        ++Used;
+        Table.Add(id, index);
     }
 
 private:
-    static constexpr size_t MinSlots = 64;
     static constexpr uint16_t NoShortIndex = 0xFFFF;
-
-    [[nodiscard]] size_t Slot(uint32_t id) const
-    {
-        // Fibonacci hashing: the high bits of the product spread neighbouring identifiers.
-        return static_cast<size_t>((id * 0x9E3779B9u) >> Shift);
-    }
-
-    void Put(uint32_t id, uint32_t index)
-    {
-        const size_t mask = Keys.size() - 1;
-        size_t slot = Slot(id);
-        while (Keys[slot] != 0)
-            slot = (slot + 1) & mask;
-        Keys[slot] = id;
-        Values[slot] = index;
-    }
-
-    void Grow()
-    {
-        std::vector<uint32_t> keys(Keys.size() * 2, 0);
-        std::vector<uint32_t> values(Values.size() * 2, None);
-        keys.swap(Keys);
-        values.swap(Values);
-        --Shift;
-        for (size_t i = 0; i < keys.size(); ++i)
-            if (keys[i] != 0)
-                Put(keys[i], values[i]);
-    }
 
     bool Format2;
     std::vector<uint16_t> Direct;
-    std::vector<uint32_t> Keys;
-    std::vector<uint32_t> Values;
-    size_t Used = 0;
-    int Shift = 32 - 6; // 64 slots
+    ChannelTable Table;
 };
 
 // Decodes records back to back. The counting pass finds the channels and counts their samples
-// and the time stamps; the filling pass stores the times and samples into the room counted. Fed
-// in pieces, a parser keeps the time base between them.
+// and the time stamps that samples follow; the filling pass stores those times and the samples
+// into the room counted. A time stamp takes memory only once a sample follows it, so a file of
+// time stamps alone (a sparse or zero-padded file in format 2) takes none. Fed in pieces, a
+// parser keeps the time base between them.
 template <bool Format2, bool Filling>
 class DispLogFile::RecordParser {
 public:
@@ -206,46 +167,35 @@ public:
             if (!reader.Read32(word))
                 break;
             if (id == TimeStampId) {
-                if (!TimeStamp(word))
-                    return at;
-            } else if (HaveBase && !Sample(id, word)) {
+                TimeStamp(word);
+            } else if (!HaveBase) {
+                ++Early;
+            } else if (!Sample(id, word)) {
                 return at;
             }
         }
         return reader.Position();
     }
 
+    // Time stamps that samples follow: the times stored.
     [[nodiscard]] uint64_t StampCount() const { return Stamps; }
+    [[nodiscard]] DispLogRecordCounts Counts() const { return {StampRecords, Early}; }
     [[nodiscard]] bool Overflowed() const { return Overflow; }
     [[nodiscard]] bool TimesInOrder() const { return InOrder; }
 
 private:
-    bool TimeStamp(uint32_t counter)
+    void TimeStamp(uint32_t counter)
     {
-        if constexpr (!Filling) {
+        ++StampRecords;
+        Pending = true;
+        if (!HaveBase) {
+            Base = counter;
             HaveBase = true;
-            if (Stamps == MaxTimeStamps) {
-                Overflow = true;
-                return false;
-            }
-            ++Stamps;
-            return true;
-        } else {
-            if (Stamps == TimeRoom)
-                return false;
-            double now = 0.0;
-            if (!HaveBase) {
-                Base = counter;
-                HaveBase = true;
-            } else if (TickRate != 0) {
-                // A tick rate of 0 gives no time axis: every sample then stays at the first time
-                // stamp, so the log has duration 0 instead of infinite or undefined times.
-                now = static_cast<double>(static_cast<uint32_t>(counter - Base)) / static_cast<double>(TickRate);
-            }
-            if (Stamps != 0 && now < Times[Stamps - 1])
-                InOrder = false;
-            Times[Stamps++] = now;
-            return true;
+            Now = 0.0;
+        } else if (Filling && TickRate != 0) {
+            // A tick rate of 0 gives no time axis: every sample then stays at the first time
+            // stamp, so the log has duration 0 instead of infinite or undefined times.
+            Now = static_cast<double>(static_cast<uint32_t>(counter - Base)) / static_cast<double>(TickRate);
         }
     }
 
@@ -253,6 +203,11 @@ private:
     {
         uint32_t index = Find(id);
         if constexpr (!Filling) {
+            // Sample records point at their time by a 32-bit index.
+            if (Pending && Stamps == MaxTimeStamps) {
+                Overflow = true;
+                return false;
+            }
             if (index == ChannelLookUp::None) {
                 // Channel indexes are 32-bit: a file with more distinct identifiers than that
                 // does not fit in memory.
@@ -265,6 +220,10 @@ private:
                 LookUp.Add(id, index);
                 Last = index;
             }
+            if (Pending) {
+                Pending = false;
+                ++Stamps;
+            }
             ++File.Channels[index].Counted;
             return true;
         } else {
@@ -273,6 +232,14 @@ private:
             Channel& channel = File.Channels[index];
             if (channel.Count == channel.Counted)
                 return false;
+            if (Pending) {
+                if (Stamps == TimeRoom)
+                    return false;
+                if (Stamps != 0 && Now < Times[Stamps - 1])
+                    InOrder = false;
+                Times[Stamps++] = Now;
+                Pending = false;
+            }
             channel.Samples[channel.Count++] = StoredSample{static_cast<uint32_t>(Stamps - 1), word};
             return true;
         }
@@ -302,16 +269,22 @@ private:
     double* const Times;
     const size_t TimeRoom;
     bool HaveBase = false;
+    bool Pending = false; // a time stamp that no sample has followed yet
     uint32_t Base = 0;
-    uint64_t Stamps = 0; // time stamps seen from the first on
-    uint32_t Last = 0;   // channel of the last sample
+    double Now = 0.0;           // time of the last time stamp (filling pass)
+    uint64_t Stamps = 0;        // time stamps that samples follow
+    uint64_t StampRecords = 0;  // time stamps from the first on
+    uint64_t Early = 0;         // samples before the first time stamp
+    uint32_t Last = 0;          // channel of the last sample
     bool Overflow = false;
     bool InOrder = true;
 };
 
 DispLogFile::DispLogFile(DispLogFile&& other) noexcept
     : Header(std::exchange(other.Header, DispLogHeader{})), Path(std::move(other.Path)),
-      Channels(std::move(other.Channels)), Store(std::move(other.Store)), Times(std::exchange(other.Times, nullptr))
+      Counts(std::exchange(other.Counts, DispLogRecordCounts{})), Channels(std::move(other.Channels)),
+      RunningMaxima(std::move(other.RunningMaxima)), Store(std::move(other.Store)),
+      Times(std::exchange(other.Times, nullptr))
 {
     other.Channels.clear();
 }
@@ -321,8 +294,11 @@ DispLogFile& DispLogFile::operator=(DispLogFile&& other) noexcept
     if (this != &other) {
         Header = std::exchange(other.Header, DispLogHeader{});
         Path = std::move(other.Path);
+        Counts = std::exchange(other.Counts, DispLogRecordCounts{});
         Channels = std::move(other.Channels);
         other.Channels.clear();
+        RunningMaxima = std::move(other.RunningMaxima);
+        other.RunningMaxima.clear();
         Store = std::move(other.Store);
         Times = std::exchange(other.Times, nullptr);
     }
@@ -332,7 +308,9 @@ DispLogFile& DispLogFile::operator=(DispLogFile&& other) noexcept
 void DispLogFile::Clear()
 {
     Header = DispLogHeader{};
+    Counts = DispLogRecordCounts{};
     Channels.clear();
+    RunningMaxima.clear();
     Store = LargeBuffer();
     Times = nullptr;
 }
@@ -356,7 +334,8 @@ static size_t FirstRecordOffset(const DispLogHeader& header)
     return std::max<size_t>(header.DataOffset, DispLogFile::HeaderSize);
 }
 
-uint32_t DispLogFile::Open(const std::string& path)
+uint32_t DispLogFile::Open(const std::string& path, const std::atomic<bool>* stop,
+                           const std::function<void()>& between)
 {
     Clear();
     Path = path;
@@ -384,14 +363,15 @@ uint32_t DispLogFile::Open(const std::string& path)
         blockBytes = std::max<size_t>(static_cast<size_t>(fileSize) > offset ? static_cast<size_t>(fileSize) - offset : 0, 8);
     try {
         FileSource source(in, static_cast<std::streamoff>(offset), blockBytes);
-        return ReadRecords(source);
+        return ReadRecords(source, stop, between);
     } catch (const std::bad_alloc&) {
         Clear();
         return ERR_ALLOC_FAIL;
     }
 }
 
-uint32_t DispLogFile::OpenFromBytes(const uint8_t* data, size_t size)
+uint32_t DispLogFile::OpenFromBytes(const uint8_t* data, size_t size, const std::atomic<bool>* stop,
+                                    const std::function<void()>& between)
 {
     Clear();
     Path.clear();
@@ -402,16 +382,17 @@ uint32_t DispLogFile::OpenFromBytes(const uint8_t* data, size_t size)
         return result;
     const size_t offset = FirstRecordOffset(Header);
     MemorySource source(offset < size ? data + offset : nullptr, offset < size ? size - offset : 0);
-    return ReadRecords(source);
+    return ReadRecords(source, stop, between);
 }
 
 template <typename Source>
-uint32_t DispLogFile::ReadRecords(Source& source)
+uint32_t DispLogFile::ReadRecords(Source& source, const std::atomic<bool>* stop,
+                                  const std::function<void()>& between)
 {
     // A file too large for the memory is refused instead of ending the program.
     try {
-        const uint32_t result = Header.FormatTag == Format2Tag ? ReadRecordsOfFormat<true>(source)
-                                                               : ReadRecordsOfFormat<false>(source);
+        const uint32_t result = Header.FormatTag == Format2Tag ? ReadRecordsOfFormat<true>(source, stop, between)
+                                                               : ReadRecordsOfFormat<false>(source, stop, between);
         if (result != 0)
             Clear();
         return result;
@@ -424,11 +405,19 @@ uint32_t DispLogFile::ReadRecords(Source& source)
 // Two passes over the records: the first counts the time stamps and the samples of each channel,
 // the second stores them into one block of memory of exactly that size. Growing arrays while
 // reading would copy every sample again at each step, leave up to half of each array unused and
-// touch fresh memory again and again.
+// touch fresh memory again and again. Between blocks (a block takes a few milliseconds to
+// decode) the caller gets its turn and the stop request is looked at.
 template <bool Format2, typename Source>
-uint32_t DispLogFile::ReadRecordsOfFormat(Source& source)
+uint32_t DispLogFile::ReadRecordsOfFormat(Source& source, const std::atomic<bool>* stop,
+                                          const std::function<void()>& between)
 {
     constexpr size_t RecordSize = RecordParser<Format2, false>::RecordSize;
+    // The caller's turn comes first, so that a stop it decides on there is seen at once.
+    auto stopRequested = [stop, &between] {
+        if (between)
+            between();
+        return stop != nullptr && stop->load(std::memory_order_relaxed);
+    };
     ChannelLookUp lookUp(Format2);
 
     uint64_t countedBytes = 0;
@@ -438,6 +427,8 @@ uint32_t DispLogFile::ReadRecordsOfFormat(Source& source)
         source.Rewind();
         const uint8_t* data = nullptr;
         while (const size_t size = source.Next(data, UINT64_MAX, RecordSize)) {
+            if (stopRequested())
+                return ERR_CANCELLED;
             const size_t used = counter.Feed(data, size);
             countedBytes += used;
             if (used < size)
@@ -446,7 +437,11 @@ uint32_t DispLogFile::ReadRecordsOfFormat(Source& source)
         if (counter.Overflowed())
             return ERR_ALLOC_FAIL;
         stamps = counter.StampCount();
+        Counts = counter.Counts();
     }
+    // Nothing to store: a file without samples is not read a second time.
+    if (Channels.empty())
+        return 0;
 
     uint64_t samples = 0;
     for (const Channel& channel : Channels)
@@ -467,35 +462,84 @@ uint32_t DispLogFile::ReadRecordsOfFormat(Source& source)
     uint64_t left = countedBytes;
     const uint8_t* data = nullptr;
     while (const size_t size = source.Next(data, left, RecordSize)) {
+        if (stopRequested())
+            return ERR_CANCELLED;
         const size_t used = filler.Feed(data, size);
         left -= used;
         if (used < size)
             break;
     }
     Times = times;
-    FinishChannels(filler.TimesInOrder());
-    return 0;
+    return FinishChannels(filler.TimesInOrder(), stop) ? 0 : ERR_CANCELLED;
 }
 
-void DispLogFile::FinishChannels(bool timesInOrder)
+bool DispLogFile::FinishChannels(bool timesInOrder, const std::atomic<bool>* stop)
 {
     // Only a file that changed between the two passes leaves a channel without samples.
     std::erase_if(Channels, [](const Channel& channel) { return channel.Count == 0; });
     if (timesInOrder)
-        return;
-    for (Channel& channel : Channels) {
-        bool inOrder = true;
-        for (size_t i = 1; i < channel.Count && inOrder; ++i)
-            inOrder = !(SampleTime(channel, i) < SampleTime(channel, i - 1));
-        if (inOrder)
-            continue;
-        channel.RunningMax.resize(channel.Count);
+        return true;
+    auto stopRequested = [stop] { return stop != nullptr && stop->load(std::memory_order_relaxed); };
+    auto inOrder = [this](const Channel& channel) {
+        for (size_t i = 1; i < channel.Count; ++i)
+            if (SampleTime(channel, i) < SampleTime(channel, i - 1))
+                return false;
+        return true;
+    };
+    std::vector<uint32_t> backwards;
+    size_t room = 0;
+    for (uint32_t index = 0; index < Channels.size(); ++index) {
+        if (stopRequested())
+            return false;
+        if (!inOrder(Channels[index])) {
+            backwards.push_back(index);
+            room += Channels[index].Count;
+        }
+    }
+    RunningMaxima.resize(room);
+    double* next = RunningMaxima.data();
+    for (const uint32_t index : backwards) {
+        if (stopRequested())
+            return false;
+        Channel& channel = Channels[index];
         double highest = -std::numeric_limits<double>::infinity();
         for (size_t i = 0; i < channel.Count; ++i) {
             highest = std::max(highest, SampleTime(channel, i));
-            channel.RunningMax[i] = highest;
+            next[i] = highest;
         }
+        channel.RunningMax = next;
+        next += channel.Count;
     }
+    return true;
+}
+
+std::string DispLogFile::TimeAxisProblem() const
+{
+    const std::string lead = "The log has no time axis: ";
+    if (Channels.empty()) {
+        const uint64_t early = Counts.EarlySamples;
+        if (early == 0)
+            return {};
+        if (Counts.TimeStamps == 0)
+            return lead + "it holds " + std::to_string(early) + (early == 1 ? " sample record" : " sample records") +
+                   " but no time stamp, so no sample belongs to a moment.";
+        return lead +
+               (early == 1 ? "its only sample record comes" : "all " + std::to_string(early) + " of its sample records come") +
+               " before its first time stamp, where its time begins.";
+    }
+    if (GetDuration() > 0.0)
+        return {};
+    uint64_t samples = 0;
+    for (const Channel& channel : Channels)
+        samples += channel.Count;
+    const std::string lie =
+        samples == 1 ? "its only sample lies" : "its " + std::to_string(samples) + " samples all lie";
+    if (Header.TickRate == 0 && Counts.TimeStamps > 1)
+        return lead + "its tick rate is 0, so its " + std::to_string(Counts.TimeStamps) +
+               " time stamps cannot be read as seconds.";
+    if (Counts.TimeStamps == 1)
+        return lead + "it has a single time stamp, so " + lie + " at one instant.";
+    return lead + lie + " at one instant (no sample follows a time stamp later than the first).";
 }
 
 double DispLogFile::GetDuration() const
@@ -549,12 +593,12 @@ static size_t FirstLater(const Key& key, size_t count, double t, size_t cursor)
 size_t DispLogFile::FirstLaterThan(const Channel& channel, double t, size_t cursor) const
 {
     const size_t count = channel.Count;
-    if (channel.RunningMax.empty()) {
+    if (channel.RunningMax == nullptr) {
         const StoredSample* samples = channel.Samples;
         const double* times = Times;
         return FirstLater([samples, times](size_t i) { return times[samples[i].Stamp]; }, count, t, cursor);
     }
-    const double* highest = channel.RunningMax.data();
+    const double* highest = channel.RunningMax;
     return FirstLater([highest](size_t i) { return highest[i]; }, count, t, cursor);
 }
 
@@ -613,7 +657,7 @@ void DispLogFile::GetValuesAt(double t, std::span<size_t> cursors, std::span<flo
         size_t next = cursors[i];
         // Walking forward by less than the samples' spacing, t nearly always lies in the pair
         // of the last look-up or in the one after it; the search starts where these end.
-        if (channel.RunningMax.empty() && next > 0 && next < channel.Count && !(SampleTime(channel, next - 1) > t)) {
+        if (channel.RunningMax == nullptr && next > 0 && next < channel.Count && !(SampleTime(channel, next - 1) > t)) {
             if (!(SampleTime(channel, next) > t)) {
                 ++next;
                 if (next == channel.Count || !(SampleTime(channel, next) > t))

@@ -1,10 +1,13 @@
 #pragma once
 // Reader of the display unit's ".displog" files: the whole file is read at open and held as
 // per-channel sample arrays; values between two samples are interpolated linearly. A sample takes
-// 8 bytes: its time is shared with the other samples of its time stamp.
+// 8 bytes: its time is shared with the other samples of its time stamp, and a time stamp that no
+// sample follows takes no memory.
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -26,6 +29,12 @@ struct DispLogHeader {
     uint32_t DataOffset = 0;
 };
 
+// What a log's records held besides its samples, counted while it was read.
+struct DispLogRecordCounts {
+    uint64_t TimeStamps = 0;   // time-stamp records from the first on
+    uint64_t EarlySamples = 0; // sample records before the first time stamp (they belong to no moment)
+};
+
 class DispLogFile {
 public:
     static constexpr uint32_t Format1Tag = 0x10000000;
@@ -39,11 +48,21 @@ public:
     DispLogFile& operator=(DispLogFile&& other) noexcept;
 
     // Reads the file at path completely. Returns 0, ERR_FILE_IHV (cannot be opened), ERR_FILE_READ
-    // (shorter than the header), ERR_FILE_SIG (unknown format tag) or ERR_ALLOC_FAIL (the samples
-    // do not fit in memory); on failure the reader has no channels.
-    [[nodiscard]] uint32_t Open(const std::string& path);
+    // (shorter than the header), ERR_FILE_SIG (unknown format tag), ERR_ALLOC_FAIL (the samples
+    // do not fit in memory) or ERR_CANCELLED (stop held true); on failure the reader has no
+    // channels. Every few milliseconds of reading, between blocks of records, `between` is called
+    // (a window keeps itself live there) and then stop is looked at; a signal handler may set it.
+    [[nodiscard]] uint32_t Open(const std::string& path, const std::atomic<bool>* stop = nullptr,
+                                const std::function<void()>& between = {});
     // The same from bytes already in memory (the path is left empty); the bytes are not kept.
-    [[nodiscard]] uint32_t OpenFromBytes(const uint8_t* data, size_t size);
+    [[nodiscard]] uint32_t OpenFromBytes(const uint8_t* data, size_t size, const std::atomic<bool>* stop = nullptr,
+                                         const std::function<void()>& between = {});
+
+    // Why the samples of the log have no time axis, as a sentence: they all lie at one instant
+    // (tick rate 0, a single time stamp, time stamps that all give the same time) or before any
+    // time stamp. Empty when the log spans some time, or holds no sample records at all.
+    [[nodiscard]] std::string TimeAxisProblem() const;
+    [[nodiscard]] const DispLogRecordCounts& GetRecordCounts() const { return Counts; }
 
     // Greatest time of any channel's last sample; 0.0 when there are no channels.
     [[nodiscard]] double GetDuration() const;
@@ -100,10 +119,11 @@ private:
         size_t Count = 0;    // samples held
         size_t Counted = 0;  // samples found by the counting pass: room in Samples
         StoredSample* Samples = nullptr; // in Store
-        // Running maximum of the sample times, kept only when the times ever decrease (time
-        // stamps that go back); the first sample later than t is then the first whose running
-        // maximum is later than t, so a binary search still finds the pair a scan would.
-        std::vector<double> RunningMax;
+        // Running maximum of the sample times (in RunningMaxima), kept only when the times ever
+        // decrease (time stamps that go back); the first sample later than t is then the first
+        // whose running maximum is later than t, so a binary search still finds the pair a scan
+        // would. A plain pointer keeps the record small: logs of many channels read it often.
+        const double* RunningMax = nullptr;
     };
     class ChannelLookUp;
     template <bool Format2, bool Filling>
@@ -112,17 +132,22 @@ private:
     void Clear();
     [[nodiscard]] uint32_t ReadHeader(const uint8_t* bytes, size_t size);
     template <typename Source>
-    [[nodiscard]] uint32_t ReadRecords(Source& source);
+    [[nodiscard]] uint32_t ReadRecords(Source& source, const std::atomic<bool>* stop,
+                                       const std::function<void()>& between);
     template <bool Format2, typename Source>
-    [[nodiscard]] uint32_t ReadRecordsOfFormat(Source& source);
-    void FinishChannels(bool timesInOrder);
+    [[nodiscard]] uint32_t ReadRecordsOfFormat(Source& source, const std::atomic<bool>* stop,
+                                               const std::function<void()>& between);
+    // False when stop asked to end first.
+    [[nodiscard]] bool FinishChannels(bool timesInOrder, const std::atomic<bool>* stop);
     [[nodiscard]] double SampleTime(const Channel& channel, size_t i) const { return Times[channel.Samples[i].Stamp]; }
     [[nodiscard]] inline size_t FirstLaterThan(const Channel& channel, double t, size_t cursor) const;
     [[nodiscard]] inline bool ValueFrom(const Channel& channel, size_t next, double t, float& value) const;
 
     DispLogHeader Header;
     std::string Path;
+    DispLogRecordCounts Counts;
     std::vector<Channel> Channels;
+    std::vector<double> RunningMaxima; // of the channels whose times go back, one after another
     // The table of times (one per time stamp from the first on) followed by every channel's
     // samples, each channel's in one piece: sized exactly by the counting pass.
     LargeBuffer Store;

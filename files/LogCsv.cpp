@@ -4,6 +4,7 @@
 #include "LargeBuffer.h"
 #include "LocalFiles.h"
 #include "PathText.h"
+#include "ResultCodes.h"
 
 #include <algorithm>
 #include <array>
@@ -606,6 +607,37 @@ size_t FormatCsvNumber(double value, int decimals, char separator, char* out)
     }
 }
 
+std::string CsvDecimalSeparatorProblem(char separator)
+{
+    const auto code = static_cast<unsigned char>(separator);
+    const char* what = nullptr;
+    if (code < 0x20 || code == 0x7F)
+        what = "a control character";
+    else if (code >= 0x80)
+        what = "not an ASCII character";
+    else if (code >= '0' && code <= '9')
+        what = "a digit";
+    else if ((code >= 'A' && code <= 'Z') || (code >= 'a' && code <= 'z'))
+        what = "a letter";
+    else if (separator == '+' || separator == '-')
+        what = "a sign";
+    else if (separator == ',')
+        what = "the field separator";
+    else if (separator == '"')
+        what = "the quote of the fields";
+    else if (separator == ' ')
+        what = "a space";
+    if (what == nullptr)
+        return {};
+    std::string shown = code >= 0x20 && code < 0x7F ? std::string("'") + separator + "'" : [code] {
+        char text[8];
+        std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(code));
+        return std::string(text);
+    }();
+    return "The decimal separator " + shown + " is " + what +
+           ", which would make the numbers unreadable: use the point or another punctuation mark.";
+}
+
 int DecimalsOfPattern(const char* pattern)
 {
     const char* point = std::strchr(pattern, '.');
@@ -673,16 +705,22 @@ size_t CsvRowsPerRun(size_t channels)
 }
 
 uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& destination, float interval,
-                             const CsvOptions& options)
+                             const CsvOptions& options, CsvSummary* summary)
 {
     // A step that is not a positive number would never reach the end of the log.
     if (!std::isfinite(interval) || interval <= 0.0f)
         throw CsvIntervalError("The export interval must be a positive number of seconds, not " +
                                IntervalText(interval) + ".");
 
+    auto stopped = [&destination] { return CsvStoppedError("Conversion to \"" + destination + "\" stopped."); };
     DispLogFile log;
-    if (const uint32_t result = log.Open(source); result != 0)
+    if (const uint32_t result = log.Open(source, options.Stop, options.Reading); result != 0) {
+        if (result == ERR_CANCELLED)
+            throw stopped();
         return result;
+    }
+    if (std::string problem = log.TimeAxisProblem(); !problem.empty())
+        throw CsvNoTimeAxisError(problem + " Nothing was written.");
 
     const double duration = log.GetDuration();
     const double step = interval;
@@ -714,7 +752,6 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
     auto stopRequested = [&options] {
         return options.Stop != nullptr && options.Stop->load(std::memory_order_relaxed);
     };
-    auto stopped = [&destination] { return CsvStoppedError("Conversion to \"" + destination + "\" stopped."); };
     if (stopRequested())
         throw stopped();
     ReplacingFileWriter out(destination);
@@ -776,5 +813,7 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
     out.Commit();
     if (options.Progress)
         options.Progress(rows, rows);
+    if (summary != nullptr)
+        *summary = CsvSummary{channelCount, rows};
     return 0;
 }

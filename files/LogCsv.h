@@ -38,15 +38,28 @@ public:
     using std::invalid_argument::invalid_argument;
 };
 
+// The log holds samples but gives them no time axis (tick rate 0, a single time stamp, no time
+// stamp before its samples): there are no rows to write. what() says why, as a sentence; nothing
+// is written.
+class CsvNoTimeAxisError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 struct CsvOptions {
     // Decimal separator of the numbers; a comma makes every number with decimals a quoted field.
     char DecimalSeparator = '.';
     // Called now and then with the rows written so far and the rows to write, always on the
     // thread that called the conversion.
     std::function<void(uint64_t done, uint64_t total)> Progress;
-    // When set, read before each row: once it holds true the conversion removes its temporary
-    // file and throws CsvStoppedError. A signal handler may set it (lock-free); any thread may.
+    // When set, read while the log is read (every few milliseconds) and before each row: once it
+    // holds true the conversion removes its temporary file and throws CsvStoppedError. A signal
+    // handler may set it (lock-free); any thread may.
     const std::atomic<bool>* Stop = nullptr;
+    // Called every few milliseconds while the log is read (before any row), on the thread that
+    // called the conversion: a window that keeps itself live there can take a Cancel during the
+    // read; Stop is looked at right after.
+    std::function<void()> Reading;
     // Threads that format the rows (the calling thread writes them to the file and reports
     // progress); 0: one per core; at most 64. The text is the same whatever the number.
     unsigned Threads = 0;
@@ -76,14 +89,23 @@ constexpr uint64_t MaxCsvSize = uint64_t{4} << 30;
 [[nodiscard]] uint64_t LeastCsvSize(double duration, float interval, std::span<const int> decimals,
                                     size_t headerSize);
 
+// What a conversion wrote: its channels (columns after the time) and rows (header not counted).
+struct CsvSummary {
+    uint32_t Channels = 0;
+    uint64_t Rows = 0;
+};
+
 // Converts the log at source into CSV text at destination, created or replaced. Returns 0, or the
 // reader's result code when the source cannot be read (nothing is written then). Throws
 // CsvIntervalError for an unusable interval, CsvTooLargeError when the CSV would not fit,
-// CsvWriteError when the destination cannot be created or written and CsvStoppedError when
-// options.Stop asked to stop; an existing destination is replaced only by a complete file, and
-// a failed or stopped conversion leaves no temporary file behind.
+// CsvWriteError when the destination cannot be created or written, CsvNoTimeAxisError for a log
+// whose samples have no time axis and CsvStoppedError when options.Stop asked to stop (also while
+// the log is read); a log without any sample gives the header line alone. An existing destination
+// is replaced only by a complete file, and a failed or stopped conversion leaves no temporary
+// file behind. summary, when given, is filled in on success.
 [[nodiscard]] uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& destination,
-                                           float interval, const CsvOptions& options = {});
+                                           float interval, const CsvOptions& options = {},
+                                           CsvSummary* summary = nullptr);
 
 // The source path with its extension replaced by ".csv" (LOG001.displog gives LOG001.csv).
 std::string CsvPathForLog(const std::string& source);
@@ -96,6 +118,14 @@ constexpr size_t CsvNumberMaxLength = 32;
 // value, no minus sign on a value that rounds to zero; INF, -INF or NAN when not finite; an
 // exponent form ("1.5E+18", at most 15 significant digits) from a magnitude of 10^18 on.
 size_t FormatCsvNumber(double value, int decimals, char separator, char* out);
+
+// Why separator cannot stand between the whole part and the decimals of the numbers, as a
+// sentence; empty when it can. Only printable ASCII punctuation other than the signs, the field
+// separator (the comma) and the double quote keeps every number one readable field: a letter
+// reads as an exponent or a word ('E' turns 1.5 into "1E500"), a digit or a sign as part of the
+// number. The conversion itself still writes with any separator it is given (a comma quotes the
+// numbers); the front ends ask this before they pass one on.
+[[nodiscard]] std::string CsvDecimalSeparatorProblem(char separator);
 
 // Number of decimals of a pattern: the zeros after its point ("0" none, "0.000" three).
 int DecimalsOfPattern(const char* pattern);

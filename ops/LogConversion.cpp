@@ -16,11 +16,18 @@ ConversionOutcome ConvertLog(const std::string& log, float interval, const CsvOp
         return outcome;
     }
     try {
-        outcome.Code = ConvertLogFileToCsv(log, outcome.CsvPath, interval, options);
+        CsvSummary summary;
+        outcome.Code = ConvertLogFileToCsv(log, outcome.CsvPath, interval, options, &summary);
         if (outcome.Code != 0)
             outcome.End = ConversionEnd::Unreadable;
+        // A header without rows is not to pass for a conversion of data.
+        else if (summary.Channels == 0)
+            outcome.Text = "the log holds no samples, so the CSV has its header line only";
     } catch (const CsvIntervalError& error) {
         outcome.End = ConversionEnd::BadInterval;
+        outcome.Text = error.what();
+    } catch (const CsvNoTimeAxisError& error) {
+        outcome.End = ConversionEnd::NoTimeAxis;
         outcome.Text = error.what();
     } catch (const CsvWriteError& error) {
         outcome.End = ConversionEnd::WriteFailed;

@@ -12,6 +12,7 @@ enum class ConversionEnd {
     SameFile,    // the log is named .csv: its conversion would replace it
     Unreadable,  // the log cannot be read (Code holds the reader's result)
     BadInterval, // the interval does not fit the log (Text says why)
+    NoTimeAxis,  // the log's samples have no time axis (Text says why); nothing is written
     WriteFailed, // the CSV cannot be created or written, or would not fit (Text, naming the file)
     Stopped,     // the stop flag was raised; the partial file is removed
 };
@@ -19,6 +20,7 @@ enum class ConversionEnd {
 struct ConversionOutcome {
     ConversionEnd End = ConversionEnd::Converted;
     uint32_t Code = 0;
+    // Why it failed; for Converted, a remark worth showing ("the log holds no samples ...") or empty.
     std::string Text;
     std::string CsvPath;
 };

@@ -1,7 +1,8 @@
 // Reading and converting generated display logs: a 24-channel log sampled at 50 Hz per
 // channel, format 2, converted at 0.01 s by tessaly-cli, for 10 minutes and for 1 hour of
-// recording, beside a numpy/pandas script doing the same. Opening firmware packages whose section
-// tables take 1 MB and 4 MB.
+// recording, beside a numpy/pandas script doing the same. Reading logs of 10k and 160k channels
+// with ordinary identifiers and with identifiers that collide under a fixed multiplicative hash.
+// Opening firmware packages whose section tables take 1 MB and 4 MB.
 #include "Displogfile.h"
 #include "LogCsv.h"
 #include "LogGenerator.h"
@@ -13,6 +14,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +27,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -192,15 +195,30 @@ struct ConversionCost {
 };
 std::map<int, ConversionCost> Costs;
 
+// A log of the same channels over a tenth of a second: a few rows (a log of one instant has no
+// time axis and is refused).
+const std::string& ShortLogPath()
+{
+    static const std::string path = [] {
+        const std::string written = (BenchFolder() / "bench-short.displog").string();
+        LogSpec spec = BenchSpec(0);
+        spec.DurationSeconds = 0.1;
+        if (!WriteDispLog(written, spec))
+            std::fprintf(stderr, "cannot write %s\n", written.c_str());
+        return written;
+    }();
+    return path;
+}
+
 // What every conversion costs whatever its length (starting tessaly-cli, reading the header,
 // creating and renaming the CSV): the median of a few conversions of a log of the same channels
-// that gives no row. Subtracted, the rest is the cost of the cells.
+// that gives a few rows. Subtracted, the rest is the cost of the cells.
 ConversionCost FixedCost()
 {
     std::vector<ChildRun> runs;
     for (int i = 0; i < 5; ++i) {
-        std::filesystem::remove(CsvPathForLog(LogPath(0)));
-        runs.push_back(RunChild(ConvertCommand(LogPath(0))));
+        std::filesystem::remove(CsvPathForLog(ShortLogPath()));
+        runs.push_back(RunChild(ConvertCommand(ShortLogPath())));
         if (!runs.back().Ok)
             return {};
     }
@@ -313,6 +331,79 @@ void BM_GetValueAt(benchmark::State& state)
 }
 BENCHMARK(BM_GetValueAt)->Arg(0)->Arg(1);
 
+// A log of `channels` format-2 channels at two time stamps: every identifier once in order, then
+// once in the reverse order, so that each sample of the second round is a real look-up. Colliding
+// identifiers are those that id * 0x9E3779B9 mod 2^32 sends to 1..channels (one cluster in a
+// table keyed that way); ordinary ones are consecutive channel fields of one module.
+std::vector<uint8_t> ManyChannelLog(uint32_t channels, bool colliding)
+{
+    constexpr uint32_t InverseOfGolden = 0x144CBC89u;
+    static_assert(0x9E3779B9u * InverseOfGolden == 1u);
+    std::vector<uint32_t> ids;
+    for (uint32_t k = 1; k <= channels; ++k)
+        ids.push_back(colliding ? k * InverseOfGolden : 0x04000000u + (k << 8));
+    std::vector<uint8_t> bytes;
+    auto put = [&bytes](uint32_t word) {
+        for (int i = 0; i < 4; ++i)
+            bytes.push_back(static_cast<uint8_t>(word >> (8 * i)));
+    };
+    for (const uint32_t word : {DispLogFile::Format2Tag, 1000u, 12u})
+        put(word);
+    put(0);
+    put(0);
+    for (const uint32_t id : ids) {
+        put(id);
+        put(0x3FC00000u); // 1.5f
+    }
+    put(0);
+    put(1000);
+    for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
+        put(*it);
+        put(0x40000000u); // 2.0f
+    }
+    return bytes;
+}
+
+// Nanoseconds of CPU time per channel of a read, by identifiers (false: ordinary, true:
+// colliding) and channel count, printed at the end: the cost per channel must not grow with the
+// channels. CPU time of the reading thread, since other work on a shared machine blurs the wall
+// clock.
+std::map<std::pair<bool, uint32_t>, double> ChannelReadNs;
+
+double ThreadCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+void BM_ManyChannelRead(benchmark::State& state)
+{
+    const auto channels = static_cast<uint32_t>(state.range(0));
+    const bool colliding = state.range(1) != 0;
+    const std::vector<uint8_t> bytes = ManyChannelLog(channels, colliding);
+    double seconds = 0;
+    for (auto _ : state) {
+        const double start = ThreadCpuSeconds();
+        DispLogFile reader;
+        const uint32_t result = reader.OpenFromBytes(bytes.data(), bytes.size());
+        benchmark::DoNotOptimize(result);
+        if (result != 0 || reader.GetChannelCount() != channels) {
+            state.SkipWithError("the log did not open whole");
+            return;
+        }
+        seconds += ThreadCpuSeconds() - start;
+    }
+    ChannelReadNs[{colliding, channels}] = seconds / static_cast<double>(state.iterations()) / channels * 1e9;
+    state.SetLabel(std::to_string(channels) + (colliding ? " colliding" : " ordinary") + " channels");
+}
+BENCHMARK(BM_ManyChannelRead)
+    ->Args({10000, 0})
+    ->Args({160000, 0})
+    ->Args({10000, 1})
+    ->Args({160000, 1})
+    ->Unit(benchmark::kMillisecond);
+
 // A package whose table takes `tableBytes` (entries of one byte each), written once per size.
 const std::string& PackagePath(size_t tableBytes)
 {
@@ -410,9 +501,21 @@ int main(int argc, char** argv)
         std::printf("\n");
         print("Conversion time per cell (rows x channels), tessaly-cli end to end", ConversionCost{});
         const ConversionCost fixed = FixedCost();
-        std::printf("Fixed cost of a conversion (tessaly-cli on a log that gives no row), wall / CPU: %.1f / %.1f ms\n",
+        std::printf("Fixed cost of a conversion (tessaly-cli on a log of 0.1 s), wall / CPU: %.1f / %.1f ms\n",
                     fixed.WallSeconds * 1e3, fixed.CpuSeconds * 1e3);
         print("Conversion time per cell without the fixed cost", fixed);
+    }
+    if (!ChannelReadNs.empty()) {
+        std::printf("Log read CPU time per channel (two samples each):");
+        for (const bool colliding : {false, true}) {
+            const auto small = ChannelReadNs.find({colliding, 10000});
+            const auto large = ChannelReadNs.find({colliding, 160000});
+            if (small == ChannelReadNs.end() || large == ChannelReadNs.end())
+                continue;
+            std::printf("  %s 10k: %.1f ns, 160k: %.1f ns (ratio 160k/10k %.2f);", colliding ? "colliding" : "ordinary",
+                        small->second, large->second, large->second / small->second);
+        }
+        std::printf("\n");
     }
     for (const auto& [tableBytes, ms] : PackageOpenMs)
         std::printf("Package open with a %zu MB section table: %.2f ms\n", tableBytes >> 20, ms);

@@ -111,6 +111,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     Check(samples <= size / 6);
+    // Every record is counted once: as a time stamp, as a sample before the first one, or as a
+    // sample held. A log with samples has a time axis exactly when it spans some time.
+    const DispLogRecordCounts& counts = log.GetRecordCounts();
+    Check(counts.TimeStamps + counts.EarlySamples + samples <= size / 6);
+    const std::string problem = log.TimeAxisProblem();
+    if (channels != 0)
+        Check(problem.empty() == (duration > 0));
+    else
+        Check(problem.empty() == (counts.EarlySamples == 0));
     if (SampledForFileWork(data, size))
         Convert(data, size, result, duration);
     return 0;

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -24,6 +25,7 @@ const LogBytes Example =
 struct CommandRun {
     int ExitCode;
     std::string Errors;
+    std::string Output;
 };
 
 CommandRun Convert(const std::vector<std::string>& args)
@@ -31,8 +33,8 @@ CommandRun Convert(const std::vector<std::string>& args)
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
     const int code = RunConvertCommand(args);
-    (void)testing::internal::GetCapturedStdout();
-    return {code, testing::internal::GetCapturedStderr()};
+    std::string output = testing::internal::GetCapturedStdout();
+    return {code, testing::internal::GetCapturedStderr(), std::move(output)};
 }
 
 } // namespace
@@ -59,8 +61,8 @@ TEST(ConvertCommand, DefaultsAndSeparator)
     ASSERT_TRUE(WriteBytes(folder.File("A.displog"), Example.Bytes));
     EXPECT_EQ(Convert({folder.File("A.displog")}).ExitCode, 0);
     EXPECT_EQ(ReadText(folder.File("A.csv")), "Time,\"LQR Lambda 1\"\r\n0.000,13.500\r\n");
-    EXPECT_EQ(Convert({"--decimal-separator", ",", folder.File("A.displog")}).ExitCode, 0);
-    EXPECT_EQ(ReadText(folder.File("A.csv")), "Time,\"LQR Lambda 1\"\r\n\"0,000\",\"13,500\"\r\n");
+    EXPECT_EQ(Convert({"--decimal-separator", ";", folder.File("A.displog")}).ExitCode, 0);
+    EXPECT_EQ(ReadText(folder.File("A.csv")), "Time,\"LQR Lambda 1\"\r\n0;000,13;500\r\n");
 }
 
 // A log that cannot be read is reported with its result code and the others are still
@@ -117,6 +119,59 @@ TEST(ConvertCommand, UsageErrors)
         EXPECT_NE(run.Errors.find("usage: tessaly-cli convert"), std::string::npos);
     }
     EXPECT_EQ(FolderEntries(folder.Folder()), std::vector<std::string>{"A.displog"});
+}
+
+// Regression: --decimal-separator E wrote 1.5 as "1E500". A letter, a digit, a sign or the
+// field separator is refused with a sentence that names it, and nothing is converted.
+TEST(ConvertCommand, UnusableDecimalSeparatorRefused)
+{
+    TempFolder folder;
+    const std::string log = folder.File("A.displog");
+    ASSERT_TRUE(WriteBytes(log, Example.Bytes));
+    const std::pair<const char*, const char*> cases[] = {
+        {"E", "The decimal separator 'E' is a letter"},
+        {"7", "The decimal separator '7' is a digit"},
+        {"+", "The decimal separator '+' is a sign"},
+        {"-", "The decimal separator '-' is a sign"},
+        {",", "The decimal separator ',' is the field separator"},
+    };
+    for (const auto& [separator, sentence] : cases) {
+        const CommandRun run = Convert({log, "--decimal-separator", separator});
+        EXPECT_EQ(run.ExitCode, 2) << separator;
+        EXPECT_NE(run.Errors.find(sentence), std::string::npos) << run.Errors;
+    }
+    EXPECT_EQ(FolderEntries(folder.Folder()), std::vector<std::string>{"A.displog"});
+}
+
+// Regression: a log with samples but no time axis converted to a header-only CSV with exit 0.
+// It is reported with the reason, exit 1, and no CSV; the other logs are still converted.
+TEST(ConvertCommand, LogWithoutTimeAxisReported)
+{
+    TempFolder folder;
+    ASSERT_TRUE(WriteBytes(folder.File("still.displog"),
+                           LogBytes(2, 0).TimeStamp(1).Sample(0x01000101, 1.0f).TimeStamp(2).Sample(0x01000101, 2.0f).Bytes));
+    ASSERT_TRUE(WriteBytes(folder.File("good.displog"), Example.Bytes));
+    const CommandRun run = Convert({folder.File("still.displog"), folder.File("good.displog")});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(run.Errors.find(folder.File("still.displog") + ": The log has no time axis: its tick rate is 0"),
+              std::string::npos) << run.Errors;
+    EXPECT_EQ(FolderEntries(folder.Folder()),
+              (std::vector<std::string>{"good.csv", "good.displog", "still.displog"}));
+}
+
+// A log without any sample (here only time stamps, as zero padding reads in format 2) gives the
+// header line alone, and the command says so instead of passing it off as converted data.
+TEST(ConvertCommand, LogWithoutSamplesSaysSo)
+{
+    TempFolder folder;
+    ASSERT_TRUE(WriteBytes(folder.File("empty.displog"), LogBytes(2, 1000).TimeStamp(0).TimeStamp(0).TimeStamp(0).Bytes));
+    const CommandRun run = Convert({folder.File("empty.displog")});
+    EXPECT_EQ(run.ExitCode, 0) << run.Errors;
+    EXPECT_NE(run.Output.find("(the log holds no samples, so the CSV has its header line only)"), std::string::npos)
+        << run.Output;
+    EXPECT_EQ(ReadText(folder.File("empty.csv")), "Time\r\n");
+    ASSERT_TRUE(WriteBytes(folder.File("good.displog"), Example.Bytes));
+    EXPECT_EQ(Convert({folder.File("good.displog")}).Output.find("no samples"), std::string::npos);
 }
 
 // An interval too small for one log's duration fails that log only.

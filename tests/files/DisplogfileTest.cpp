@@ -7,13 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
+#include <chrono>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
+#include <thread>
 #ifndef _WIN32
 #include <sys/resource.h>
 #endif
@@ -103,17 +107,17 @@ TEST(DispLogOpen, FromFileMatchesBytes)
     ExpectWorkedExample(log, 0x01000101);
 }
 
-// A file larger than one read block decodes the same from disk as from memory, with the
-// record that straddles two blocks intact.
+// A file of several read blocks decodes the same from disk as from memory (handed out in blocks
+// too), with the records at the blocks' edges intact.
 TEST(DispLogOpen, FileReadInBlocksMatchesBytes)
 {
     LogSpec spec;
     spec.Format = 1;
     spec.DataOffset = 17; // records not aligned on the blocks' natural boundaries
-    spec.DurationSeconds = 400;
+    spec.DurationSeconds = 4000;
     spec.TrailingBytes = 5;
     const std::vector<uint8_t> bytes = GenerateDispLog(spec);
-    ASSERT_GT(bytes.size(), 64u * 1024 * 6);
+    ASSERT_GT(bytes.size(), size_t{5} << 20) << "more than two read blocks of 2 MiB";
     TempFolder folder;
     const std::string path = folder.File("big.displog");
     ASSERT_TRUE(WriteBytes(path, bytes));
@@ -758,4 +762,186 @@ TEST(DispLogOpen, MoveKeepsSamples)
     third = std::move(second);
     ExpectWorkedExample(third, 0x01000101);
     EXPECT_EQ(second.GetChannelCount(), 0u); // NOLINT(bugprone-use-after-move)
+}
+
+namespace {
+
+// Identifiers that a fixed multiplicative hash (id * 0x9E3779B9 mod 2^32) sends to the
+// consecutive slots 1..count: one cluster in a table keyed that way.
+std::vector<uint32_t> FixedHashCollisions(uint32_t count)
+{
+    constexpr uint32_t InverseOfGolden = 0x144CBC89u;
+    static_assert(0x9E3779B9u * InverseOfGolden == 1u);
+    std::vector<uint32_t> ids;
+    for (uint32_t k = 1; k <= count; ++k)
+        ids.push_back(k * InverseOfGolden);
+    return ids;
+}
+
+// A log of the identifiers at two time stamps: first in their order, then in the reverse order,
+// so that the second round cannot take the next channel for granted and searches each one.
+std::vector<uint8_t> TwoRoundLog(const std::vector<uint32_t>& ids)
+{
+    LogBytes bytes(2, 10);
+    bytes.Bytes.reserve(12 + 16 + ids.size() * 16);
+    bytes.TimeStamp(0);
+    for (const uint32_t id : ids)
+        bytes.Sample(id, static_cast<float>(id & 0xFFFFFF));
+    bytes.TimeStamp(10);
+    for (auto it = ids.rbegin(); it != ids.rend(); ++it)
+        bytes.Sample(*it, 0.5f);
+    return bytes.Bytes;
+}
+
+void ExpectTwoRounds(const DispLogFile& log, const std::vector<uint32_t>& ids)
+{
+    ASSERT_EQ(log.GetChannelCount(), ids.size());
+    for (uint32_t c = 0; c < log.GetChannelCount(); ++c) {
+        uint32_t id = 0;
+        ASSERT_TRUE(log.GetChannelId(c, id));
+        ASSERT_EQ(id, ids[c]);
+        ASSERT_EQ(log.GetSampleCount(c), 2u);
+        ASSERT_EQ(log.GetSample(c, 0).Value, static_cast<float>(id & 0xFFFFFF));
+        ASSERT_EQ(log.GetSample(c, 1).Value, 0.5f);
+        ASSERT_EQ(log.GetSample(c, 1).Time, 1.0);
+    }
+}
+
+} // namespace
+
+// Regression: identifiers crafted so that a fixed multiplicative hash puts them all in one
+// cluster made reading quadratic (160k channels took 23 s). The look-up is keyed per process
+// with a bounded probe; here every such channel, and as many ordinary consecutive ones, must
+// still be found, numbered in order of first appearance, with its own samples.
+TEST(DispLogRecords, CollidingIdentifiersFindTheirChannels)
+{
+    const std::vector<uint32_t> colliding = FixedHashCollisions(40000);
+    ExpectTwoRounds(OpenBytes(TwoRoundLog(colliding)), colliding);
+
+    std::vector<uint32_t> ordinary;
+    for (uint32_t k = 1; k <= 40000; ++k)
+        ordinary.push_back(0x04000000u + (k << 8));
+    ExpectTwoRounds(OpenBytes(TwoRoundLog(ordinary)), ordinary);
+
+    // Both kinds in one log, read from a file.
+    std::vector<uint32_t> mixed = colliding;
+    mixed.insert(mixed.end(), ordinary.begin(), ordinary.end());
+    TempFolder folder;
+    const std::string path = folder.File("many.displog");
+    ASSERT_TRUE(WriteBytes(path, TwoRoundLog(mixed)));
+    DispLogFile log;
+    ASSERT_EQ(log.Open(path), 0u);
+    ExpectTwoRounds(log, mixed);
+}
+
+// A stop request ends the read with ERR_CANCELLED and leaves the reader empty, from a file and
+// from memory; one raised while a long file is being read ends it too.
+TEST(DispLogOpen, StopRequestEndsTheRead)
+{
+    std::atomic<bool> stop{true};
+    DispLogFile log;
+    EXPECT_EQ(log.OpenFromBytes(WorkedExample.data(), WorkedExample.size(), &stop), ERR_CANCELLED);
+    EXPECT_EQ(log.GetChannelCount(), 0u);
+    TempFolder folder;
+    const std::string path = folder.File("RUN1.displog");
+    ASSERT_TRUE(WriteBytes(path, WorkedExample));
+    EXPECT_EQ(log.Open(path, &stop), ERR_CANCELLED);
+    EXPECT_EQ(log.GetChannelCount(), 0u);
+    stop = false;
+    EXPECT_EQ(log.Open(path, &stop), 0u);
+    ExpectWorkedExample(log, 0x01000101);
+
+    // 1 GiB of time stamps (a sparse file: no disk space) takes far longer to read than the
+    // moment before the request.
+    const std::string huge = folder.File("huge.displog");
+    ASSERT_TRUE(WriteBytes(huge, LogBytes(2, 1000).Bytes));
+    std::filesystem::resize_file(huge, 12 + (uint64_t{1} << 30));
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        stop = true;
+    });
+    EXPECT_EQ(log.Open(huge, &stop), ERR_CANCELLED);
+    stopper.join();
+    EXPECT_EQ(log.GetChannelCount(), 0u);
+}
+
+namespace {
+
+#ifndef _WIN32
+// Runs in a death-test child: limits the address space to a little more than in use now and
+// opens the log; exits with 0 when it opened with one channel of two samples.
+[[noreturn]] void OpenFileUnderMemoryLimit(const std::string& path)
+{
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t limit = static_cast<rlim_t>(pages) * 4096 + (16u << 20);
+    const rlimit cap{limit, limit};
+    setrlimit(RLIMIT_AS, &cap);
+    DispLogFile log;
+    const uint32_t result = log.Open(path);
+    std::exit(result == 0 && log.GetChannelCount() == 1 && log.GetSampleCount(0) == 2 ? 0 : 1);
+}
+#endif
+
+} // namespace
+
+// Regression: a sparse or zero-padded log took memory for every time stamp (a 1 GiB sparse log
+// took 1.05 GB). A time stamp takes memory only once a sample follows it: 8 million time
+// stamps of zero padding (64 MB as times) open within 16 MB, and are still counted.
+TEST(DispLogRecords, TimeStampsWithoutSamplesTakeNoMemory)
+{
+    TempFolder folder;
+    const std::string path = folder.File("padded.displog");
+    constexpr uint64_t Padding = 8u << 20;
+    ASSERT_TRUE(WriteBytes(path, LogBytes(2, 1000).Bytes));
+    std::filesystem::resize_file(path, 12 + Padding * 8);
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::app);
+        const std::vector<uint8_t> tail =
+            LogBytes(2, 1000).TimeStamp(1000).Sample(0x01000101, 1.0f).TimeStamp(3000).Sample(0x01000101, 2.0f).Bytes;
+        out.write(reinterpret_cast<const char*>(tail.data() + 12), static_cast<std::streamsize>(tail.size() - 12));
+    }
+    DispLogFile log;
+    ASSERT_EQ(log.Open(path), 0u);
+    EXPECT_EQ(log.GetRecordCounts().TimeStamps, Padding + 2);
+    ASSERT_EQ(log.GetChannelCount(), 1u);
+    EXPECT_EQ(log.GetSample(0, 0).Time, 1.0);
+    EXPECT_EQ(log.GetDuration(), 3.0);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(_WIN32)
+    GTEST_SKIP() << "no address space limit to measure the memory with here";
+#else
+    EXPECT_EXIT(OpenFileUnderMemoryLimit(path), testing::ExitedWithCode(0), "");
+#endif
+}
+
+// A log whose samples have no time axis says why; a log that spans some time, or holds no
+// sample at all, has no problem.
+TEST(DispLogRecords, TimeAxisProblemSaysWhy)
+{
+    auto problem = [](const LogBytes& bytes) { return OpenBytes(bytes.Bytes).TimeAxisProblem(); };
+    auto says = [](const std::string& text, const std::string& part) {
+        return text.find(part) != std::string::npos ? testing::AssertionSuccess()
+                                                    : testing::AssertionFailure() << "\"" << text << "\"";
+    };
+    EXPECT_EQ(problem(LogBytes(2, 1000).TimeStamp(0).Sample(1, 1.0f).TimeStamp(1).Sample(1, 2.0f)), "");
+    EXPECT_EQ(problem(LogBytes(2, 1000)), "");
+    EXPECT_EQ(problem(LogBytes(2, 1000).TimeStamp(0).TimeStamp(5)), "");
+
+    EXPECT_TRUE(says(problem(LogBytes(2, 0).TimeStamp(100).Sample(1, 1.0f).TimeStamp(900).Sample(1, 2.0f)),
+                     "its tick rate is 0, so its 2 time stamps cannot be read as seconds"));
+    EXPECT_TRUE(says(problem(LogBytes(1, 1000).TimeStamp(7).Sample(1, 1.0f).Sample(2, 2.0f).Sample(1, 3.0f)),
+                     "it has a single time stamp, so its 3 samples all lie at one instant"));
+    EXPECT_TRUE(says(problem(LogBytes(2, 1000).TimeStamp(7).Sample(1, 1.0f).TimeStamp(7).Sample(1, 2.0f)),
+                     "its 2 samples all lie at one instant"));
+    EXPECT_TRUE(says(problem(LogBytes(2, 1000).Sample(1, 1.0f).Sample(2, 2.0f)),
+                     "it holds 2 sample records but no time stamp"));
+    EXPECT_TRUE(says(problem(LogBytes(2, 1000).Sample(1, 1.0f).TimeStamp(3)),
+                     "its only sample record comes before its first time stamp"));
+    EXPECT_TRUE(says(problem(LogBytes(2, 1000).Sample(1, 1.0f).Sample(1, 1.0f).TimeStamp(3)),
+                     "all 2 of its sample records come before its first time stamp"));
+    EXPECT_TRUE(
+        says(problem(LogBytes(2, 1000).TimeStamp(3).Sample(1, 1.0f)), "so its only sample lies at one instant"));
+    for (const std::string& text : {problem(LogBytes(2, 0).TimeStamp(1).Sample(1, 1.0f).TimeStamp(2).Sample(1, 1.0f)),
+                                   problem(LogBytes(2, 9).Sample(1, 1.0f))})
+        EXPECT_EQ(text.rfind("The log has no time axis: ", 0), 0u) << text;
 }

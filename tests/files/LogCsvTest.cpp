@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <utility>
 #ifndef _WIN32
 #include <sys/resource.h>
 #endif
@@ -145,13 +146,71 @@ TEST(ConvertLogFileToCsv, SpecialValues)
     EXPECT_EQ(Convert(bytes.Bytes, 1.0f), "Time,TP,RPM,FUEL,DUTY\r\n0.000,INF,-INF,NAN,2.30584300921369E+18\r\n");
 }
 
-// No time stamp, or everything at the first time stamp: the header line alone.
-TEST(ConvertLogFileToCsv, ZeroDurationGivesHeaderOnly)
+// Regression: a log holding samples without a time axis (tick rate 0, a single time stamp, no
+// time stamp before the samples) gave a header-only CSV as if converted. It is refused with the
+// reason, and nothing is written (an existing CSV stays as it was). A log without any sample
+// still gives the header line alone.
+TEST(ConvertLogFileToCsv, NoTimeAxisRefused)
 {
-    EXPECT_EQ(Convert(LogBytes(2, 1000).Sample(1, 1.0f).Bytes, 0.1f), "Time\r\n");
-    EXPECT_EQ(Convert(LogBytes(2, 1000).TimeStamp(3).Sample(0x02000001, 1.0f).Bytes, 0.1f), "Time,\"HZN 1\"\r\n");
-    EXPECT_EQ(Convert(LogBytes(2, 0).TimeStamp(3).Sample(0x02000001, 1.0f).TimeStamp(99).Sample(0x02000001, 2.0f).Bytes, 0.1f),
-              "Time,\"HZN 1\"\r\n");
+    const std::vector<LogBytes> odd = {
+        LogBytes(2, 0).TimeStamp(3).Sample(0x02000001, 1.0f).TimeStamp(99).Sample(0x02000001, 2.0f),
+        LogBytes(2, 1000).TimeStamp(3).Sample(0x02000001, 1.0f),
+        LogBytes(2, 1000).Sample(1, 1.0f),
+    };
+    for (const LogBytes& bytes : odd) {
+        TempFolder folder;
+        const std::string log = folder.File("ODD.displog");
+        const std::string csv = folder.File("ODD.csv");
+        ASSERT_TRUE(WriteBytes(log, bytes.Bytes));
+        ASSERT_TRUE(WriteBytes(csv, {'o', 'l', 'd'}));
+        try {
+            (void)ConvertLogFileToCsv(log, csv, 0.1f);
+            ADD_FAILURE() << "converted";
+        } catch (const CsvNoTimeAxisError& error) {
+            EXPECT_EQ(std::string(error.what()).rfind("The log has no time axis: ", 0), 0u) << error.what();
+        }
+        EXPECT_EQ(ReadText(csv), "old");
+        EXPECT_EQ(FolderEntries(folder.Folder()), (std::vector<std::string>{"ODD.csv", "ODD.displog"}));
+    }
+    EXPECT_EQ(Convert(LogBytes(2, 1000).Bytes, 0.1f), "Time\r\n");
+    EXPECT_EQ(Convert(LogBytes(2, 1000).TimeStamp(0).TimeStamp(5000).Bytes, 0.1f), "Time\r\n");
+}
+
+// A stop request raised before the conversion ends it while the log is read: nothing is
+// written.
+TEST(ConvertLogFileToCsv, StopDuringReadWritesNothing)
+{
+    TempFolder folder;
+    const std::string log = folder.File("LOG.displog");
+    ASSERT_TRUE(WriteBytes(log, WorkedExample.Bytes));
+    const std::atomic<bool> stop{true};
+    CsvOptions options;
+    options.Stop = &stop;
+    EXPECT_THROW((void)ConvertLogFileToCsv(log, CsvPathForLog(log), 0.1f, options), CsvStoppedError);
+    EXPECT_EQ(FolderEntries(folder.Folder()), std::vector<std::string>{"LOG.displog"});
+}
+
+// Regression: 'E' as decimal separator wrote 1.5 as "1E500", a number in exponent form. A
+// separator is refused, with a sentence naming it and what it is, when it is a digit, a letter,
+// a sign, the field separator, the quote, a space, a control character or not ASCII; the point
+// and other punctuation are taken.
+TEST(CsvDecimalSeparatorProblem, RefusesWhatMakesNumbersUnreadable)
+{
+    for (const char c : {'.', ';', ':', '_', '\'', '/', '|', '#', '*'})
+        EXPECT_EQ(CsvDecimalSeparatorProblem(c), "") << c;
+    const std::pair<char, const char*> refused[] = {
+        {'E', "'E' is a letter"},  {'e', "'e' is a letter"}, {'0', "'0' is a digit"},
+        {'9', "'9' is a digit"},   {'+', "'+' is a sign"},    {'-', "'-' is a sign"},
+        {',', "',' is the field separator"},                  {'"', "'\"' is the quote"},
+        {' ', "' ' is a space"},   {'\n', "0x0A is a control character"},
+        {'\x7F', "0x7F is a control character"},              {'\xC3', "0xC3 is not an ASCII character"},
+    };
+    for (const auto& [c, part] : refused) {
+        const std::string problem = CsvDecimalSeparatorProblem(c);
+        EXPECT_EQ(problem.rfind("The decimal separator ", 0), 0u) << problem;
+        EXPECT_NE(problem.find(part), std::string::npos) << problem;
+        EXPECT_EQ(problem.back(), '.') << problem;
+    }
 }
 
 // It is the single-precision interval that is added up: 3 x 0.1f passes a log of
@@ -507,4 +566,38 @@ TEST(LeastCsvSize, FloorOfTheWrittenSize)
     const std::string text = Convert(WorkedExample.Bytes, 0.1f, ',');
     const std::vector<int> threeDecimals{3};
     EXPECT_LE(LeastCsvSize(0.25, 0.1f, threeDecimals, text.find('\n') + 1), text.size());
+}
+
+// While the log is read the Reading callback gets its turn between blocks of records, before any
+// row; a stop raised there (here in the second pass) ends the conversion before anything is
+// written.
+TEST(ConvertLogFileToCsv, StopRaisedWhileReading)
+{
+    TempFolder folder;
+    LogSpec spec;
+    spec.Channels = RealisticChannels(2, 24);
+    spec.DurationSeconds = 60;
+    const std::string log = folder.File("LOG.displog");
+    ASSERT_TRUE(WriteDispLog(log, spec));
+    std::atomic<bool> stop{false};
+    int turns = 0;
+    bool progressed = false;
+    CsvOptions options;
+    options.Stop = &stop;
+    options.Progress = [&](uint64_t, uint64_t) { progressed = true; };
+    options.Reading = [&] {
+        if (++turns == 2)
+            stop = true;
+    };
+    EXPECT_THROW((void)ConvertLogFileToCsv(log, CsvPathForLog(log), 0.01f, options), CsvStoppedError);
+    EXPECT_EQ(turns, 2);
+    EXPECT_FALSE(progressed);
+    EXPECT_EQ(FolderEntries(folder.Folder()), std::vector<std::string>{"LOG.displog"});
+
+    stop = false;
+    turns = 0;
+    options.Reading = [&] { ++turns; };
+    EXPECT_EQ(ConvertLogFileToCsv(log, CsvPathForLog(log), 0.01f, options), 0u);
+    EXPECT_GE(turns, 2) << "a turn in each of the two passes over the records";
+    EXPECT_TRUE(progressed);
 }
