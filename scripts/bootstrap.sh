@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build, the tests, the fuzzers and the Debian package
-# (cpack -G DEB: dpkg-shlibdeps from dpkg-dev, and file) need, when any is missing. Run as root
-# (or with sudo available).
+# (cpack -G DEB: dpkg-shlibdeps from dpkg-dev, and file; scdoc for the manual pages; the checks
+# of scripts/package.sh: lintian, appstreamcli, desktop-file-validate, man; bash-completion for
+# the completion's test) need, when any is missing. Run as root (or with sudo available).
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth
   dpkg-dev file
+  scdoc man-db lintian appstream desktop-file-utils bash-completion
   python3-numpy python3-pandas
 )
 
