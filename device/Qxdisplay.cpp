@@ -459,6 +459,11 @@ uint32_t QXDisplay::ListFiles(const char* folder, const char* pattern, EntryCall
         ListingResult = operation.Result;
         return operation.Result;
     }
+    // The unit keeps one cursor per listing, so a request for the next entry
+    // that reached it twice (or came from another program) makes it skip an
+    // entry, and the listing would end short but look complete. The replies
+    // are counted as a transfer's are.
+    StartTransfer(CMD_FILE_FIND_NEXT);
     std::unique_ptr<FILE_ENTRY> entry = FindFirstUnguarded(folder, pattern);
     while (entry) {
         if (callback)
@@ -469,6 +474,10 @@ uint32_t QXDisplay::ListFiles(const char* folder, const char* pattern, EntryCall
         }
         entry = NextEntry(CMD_FILE_FIND_NEXT, {});
     }
+    if (ListingResult == 0)
+        ListingResult = ConfirmInStep();
+    else
+        TransferCode = NoMarker;
     return 0;
 }
 

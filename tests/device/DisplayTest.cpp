@@ -694,3 +694,30 @@ TEST_F(Display, UnplacedReportMakesTheBlockSuspect)
         }
     }
 }
+
+// A request for the next entry that reached the unit twice moves its cursor
+// twice: one entry is skipped and the listing would look complete. The
+// replies are counted, and the listing ends with ERR_VERIFY_ERR instead.
+TEST_F(Display, DuplicatedFindNextFailsTheListing)
+{
+    const std::vector<std::vector<uint8_t>> entries = {
+        {0, 0x20, 1, 0, 0, 0, 'a', 0}, {0, 0x20, 2, 0, 0, 0, 'b', 0}, {0, 0x20, 3, 0, 0, 0, 'c', 0}};
+    for (const bool duplicated : {false, true}) {
+        size_t cursor = 0;
+        Answer = [&](FakeHost&, const Message& m) {
+            if (m.Code == CMD_FILE_FIND_FIRST)
+                cursor = 0;
+            const int answers = duplicated && m.Code == CMD_FILE_FIND_NEXT && cursor == 1 ? 2 : 1;
+            for (int i = 0; i < answers; ++i)
+                Reply(m.Code, cursor < entries.size() ? entries[cursor++] : std::vector<uint8_t>{3, 0, 0, 0, 0xFC});
+        };
+        listed.clear();
+        EXPECT_EQ(display.ListFiles("A:\\Maps", "*.*", RecordEntry), 0u);
+        if (duplicated) {
+            EXPECT_EQ(display.ListingEnd(), ERR_VERIFY_ERR);
+        } else {
+            EXPECT_EQ(display.ListingEnd(), 0u);
+            EXPECT_EQ(listed, (std::vector<std::string>{"a:1", "b:2", "c:3"}));
+        }
+    }
+}
