@@ -297,6 +297,7 @@ uint32_t QXDisplay::BringInStep(bool boot)
 void QXDisplay::StartTransfer(uint16_t code)
 {
     TransferUnplaced = UnplacedReports();
+    TransferRuns = UnplacedRuns();
     TransferCode = code;
     TransferSent = 0;
     TransferTaken = 0;
@@ -317,6 +318,9 @@ uint32_t QXDisplay::ConfirmInStep()
         return result;
     }
     OutOfStep = false;
+    // A reply whose first report was lost arrives as a run of reports that
+    // cannot be placed; it answered a request all the same.
+    discarded += UnplacedRuns() - TransferRuns;
     if (uint64_t{TransferTaken} + discarded > TransferSent)
         return ERR_VERIFY_ERR;
     // A report that could not be placed since the last reply was checked is the
@@ -600,8 +604,14 @@ uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total
         for (int attempt = 0; attempt < 2; ++attempt) {
             block = std::min(FileBlockSize, total - done);
             const uint32_t barriers = InStepCount;
+            const uint32_t suspects = SuspectMessages();
             result = ReadFileBlockUnguarded(folder, name, done, block, buffer);
             result = JudgeUnplaced(result, barriers, attempt == 0 && done > 0);
+            // A reply that may have been completed by another reply's start.
+            if (result == 0 && SuspectMessages() != suspects) {
+                OutOfStep = true;
+                result = ERR_READ_FAILED;
+            }
             // A unit that answers with no bytes while more are due would be
             // asked for the same block forever.
             if (result == 0 && block == 0)

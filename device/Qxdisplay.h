@@ -164,9 +164,11 @@ public:
     // ConfirmInStep counts the replies with that code (taken, or discarded on
     // the way) against the requests sent: one more reply than requests means
     // that a reply taken answered another request (a duplicated request,
-    // another program's): ERR_VERIFY_ERR. So does an input report that the
-    // reader could not place since the transfer's last reply was checked.
-    // GetFile, PutFile and RemoveFile do both.
+    // another program's): ERR_VERIFY_ERR. A run of input reports the reader
+    // could not place counts as one reply (its first report was lost), and an
+    // input report that the reader could not place since the transfer's last
+    // reply was checked fails it too. GetFile, PutFile, RemoveFile and
+    // ListFiles do both.
     void StartTransfer(uint16_t code);
     [[nodiscard]] uint32_t ConfirmInStep();
 
@@ -217,6 +219,8 @@ private:
     uint32_t TransferDiscarded = 0;
     // UnplacedReports() when the transfer's last reply was checked.
     uint32_t TransferUnplaced = 0;
+    // UnplacedRuns() when the transfer started.
+    uint32_t TransferRuns = 0;
     // Times the link was brought back in step, and UnplacedReports() then.
     uint32_t InStepCount = 0;
     uint32_t InStepUnplaced = 0;

@@ -655,11 +655,11 @@ TEST_F(Display, ReplyCutByTheNextReplyIsRetried)
     EXPECT_EQ(offsets, (std::vector<uint32_t>{0, 1024, 1024, 2048}));
 }
 
-// A report that cannot be placed (the rest of a reply whose start was lost
-// or swallowed) before a block's reply makes that reply suspect. Before the
-// first block it is asked again once the link is back in step, and the file
-// comes whole; later, the block handed on before may have swallowed the start,
-// so the get fails rather than vouch for it.
+// Reports that cannot be placed are the rest of a reply whose first report
+// was lost. Before the first block that reply is counted and the block asked
+// again once the link is back in step, and the file comes whole. Before a
+// later block's reply they may also be the rest of a reply that the block
+// handed on before swallowed, so the get fails rather than vouch for it.
 TEST_F(Display, UnplacedReportMakesTheBlockSuspect)
 {
     std::vector<uint8_t> file(3000);
@@ -671,25 +671,31 @@ TEST_F(Display, UnplacedReportMakesTheBlockSuspect)
             const uint32_t offset = GetLE32(&m.Payload[at]);
             const uint32_t want = GetLE32(&m.Payload[at + 4]);
             offsets.push_back(offset);
+            const auto reply = FrameReply(m.Code, BlockReply({file.begin() + offset, file.begin() + offset + want}, want));
+            if (offsets.size() == request && request == 1) {
+                h.Inject(std::vector<Report>(reply.begin() + 1, reply.end())); // its first report is lost
+                return;
+            }
             if (offsets.size() == request) {
                 Report orphan(64, 0x5A); // code 0x5A5A: the unit sends no such reply
-                std::copy_n(FrameReply(CMD_READ_FILE_BLOCK, {0})[0].begin(), 5, orphan.begin());
+                std::copy_n(reply[0].begin(), 5, orphan.begin());
                 h.Inject(orphan);
             }
-            Reply(m.Code, BlockReply({file.begin() + offset, file.begin() + offset + want}, want));
+            h.Inject(reply);
         };
         Barriers = 0;
         std::vector<uint8_t> buffer(file.size());
         const uint32_t before = display.UnplacedReports();
         const uint32_t result = display.GetFile("A:\\Logs", "RUN1.displog", 3000, buffer.data(), nullptr);
-        EXPECT_EQ(display.UnplacedReports(), before + 1);
         if (request == 1) {
             ASSERT_EQ(result, 0u);
             EXPECT_EQ(buffer, file);
+            EXPECT_EQ(display.UnplacedReports(), before + 17);
             EXPECT_EQ(offsets, (std::vector<uint32_t>{0, 0, 1024, 2048}));
             EXPECT_EQ(Barriers, 2); // before the block asked again, and at the end
         } else {
             EXPECT_EQ(result, ERR_VERIFY_ERR);
+            EXPECT_EQ(display.UnplacedReports(), before + 1);
             EXPECT_EQ(offsets, (std::vector<uint32_t>{0, 1024}));
         }
     }
