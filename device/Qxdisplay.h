@@ -47,6 +47,8 @@ constexpr size_t EndOfListingSize = 5;
 // as gone for the rest of the command.
 constexpr uint32_t BarrierWaitMs = 1000;
 constexpr int BarrierAttempts = 2;
+// GetFile counts the replies against its requests after this many blocks too.
+constexpr uint32_t CheckEveryBlocks = 16;
 
 struct DISPLAY_INFO {
     uint32_t FirmwareVersion = 0;
@@ -171,6 +173,8 @@ public:
     // ListFiles do both.
     void StartTransfer(uint16_t code);
     [[nodiscard]] uint32_t ConfirmInStep();
+    // The same count in the middle of a transfer, which goes on.
+    [[nodiscard]] uint32_t CheckTransfer();
 
     // Asked between two blocks of GetFile and PutFile and between two entries
     // of a listing (after the progress callback, which may let the user ask):

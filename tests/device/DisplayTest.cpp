@@ -727,3 +727,31 @@ TEST_F(Display, DuplicatedFindNextFailsTheListing)
         }
     }
 }
+
+// A request that reached the unit twice and a later one that never reached it
+// cancel in the count of replies, and every block between them carries the
+// one before. The get counts every CheckEveryBlocks blocks as well, so a pair
+// that falls on both sides of such a count fails the get.
+TEST_F(Display, DuplicatedAndLostRequestAcrossACountFailTheGet)
+{
+    const uint32_t size = 2 * CheckEveryBlocks * FileBlockSize;
+    std::vector<uint8_t> file(size);
+    for (size_t i = 0; i < file.size(); ++i)
+        file[i] = static_cast<uint8_t>(i / FileBlockSize * 7 + i);
+    bool lost = false;
+    Answer = [&](FakeHost&, const Message& m) {
+        const size_t at = m.Payload.size() - 9;
+        const uint32_t offset = GetLE32(&m.Payload[at]);
+        const uint32_t want = GetLE32(&m.Payload[at + 4]);
+        if (offset == (CheckEveryBlocks + 4) * FileBlockSize && !lost) {
+            lost = true; // this request never reached the unit
+            return;
+        }
+        const auto reply = BlockReply({file.begin() + offset, file.begin() + offset + want}, want);
+        Reply(m.Code, reply);
+        if (offset == 2 * FileBlockSize)
+            Reply(m.Code, reply); // this one reached it twice
+    };
+    std::vector<uint8_t> buffer(size);
+    EXPECT_EQ(display.GetFile("A:\\Logs", "RUN1.displog", size, buffer.data(), nullptr), ERR_VERIFY_ERR);
+}
