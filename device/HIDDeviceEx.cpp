@@ -286,6 +286,8 @@ void HIDDeviceEx::ReaderMain()
     Received = 0;
     Expected = 0;
     Restarted = false;
+    InUnplacedRun = false;
+    AfterCut = false;
     Host.Trace("+++++ Starting - HIDExReadThread ");
     Host.RaiseThreadPriority();
     std::vector<uint8_t> report(InputReportLength);
@@ -335,7 +337,14 @@ void HIDDeviceEx::ReaderMain()
 // - With no message under way, a report whose bytes 5-8 name a code the unit
 //   never sends or an impossible total cannot start one: it is the rest of a
 //   message whose start was lost or swallowed by another. It is dropped and
-//   counted (UnplacedReports), and whatever the caller took around it is suspect.
+//   counted (UnplacedReports), and whatever the caller took around it is
+//   suspect. A run of them is counted once more (UnplacedRuns): it is the rest
+//   of one reply, which the count of replies must not miss.
+// - While a message is under way, a report whose bytes 5-8 could start a short
+//   reply of another code (a status, the information, an entry) is still taken
+//   as payload, but the message is suspect (SuspectMessages): a lost report
+//   may have let another reply's start complete it. Random payload bytes look
+//   like such a start about once in 10^6 reports.
 // Either way the link is out of step (TakeReaderAlarm).
 void HIDDeviceEx::AddReport(const uint8_t* report)
 {
@@ -350,6 +359,8 @@ void HIDDeviceEx::AddReport(const uint8_t* report)
         return;
     }
     const uint32_t now = Host.Ticks();
+    const bool continuingRun = InUnplacedRun;
+    InUnplacedRun = false;
     const uint16_t code = GetLE16(report + 5);
     const uint16_t total = GetLE16(report + 7);
     bool restart = false;
@@ -361,6 +372,10 @@ void HIDDeviceEx::AddReport(const uint8_t* report)
     if (Expected == 0) {
         if (!CanStart(code, total)) {
             ++Unplaced;
+            // The rest of a message that was just cut was counted with it.
+            if (!continuingRun && !AfterCut)
+                ++Runs;
+            InUnplacedRun = true;
             ReaderAlarm = true;
             return;
         }
@@ -374,7 +389,10 @@ void HIDDeviceEx::AddReport(const uint8_t* report)
         Assembly.Length = Expected;
         Assembly.Data.assign(Expected, 0);
         offset = FirstPayloadOffset;
+    } else if (CouldStartOther(code, total)) {
+        ++Suspects;
     }
+    AfterCut = false;
     if (Received < Expected) {
         const size_t count = std::min<size_t>(InputReportLength - offset, Expected - Received);
         std::memcpy(Assembly.Data.data() + Received, report + offset, count);
@@ -397,6 +415,16 @@ bool HIDDeviceEx::CanStart(uint16_t code, uint16_t total) const
                        [&](const ReplyShape& shape) { return shape.Code == code && total <= shape.MaxTotal; });
 }
 
+bool HIDDeviceEx::CouldStartOther(uint16_t code, uint16_t total) const
+{
+    // Replies whose total can be anything (memory and block reads) are left
+    // out: random payload bytes would look like their start once in 2^16.
+    return code != Assembly.Code && total >= 4 &&
+           std::any_of(KnownReplies.begin(), KnownReplies.end(), [&](const ReplyShape& shape) {
+               return shape.Code == code && shape.MaxTotal != 0xFFFF && total <= shape.MaxTotal;
+           });
+}
+
 void HIDDeviceEx::DropHalfBuiltMessage()
 {
     // A message that began by cutting another short and never completed was
@@ -414,6 +442,7 @@ void HIDDeviceEx::DropHalfBuiltMessage()
     }
     Host.Trace("+++++ Reply cut short - HIDExReadThread ");
     ReaderAlarm = true;
+    AfterCut = true;
     Expected = 0;
     Received = 0;
     Restarted = false;

@@ -101,6 +101,15 @@ public:
     // under way (it does not start one), or a start with a code the device
     // never sends or an impossible total. Only grows while the object lives.
     uint32_t UnplacedReports() const { return Unplaced.load(); }
+    // Runs of such reports with no placed report between them: each is most
+    // likely the rest of one reply whose first report was lost, so it counts
+    // as a reply that arrived. Only grows.
+    uint32_t UnplacedRuns() const { return Runs.load(); }
+    // Messages that took, after their first report, a report whose bytes 5-8
+    // could start a reply of another code with a short total (a status, the
+    // information, an entry): most likely a lost report let that reply's
+    // start complete the message. Counted before the message is queued.
+    uint32_t SuspectMessages() const { return Suspects.load(); }
     static uint8_t Checksum(const uint8_t* data, size_t count);
 
     uint16_t ReportMode = 0xFFFF;
@@ -146,6 +155,7 @@ private:
     // Ends the message under way without delivering its bytes; see AddReport.
     void DropHalfBuiltMessage();
     [[nodiscard]] bool CanStart(uint16_t code, uint16_t total) const;
+    [[nodiscard]] bool CouldStartOther(uint16_t code, uint16_t total) const;
 
     // Up while the reader runs: set by OpenByPath before the reader starts,
     // cleared by Close to stop it and by the reader when it ends on its own.
@@ -167,6 +177,10 @@ private:
     // The message under way began on a report that cut the one before it short.
     bool Restarted = false;
     std::atomic<uint32_t> Unplaced{0};
+    std::atomic<uint32_t> Runs{0};
+    std::atomic<uint32_t> Suspects{0};
+    bool InUnplacedRun = false; // the last report could not be placed
+    bool AfterCut = false;      // no report placed since a message was cut
     std::atomic<bool> ReaderAlarm{false};
 
     std::string OpenedPath;

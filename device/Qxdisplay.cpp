@@ -298,6 +298,7 @@ uint32_t QXDisplay::BringInStep(bool boot)
 void QXDisplay::StartTransfer(uint16_t code)
 {
     TransferUnplaced = UnplacedReports();
+    TransferRuns = UnplacedRuns();
     TransferCode = code;
     TransferSent = 0;
     TransferTaken = 0;
@@ -306,10 +307,16 @@ void QXDisplay::StartTransfer(uint16_t code)
 
 uint32_t QXDisplay::ConfirmInStep()
 {
-    const uint32_t code = TransferCode;
+    const uint32_t result = CheckTransfer();
     TransferCode = NoMarker;
+    return result;
+}
+
+uint32_t QXDisplay::CheckTransfer()
+{
     if (Lost)
         return LostResult;
+    const uint32_t code = TransferCode;
     // Every reply to the transfer's requests arrives before the barrier's.
     uint32_t discarded = TransferDiscarded;
     const uint32_t result = Barrier(IsBootCode(static_cast<uint16_t>(code)), code, discarded);
@@ -318,6 +325,10 @@ uint32_t QXDisplay::ConfirmInStep()
         return result;
     }
     OutOfStep = false;
+    TransferDiscarded = discarded;
+    // A reply whose first report was lost arrives as a run of reports that
+    // cannot be placed; it answered a request all the same.
+    discarded += UnplacedRuns() - TransferRuns;
     if (uint64_t{TransferTaken} + discarded > TransferSent)
         return ERR_VERIFY_ERR;
     // A report that could not be placed since the last reply was checked is the
@@ -460,6 +471,11 @@ uint32_t QXDisplay::ListFiles(const char* folder, const char* pattern, EntryCall
         ListingResult = operation.Result;
         return operation.Result;
     }
+    // The unit keeps one cursor per listing, so a request for the next entry
+    // that reached it twice (or came from another program) makes it skip an
+    // entry, and the listing would end short but look complete. The replies
+    // are counted as a transfer's are.
+    StartTransfer(CMD_FILE_FIND_NEXT);
     std::unique_ptr<FILE_ENTRY> entry = FindFirstUnguarded(folder, pattern);
     while (entry) {
         if (callback)
@@ -470,6 +486,10 @@ uint32_t QXDisplay::ListFiles(const char* folder, const char* pattern, EntryCall
         }
         entry = NextEntry(CMD_FILE_FIND_NEXT, {});
     }
+    if (ListingResult == 0)
+        ListingResult = ConfirmInStep();
+    else
+        TransferCode = NoMarker;
     return 0;
 }
 
@@ -574,6 +594,7 @@ uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total
         return operation.Result;
     // One block at a time: memory stays bounded by a block whatever size the listing claimed.
     uint8_t buffer[FileBlockSize];
+    uint32_t sinceCheck = 0;
     uint32_t done = 0;
     uint32_t result = 0;
     StartTransfer(CMD_READ_FILE_BLOCK);
@@ -592,8 +613,14 @@ uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total
         for (int attempt = 0; attempt < 2; ++attempt) {
             block = std::min(FileBlockSize, total - done);
             const uint32_t barriers = InStepCount;
+            const uint32_t suspects = SuspectMessages();
             result = ReadFileBlockUnguarded(folder, name, done, block, buffer);
             result = JudgeUnplaced(result, barriers, attempt == 0 && done > 0);
+            // A reply that may have been completed by another reply's start.
+            if (result == 0 && SuspectMessages() != suspects) {
+                OutOfStep = true;
+                result = ERR_READ_FAILED;
+            }
             // A unit that answers with no bytes while more are due would be
             // asked for the same block forever.
             if (result == 0 && block == 0)
@@ -605,6 +632,14 @@ uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total
             result = sink.Write(buffer, block);
         if (result == 0)
             done += block;
+        // A duplicated request and a lost one cancel in the count, and the
+        // blocks between them each carry the one before: the count is taken
+        // every few blocks too, so that such a pair rarely falls between two
+        // counts. Each costs one round trip (under 1% of the transfer).
+        if (result == 0 && done < total && ++sinceCheck == CheckEveryBlocks) {
+            sinceCheck = 0;
+            result = CheckTransfer();
+        }
     }
     if (result == 0)
         result = ConfirmInStep();

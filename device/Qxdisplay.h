@@ -47,6 +47,8 @@ constexpr size_t EndOfListingSize = 5;
 // as gone for the rest of the command.
 constexpr uint32_t BarrierWaitMs = 1000;
 constexpr int BarrierAttempts = 2;
+// GetFile counts the replies against its requests after this many blocks too.
+constexpr uint32_t CheckEveryBlocks = 16;
 
 struct DISPLAY_INFO {
     uint32_t FirmwareVersion = 0;
@@ -166,11 +168,15 @@ public:
     // ConfirmInStep counts the replies with that code (taken, or discarded on
     // the way) against the requests sent: one more reply than requests means
     // that a reply taken answered another request (a duplicated request,
-    // another program's): ERR_VERIFY_ERR. So does an input report that the
-    // reader could not place since the transfer's last reply was checked.
-    // GetFile, PutFile and RemoveFile do both.
+    // another program's): ERR_VERIFY_ERR. A run of input reports the reader
+    // could not place counts as one reply (its first report was lost), and an
+    // input report that the reader could not place since the transfer's last
+    // reply was checked fails it too. GetFile, PutFile, RemoveFile and
+    // ListFiles do both.
     void StartTransfer(uint16_t code);
     [[nodiscard]] uint32_t ConfirmInStep();
+    // The same count in the middle of a transfer, which goes on.
+    [[nodiscard]] uint32_t CheckTransfer();
 
     // Asked between two blocks of GetFile and PutFile and between two entries
     // of a listing (after the progress callback, which may let the user ask):
@@ -219,6 +225,8 @@ private:
     uint32_t TransferDiscarded = 0;
     // UnplacedReports() when the transfer's last reply was checked.
     uint32_t TransferUnplaced = 0;
+    // UnplacedRuns() when the transfer started.
+    uint32_t TransferRuns = 0;
     // Times the link was brought back in step, and UnplacedReports() then.
     uint32_t InStepCount = 0;
     uint32_t InStepUnplaced = 0;

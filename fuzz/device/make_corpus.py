@@ -60,6 +60,9 @@ seeds = {
     'list-files': b'\x04' + reply(0x4010, entry('LOG001.displog', 1500)) + reply(0x4011, entry('Maps', 0, 0x10)) +
     b'\x00',
     'find-first-next': b'\x05' + reply(0x4010, entry('LOG002.displog', 7)) + reply(0x4011, entry('X', 1)),
+    # Ended by the unit's 5-byte end entry, and refused by a status after one entry.
+    'list-files-end': b'\x04' + reply(0x4010, entry('LOG001.displog', 1500)) + reply(0x4011, [0x03, 0, 0, 0, 0xFC]),
+    'list-files-refused': b'\x04' + reply(0x4010, entry('LOG001.displog', 1500)) + reply(0x4011, [0x08, 0xF7]),
     'read-block': b'\x06' + u32(0) + u16(16) + reply(0x4013, block(file_data[:16])),
     'read-block-status': b'\x06' + u32(0) + u16(16) + reply(0x4013, [0x03, 0]),
     # A stray reply of another command comes first; the block follows it.

@@ -655,11 +655,11 @@ TEST_F(Display, ReplyCutByTheNextReplyIsRetried)
     EXPECT_EQ(offsets, (std::vector<uint32_t>{0, 1024, 1024, 2048}));
 }
 
-// A report that cannot be placed (the rest of a reply whose start was lost
-// or swallowed) before a block's reply makes that reply suspect. Before the
-// first block it is asked again once the link is back in step, and the file
-// comes whole; later, the block handed on before may have swallowed the start,
-// so the get fails rather than vouch for it.
+// Reports that cannot be placed are the rest of a reply whose first report
+// was lost. Before the first block that reply is counted and the block asked
+// again once the link is back in step, and the file comes whole. Before a
+// later block's reply they may also be the rest of a reply that the block
+// handed on before swallowed, so the get fails rather than vouch for it.
 TEST_F(Display, UnplacedReportMakesTheBlockSuspect)
 {
     std::vector<uint8_t> file(3000);
@@ -671,26 +671,87 @@ TEST_F(Display, UnplacedReportMakesTheBlockSuspect)
             const uint32_t offset = GetLE32(&m.Payload[at]);
             const uint32_t want = GetLE32(&m.Payload[at + 4]);
             offsets.push_back(offset);
+            const auto reply = FrameReply(m.Code, BlockReply({file.begin() + offset, file.begin() + offset + want}, want));
+            if (offsets.size() == request && request == 1) {
+                h.Inject(std::vector<Report>(reply.begin() + 1, reply.end())); // its first report is lost
+                return;
+            }
             if (offsets.size() == request) {
                 Report orphan(64, 0x5A); // code 0x5A5A: the unit sends no such reply
-                std::copy_n(FrameReply(CMD_READ_FILE_BLOCK, {0})[0].begin(), 5, orphan.begin());
+                std::copy_n(reply[0].begin(), 5, orphan.begin());
                 h.Inject(orphan);
             }
-            Reply(m.Code, BlockReply({file.begin() + offset, file.begin() + offset + want}, want));
+            h.Inject(reply);
         };
         Barriers = 0;
         std::vector<uint8_t> buffer(file.size());
         const uint32_t before = display.UnplacedReports();
         const uint32_t result = display.GetFile("A:\\Logs", "RUN1.displog", 3000, buffer.data(), nullptr);
-        EXPECT_EQ(display.UnplacedReports(), before + 1);
         if (request == 1) {
             ASSERT_EQ(result, 0u);
             EXPECT_EQ(buffer, file);
+            EXPECT_EQ(display.UnplacedReports(), before + 17);
             EXPECT_EQ(offsets, (std::vector<uint32_t>{0, 0, 1024, 2048}));
             EXPECT_EQ(Barriers, 2); // before the block asked again, and at the end
         } else {
             EXPECT_EQ(result, ERR_VERIFY_ERR);
+            EXPECT_EQ(display.UnplacedReports(), before + 1);
             EXPECT_EQ(offsets, (std::vector<uint32_t>{0, 1024}));
         }
     }
+}
+
+// A request for the next entry that reached the unit twice moves its cursor
+// twice: one entry is skipped and the listing would look complete. The
+// replies are counted, and the listing ends with ERR_VERIFY_ERR instead.
+TEST_F(Display, DuplicatedFindNextFailsTheListing)
+{
+    const std::vector<std::vector<uint8_t>> entries = {
+        {0, 0x20, 1, 0, 0, 0, 'a', 0}, {0, 0x20, 2, 0, 0, 0, 'b', 0}, {0, 0x20, 3, 0, 0, 0, 'c', 0}};
+    for (const bool duplicated : {false, true}) {
+        size_t cursor = 0;
+        Answer = [&](FakeHost&, const Message& m) {
+            if (m.Code == CMD_FILE_FIND_FIRST)
+                cursor = 0;
+            const int answers = duplicated && m.Code == CMD_FILE_FIND_NEXT && cursor == 1 ? 2 : 1;
+            for (int i = 0; i < answers; ++i)
+                Reply(m.Code, cursor < entries.size() ? entries[cursor++] : std::vector<uint8_t>{3, 0, 0, 0, 0xFC});
+        };
+        listed.clear();
+        EXPECT_EQ(display.ListFiles("A:\\Maps", "*.*", RecordEntry), 0u);
+        if (duplicated) {
+            EXPECT_EQ(display.ListingEnd(), ERR_VERIFY_ERR);
+        } else {
+            EXPECT_EQ(display.ListingEnd(), 0u);
+            EXPECT_EQ(listed, (std::vector<std::string>{"a:1", "b:2", "c:3"}));
+        }
+    }
+}
+
+// A request that reached the unit twice and a later one that never reached it
+// cancel in the count of replies, and every block between them carries the
+// one before. The get counts every CheckEveryBlocks blocks as well, so a pair
+// that falls on both sides of such a count fails the get.
+TEST_F(Display, DuplicatedAndLostRequestAcrossACountFailTheGet)
+{
+    const uint32_t size = 2 * CheckEveryBlocks * FileBlockSize;
+    std::vector<uint8_t> file(size);
+    for (size_t i = 0; i < file.size(); ++i)
+        file[i] = static_cast<uint8_t>(i / FileBlockSize * 7 + i);
+    bool lost = false;
+    Answer = [&](FakeHost&, const Message& m) {
+        const size_t at = m.Payload.size() - 9;
+        const uint32_t offset = GetLE32(&m.Payload[at]);
+        const uint32_t want = GetLE32(&m.Payload[at + 4]);
+        if (offset == (CheckEveryBlocks + 4) * FileBlockSize && !lost) {
+            lost = true; // this request never reached the unit
+            return;
+        }
+        const auto reply = BlockReply({file.begin() + offset, file.begin() + offset + want}, want);
+        Reply(m.Code, reply);
+        if (offset == 2 * FileBlockSize)
+            Reply(m.Code, reply); // this one reached it twice
+    };
+    std::vector<uint8_t> buffer(size);
+    EXPECT_EQ(display.GetFile("A:\\Logs", "RUN1.displog", size, buffer.data(), nullptr), ERR_VERIFY_ERR);
 }

@@ -606,3 +606,26 @@ TEST(TransportPurge, StaleRepliesDroppedAcrossTickWrap)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     EXPECT_EQ(device.QueuedReplies(), 0u);
 }
+
+// A message under way that takes a report whose bytes 5-8 could start a short
+// reply of another code (here another program's status) is suspect: a lost
+// report may have let that reply's start complete it. It is still assembled
+// as the framing says, but counted before it is queued; random payload and
+// a header of the message's own code are not suspect.
+TEST_F(Transport, ForeignShortStartInsideAMessageIsSuspect)
+{
+    KnownRepliesDevice device(host);
+    Open(device);
+    std::vector<uint8_t> payload(1029, 0x11);
+    host.Inject(FrameReply(0x4013, payload));
+    ASSERT_TRUE(WaitQueued(device, 1));
+    EXPECT_EQ(device.SuspectMessages(), 0u);
+    (void)device.PopReply();
+    auto broken = FrameReply(0x4013, payload);
+    broken.erase(broken.begin() + 4);
+    host.Inject(broken);
+    host.Inject(FrameReply(0x4000, std::vector<uint8_t>(53, 0))); // completes the message
+    ASSERT_TRUE(WaitQueued(device, 1));
+    EXPECT_EQ(device.SuspectMessages(), 1u);
+    EXPECT_EQ(device.PopReply()->Length, 1029u);
+}
