@@ -230,8 +230,7 @@ void LogPlotData::Decimate(size_t channel, double from, double to, int count, Pl
         // values are taken on the way instead of being read again.
         Range tail;
         size_t tailFrom = 0;
-        // Rounding can put an inner edge an ulp past the end: no column reaches beyond it.
-        const double edge = c + 1 == count ? to : std::min(from + span * (c + 1) / count, to);
+        const double edge = c + 1 == count ? to : from + span * (c + 1) / count;
         const size_t end = FirstAtOrAfter(index, channel, edge, hint, &tail, &tailFrom);
         if (end > start) {
             PlotColumn& column = out.Columns[static_cast<size_t>(c)];
