@@ -305,6 +305,29 @@ void BM_WindowOpenAndDraw(benchmark::State& state)
 BENCHMARK(BM_WindowOpenAndDraw)->Arg(0)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_WindowOpenAndDraw)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
+// "Show All" on a log of many channels, for scale: every channel is indexed and drawn, so this
+// grows with the channel count (the window starts with the first channels only).
+void BM_ShowAllManyChannels(benchmark::State& state)
+{
+    const ManyChannelLog log(static_cast<size_t>(state.range(0)));
+    ConsoleServices services;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto data = std::make_unique<LogPlotData>();
+        if (data->Open(log.Path) != 0) {
+            state.SkipWithError("cannot open the log");
+            return;
+        }
+        LogViewerWindow window(nullptr, std::move(data), QString::fromStdString(log.Path), services, ViewerOptions{});
+        window.resize(1100, 680);
+        benchmark::DoNotOptimize(window.grab().toImage().constBits());
+        state.ResumeTiming();
+        window.CheckVisible(true);
+        benchmark::DoNotOptimize(window.grab().toImage().constBits());
+    }
+}
+BENCHMARK(BM_ShowAllManyChannels)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
 } // namespace
 
 int main(int argc, char** argv)
