@@ -328,6 +328,30 @@ void BM_ShowAllManyChannels(benchmark::State& state)
 }
 BENCHMARK(BM_ShowAllManyChannels)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
+// A keystroke in the filter box on a log of many channels: every name is searched, the list is
+// narrowed to one channel's name and widened again.
+void BM_FilterManyChannels(benchmark::State& state)
+{
+    const ManyChannelLog log(static_cast<size_t>(state.range(0)));
+    ConsoleServices services;
+    auto data = std::make_unique<LogPlotData>();
+    if (data->Open(log.Path) != 0) {
+        state.SkipWithError("cannot open the log");
+        return;
+    }
+    LogViewerWindow window(nullptr, std::move(data), QString::fromStdString(log.Path), services, ViewerOptions{});
+    window.resize(1100, 680);
+    const QString text = QString::fromStdString(window.Data().ChannelName(window.Data().ChannelCount() / 2));
+    for (auto _ : state) {
+        window.SetFilter(text);
+        benchmark::DoNotOptimize(window.grab().toImage().constBits());
+        window.SetFilter(QString());
+        benchmark::DoNotOptimize(window.grab().toImage().constBits());
+    }
+    state.SetLabel("filter \"" + text.toStdString() + "\" and back");
+}
+BENCHMARK(BM_FilterManyChannels)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
 } // namespace
 
 int main(int argc, char** argv)
