@@ -423,20 +423,25 @@ void LogPlotWidget::DrawOverlay(QPainter& painter) const
         const int plot = PlotOfShown(s);
         const QRect rect = PlotRect(plot);
         size_t end = s;
+        while (end < Shown.size() && PlotOfShown(end) == plot)
+            ++end;
+        // Only the rows that fit are written: with thousands of channels shown, the rest would
+        // cost their formatting on every move of the cursor.
+        const size_t fit = std::min(end - s, static_cast<size_t>(std::max(1, (rect.height() - 6) / line)));
         int widest = 0;
         std::vector<QString> texts;
-        for (; end < Shown.size() && PlotOfShown(end) == plot; ++end) {
-            const PlotChannel& channel = Data->Channel(Shown[end]);
-            QString text = QString::fromStdString(channel.Name) + QStringLiteral("  ");
+        for (size_t k = s; k < s + fit; ++k) {
+            const int decimals = Data->ChannelDecimals(Shown[k]);
+            QString text = QString::fromStdString(Data->ChannelName(Shown[k])) + QStringLiteral("  ");
             if (CursorShown)
-                text += ReadoutText(Shown[end]);
-            else if (Ranges[end].HasValue)
-                text += NumberText(Ranges[end].Low, channel.Decimals, Separator) + QStringLiteral(" \u2026 ") +
-                        NumberText(Ranges[end].High, channel.Decimals, Separator);
+                text += ReadoutText(Shown[k]);
+            else if (Ranges[k].HasValue)
+                text += NumberText(Ranges[k].Low, decimals, Separator) + QStringLiteral(" \u2026 ") +
+                        NumberText(Ranges[k].High, decimals, Separator);
             widest = std::max(widest, metrics.horizontalAdvance(text));
             texts.push_back(std::move(text));
         }
-        const int rows = std::min(static_cast<int>(texts.size()), std::max(1, (rect.height() - 6) / line));
+        const int rows = static_cast<int>(texts.size());
         const QRect box(rect.left() + 4, rect.top() + 4, widest + 22, rows * line + 4);
         painter.fillRect(box, QColor(255, 255, 255, 200));
         for (int r = 0; r < rows; ++r) {

@@ -32,7 +32,7 @@ std::string CsvHeaderLine(const LogPlotData& data)
     std::string header = "Time";
     for (size_t c = 0; c < data.ChannelCount(); ++c) {
         header += ',';
-        AppendCsvField(header, data.Channel(c).Name);
+        AppendCsvField(header, data.ChannelName(c));
     }
     header += "\r\n";
     return header;
@@ -69,7 +69,7 @@ uint64_t WriteRangeCsv(const LogPlotData& data, double from, double to, float in
             piece += ',';
             float value = 0.0f;
             if (data.Log().GetValueAt(static_cast<uint32_t>(c), t, value, cursors[c]))
-                AppendNumber(piece, value, data.Channel(c).Decimals, separator);
+                AppendNumber(piece, value, data.ChannelDecimals(c), separator);
             else
                 piece += "NAN";
         }

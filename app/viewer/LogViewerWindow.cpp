@@ -1,5 +1,7 @@
 #include "LogViewerWindow.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 
 #include <QApplication>
@@ -11,11 +13,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QLocale>
 #include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
+#include <QSortFilterProxyModel>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -58,6 +61,33 @@ QString SecondsText(double seconds, char separator)
     return QString::fromLatin1(text, static_cast<qsizetype>(length));
 }
 
+// Keeps the channels whose name contains the text, in any case: a plain search on each name,
+// without a regular expression, as every keystroke searches every channel.
+class ChannelFilterModel : public QSortFilterProxyModel {
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+
+    void SetText(const QString& text)
+    {
+        if (text == Text)
+            return;
+        Text = text;
+        invalidateFilter();
+    }
+
+protected:
+    [[nodiscard]] bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override
+    {
+        if (Text.isEmpty())
+            return true;
+        const QModelIndex index = sourceModel()->index(sourceRow, 0, sourceParent);
+        return sourceModel()->data(index, Qt::DisplayRole).toString().contains(Text, Qt::CaseInsensitive);
+    }
+
+private:
+    QString Text;
+};
+
 } // namespace
 
 char RegionalCsvSeparator()
@@ -66,6 +96,83 @@ char RegionalCsvSeparator()
     if (point.size() == 1 && point[0].unicode() > 0x20 && point[0].unicode() < 0x7F)
         return static_cast<char>(point[0].unicode());
     return '.';
+}
+
+ChannelListModel::ChannelListModel(const LogPlotData& data, QObject* parent)
+    : QAbstractListModel(parent), Data(data), Checked(data.ChannelCount(), 0)
+{
+    std::fill_n(Checked.begin(), std::min(Checked.size(), InitiallyChecked), uint8_t{1});
+}
+
+int ChannelListModel::rowCount(const QModelIndex& parent) const
+{
+    // Qt's views count rows in int; the reader's channel count is far below that in practice.
+    return parent.isValid() ? 0 : static_cast<int>(std::min<size_t>(Checked.size(), INT_MAX));
+}
+
+QVariant ChannelListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() < 0 || static_cast<size_t>(index.row()) >= Checked.size())
+        return {};
+    const auto channel = static_cast<size_t>(index.row());
+    switch (role) {
+    case Qt::DisplayRole: return QString::fromStdString(Data.ChannelName(channel));
+    case Qt::DecorationRole: {
+        const QColor color = LogPlotWidget::ChannelColor(channel);
+        auto found = Swatches.find(color.rgb());
+        if (found == Swatches.end())
+            found = Swatches.insert(color.rgb(), Swatch(color));
+        return *found;
+    }
+    case Qt::CheckStateRole: return Checked[channel] != 0 ? Qt::Checked : Qt::Unchecked;
+    case Qt::UserRole: return static_cast<qulonglong>(channel);
+    default: return {};
+    }
+}
+
+bool ChannelListModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (role != Qt::CheckStateRole || !index.isValid() || static_cast<size_t>(index.row()) >= Checked.size())
+        return false;
+    const uint8_t checked = value.value<Qt::CheckState>() == Qt::Checked ? 1 : 0;
+    uint8_t& current = Checked[static_cast<size_t>(index.row())];
+    if (current != checked) {
+        current = checked;
+        emit dataChanged(index, index, {Qt::CheckStateRole});
+    }
+    return true;
+}
+
+Qt::ItemFlags ChannelListModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable | Qt::ItemNeverHasChildren;
+}
+
+void ChannelListModel::SetChecked(const std::vector<size_t>& channels, bool checked)
+{
+    size_t first = Checked.size();
+    size_t last = 0;
+    for (const size_t channel : channels) {
+        if (channel >= Checked.size())
+            continue;
+        Checked[channel] = checked ? 1 : 0;
+        first = std::min(first, channel);
+        last = std::max(last, channel);
+    }
+    if (first <= last)
+        emit dataChanged(index(static_cast<int>(first)), index(static_cast<int>(last)), {Qt::CheckStateRole});
+}
+
+std::vector<size_t> ChannelListModel::CheckedChannels() const
+{
+    std::vector<size_t> channels;
+    for (size_t c = 0; c < Checked.size(); ++c) {
+        if (Checked[c] != 0)
+            channels.push_back(c);
+    }
+    return channels;
 }
 
 LogViewerWindow::LogViewerWindow(QWidget* parent, std::unique_ptr<LogPlotData> data, const QString& path,
@@ -100,8 +207,15 @@ void LogViewerWindow::BuildDesign()
     EditFilter = new QLineEdit(PanelChannels);
     EditFilter->setPlaceholderText(QStringLiteral("Filter channels"));
     EditFilter->setClearButtonEnabled(true);
-    ListChannels = new QListWidget(PanelChannels);
+    // A model and a view that asks it only for the rows on screen: a log may hold a million
+    // channels.
+    ChannelModel = new ChannelListModel(*PlotData, this);
+    ChannelFilter = new ChannelFilterModel(this);
+    ChannelFilter->setDynamicSortFilter(false); // names never change; check boxes do not filter
+    ChannelFilter->setSourceModel(ChannelModel);
+    ListChannels = new QListView(PanelChannels);
     ListChannels->setUniformItemSizes(true);
+    ListChannels->setModel(ChannelFilter);
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(5);
     ButtonShowAll = new TQXGradButton(PanelChannels);
@@ -155,16 +269,9 @@ void LogViewerWindow::BuildDesign()
     row->addLayout(right, 1);
 
     Plot->SetData(PlotData.get());
-    for (size_t c = 0; c < PlotData->ChannelCount(); ++c) {
-        auto* item = new QListWidgetItem(QIcon(Swatch(LogPlotWidget::ChannelColor(c))),
-                                         QString::fromStdString(PlotData->Channel(c).Name), ListChannels);
-        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-        item->setCheckState(Qt::Checked);
-        item->setData(Qt::UserRole, static_cast<qulonglong>(c));
-    }
     ShownChanged();
 
-    connect(ListChannels, &QListWidget::itemChanged, this, [this] { ShownChanged(); });
+    connect(ChannelModel, &QAbstractItemModel::dataChanged, this, [this] { ShownChanged(); });
     connect(EditFilter, &QLineEdit::textChanged, this, [this](const QString& text) { SetFilter(text); });
     connect(ButtonShowAll, &TQXGradButton::clicked, this, [this] { CheckVisible(true); });
     connect(ButtonShowNone, &TQXGradButton::clicked, this, [this] { CheckVisible(false); });
@@ -180,37 +287,23 @@ void LogViewerWindow::BuildDesign()
 
 std::vector<size_t> LogViewerWindow::CheckedChannels() const
 {
-    std::vector<size_t> channels;
-    for (int row = 0; row < ListChannels->count(); ++row) {
-        const QListWidgetItem* item = ListChannels->item(row);
-        if (item->checkState() == Qt::Checked)
-            channels.push_back(static_cast<size_t>(item->data(Qt::UserRole).toULongLong()));
-    }
-    return channels;
+    return ChannelModel->CheckedChannels();
 }
 
 void LogViewerWindow::SetFilter(const QString& text)
 {
     if (EditFilter->text() != text)
         EditFilter->setText(text); // comes back here through textChanged
-    const QString wanted = text.trimmed();
-    for (int row = 0; row < ListChannels->count(); ++row) {
-        QListWidgetItem* item = ListChannels->item(row);
-        item->setHidden(!wanted.isEmpty() && !item->text().contains(wanted, Qt::CaseInsensitive));
-    }
+    static_cast<ChannelFilterModel*>(ChannelFilter)->SetText(text.trimmed());
 }
 
 void LogViewerWindow::CheckVisible(bool checked)
 {
-    {
-        const QSignalBlocker blocker(ListChannels);
-        for (int row = 0; row < ListChannels->count(); ++row) {
-            QListWidgetItem* item = ListChannels->item(row);
-            if (!item->isHidden())
-                item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
-        }
-    }
-    ShownChanged();
+    std::vector<size_t> channels;
+    channels.reserve(static_cast<size_t>(ChannelFilter->rowCount()));
+    for (int row = 0; row < ChannelFilter->rowCount(); ++row)
+        channels.push_back(static_cast<size_t>(ChannelFilter->mapToSource(ChannelFilter->index(row, 0)).row()));
+    ChannelModel->SetChecked(channels, checked);
 }
 
 void LogViewerWindow::ShownChanged()

@@ -3,8 +3,13 @@
 // and a filter) beside the stacked plots, and commands to show the whole log again, save the
 // view as a picture and save the visible time range as CSV. Files dropped on it open in windows
 // of their own.
+#include <cstdint>
 #include <memory>
+#include <vector>
 
+#include <QAbstractListModel>
+#include <QHash>
+#include <QPixmap>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -16,7 +21,8 @@ class LogPlotWidget;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class QListView;
+class QSortFilterProxyModel;
 class TQXGradButton;
 class TQXGradPanel;
 
@@ -34,6 +40,33 @@ struct ViewerOptions {
 // one the window's conversions use.
 char RegionalCsvSeparator();
 
+// The log's channels as a list model: one row per channel in channel order, its name as the CSV
+// header writes it, its colour swatch and its check box. Rows are made only when a view asks for
+// them, so a log of a million channels costs a byte per channel here.
+class ChannelListModel : public QAbstractListModel {
+public:
+    // Channels up to this many start checked; of a log with more, the first ones, as a plot of
+    // more channels cannot be read and each costs its drawing.
+    static constexpr size_t InitiallyChecked = 64;
+
+    ChannelListModel(const LogPlotData& data, QObject* parent);
+
+    [[nodiscard]] int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    [[nodiscard]] Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    [[nodiscard]] bool IsChecked(size_t channel) const { return Checked[channel] != 0; }
+    // Checks or clears the given channels (any order) with one change signal.
+    void SetChecked(const std::vector<size_t>& channels, bool checked);
+    [[nodiscard]] std::vector<size_t> CheckedChannels() const;
+
+private:
+    const LogPlotData& Data;
+    std::vector<uint8_t> Checked;
+    mutable QHash<QRgb, QPixmap> Swatches;
+};
+
 class LogViewerWindow : public QWidget {
     Q_OBJECT
 
@@ -49,7 +82,8 @@ public:
 
     // The channels whose box is checked, in channel order.
     [[nodiscard]] std::vector<size_t> CheckedChannels() const;
-    // Shows only the list entries whose name contains text (any case).
+    // Shows only the list entries whose name contains text (any case), leading and trailing
+    // blanks aside.
     void SetFilter(const QString& text);
     // Checks or clears every entry the filter leaves in the list.
     void CheckVisible(bool checked);
@@ -64,7 +98,9 @@ public:
 
     TQXGradPanel* PanelChannels = nullptr;
     QLineEdit* EditFilter = nullptr;
-    QListWidget* ListChannels = nullptr;
+    QListView* ListChannels = nullptr;
+    ChannelListModel* ChannelModel = nullptr;
+    QSortFilterProxyModel* ChannelFilter = nullptr; // the model of ListChannels
     TQXGradButton* ButtonShowAll = nullptr;
     TQXGradButton* ButtonShowNone = nullptr;
     QComboBox* ComboPlots = nullptr;

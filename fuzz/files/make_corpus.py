@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Writes the seed inputs of fuzz_qxstandardfile and fuzz_displogfile into
-corpus-qxstandardfile/ and corpus-displogfile/: the readers' reference files
-and a few variations of them."""
+"""Writes the seed inputs of fuzz_qxstandardfile, fuzz_displogfile and
+fuzz_logplotdata into corpus-qxstandardfile/, corpus-displogfile/ and
+corpus-logplotdata/: the readers' reference files and a few variations of them
+(for fuzz_logplotdata each after a view: column count + 8, start and end as
+float fractions of the log's span)."""
 import os
 import struct
 
@@ -50,3 +52,25 @@ logs = {
 }
 for name, data in logs.items():
     write('corpus-displogfile', name, data)
+
+# Views over the logs above and over one whose time stamps go back.
+def view(columns, start, end):
+    return struct.pack('<Bff', columns + 8, start, end)
+
+
+back = struct.pack('<3I', 0x20000000, 1000, 12)
+for i, counter in enumerate([100, 200, 300, 150, 400, 500]):
+    back += struct.pack('<II', 0, counter) + struct.pack('<If', 0x01000101, float(i * i - 3))
+    if i % 2 == 0:
+        back += struct.pack('<II', 0x01000102, 0xFFFFFFFF)
+    else:
+        back += struct.pack('<If', 0x01000102, -float(i))
+views = {
+    'whole-16': view(16, 0.0, 1.0),
+    'part-100': view(100, 0.25, 0.5),
+    'outside-3': view(3, -2.0, -1.0),
+    'nan-5': view(5, float('nan'), 1.0),
+}
+for log_name, log in list(logs.items()) + [('time-goes-back', back)]:
+    for view_name, prefix in views.items():
+        write('corpus-logplotdata', log_name + '-' + view_name, prefix + log)

@@ -1,6 +1,7 @@
 // The viewer window: bad input named in a message, a log without channels, the channel list's
 // filter and check boxes, the cursor readout, zooming and panning with the mouse, the two saves,
 // dropped files, and the program entry's --view with --screenshot.
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -9,9 +10,10 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSortFilterProxyModel>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -92,6 +94,31 @@ protected:
     ScriptedServices Services;
 };
 
+// The channel list as the user sees it: the rows the filter leaves, by their channel.
+std::vector<size_t> ListedChannels(const LogViewerWindow& window)
+{
+    const QAbstractItemModel& list = *window.ListChannels->model();
+    std::vector<size_t> channels;
+    for (int row = 0; row < list.rowCount(); ++row)
+        channels.push_back(static_cast<size_t>(list.index(row, 0).data(Qt::UserRole).toULongLong()));
+    return channels;
+}
+
+// Clicks a channel's box (checks or clears it) through the list's model.
+void SetChannelChecked(const LogViewerWindow& window, size_t channel, bool checked)
+{
+    QAbstractItemModel& list = *window.ListChannels->model();
+    for (int row = 0; row < list.rowCount(); ++row) {
+        const QModelIndex index = list.index(row, 0);
+        if (index.data(Qt::UserRole).toULongLong() == channel) {
+            EXPECT_TRUE(list.flags(index).testFlag(Qt::ItemIsUserCheckable));
+            EXPECT_TRUE(list.setData(index, checked ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole));
+            return;
+        }
+    }
+    ADD_FAILURE() << "channel " << channel << " is not listed";
+}
+
 QString Field(const std::string& line, size_t index)
 {
     size_t start = 0;
@@ -139,7 +166,7 @@ TEST_F(ViewerWindows, LogWithoutChannels)
     LogViewerWindow* window = OpenLogViewer(path, nullptr, Services);
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(Services.Errors.isEmpty());
-    EXPECT_EQ(window->ListChannels->count(), 0);
+    EXPECT_EQ(window->ListChannels->model()->rowCount(), 0);
     EXPECT_TRUE(window->Plot->ShownChannels().empty());
     EXPECT_EQ(window->LabelStatus->text(), QStringLiteral("This log has no channels."));
     EXPECT_FALSE(window->Plot->RenderLayer().isNull());
@@ -154,18 +181,22 @@ TEST_F(ViewerWindows, FilterAndCheckBoxes)
 {
     LogViewerWindow* window = OpenLogViewer(WriteLog("boxes.displog", SmallLog()), nullptr, Services);
     ASSERT_NE(window, nullptr);
-    QListWidget& list = *window->ListChannels;
-    ASSERT_EQ(list.count(), 8);
+    const QAbstractItemModel& list = *window->ListChannels->model();
+    ASSERT_EQ(list.rowCount(), 8);
     EXPECT_EQ(window->Plot->ShownChannels().size(), 8u);
-
-    window->SetFilter(QStringLiteral("lqr"));
-    std::vector<size_t> matching;
-    for (int row = 0; row < list.count(); ++row) {
-        const bool matches = list.item(row)->text().contains(QStringLiteral("LQR"));
-        EXPECT_EQ(list.item(row)->isHidden(), !matches) << list.item(row)->text().toStdString();
-        if (matches)
-            matching.push_back(static_cast<size_t>(row));
+    // Each entry is named as the CSV header names the channel, and starts checked.
+    for (int row = 0; row < 8; ++row) {
+        EXPECT_EQ(list.index(row, 0).data().toString().toStdString(), window->Data().ChannelName(static_cast<size_t>(row)));
+        EXPECT_EQ(list.index(row, 0).data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Checked);
     }
+
+    window->SetFilter(QStringLiteral(" lqr "));
+    std::vector<size_t> matching;
+    for (size_t c = 0; c < 8; ++c) {
+        if (QString::fromStdString(window->Data().ChannelName(c)).contains(QStringLiteral("LQR")))
+            matching.push_back(c);
+    }
+    EXPECT_EQ(ListedChannels(*window), matching);
     ASSERT_FALSE(matching.empty());
     ASSERT_LT(matching.size(), 8u);
 
@@ -178,15 +209,52 @@ TEST_F(ViewerWindows, FilterAndCheckBoxes)
     EXPECT_EQ(window->Plot->ShownChannels(), rest);
 
     window->SetFilter(QString());
-    for (int row = 0; row < list.count(); ++row)
-        EXPECT_FALSE(list.item(row)->isHidden());
+    EXPECT_EQ(ListedChannels(*window), (std::vector<size_t>{0, 1, 2, 3, 4, 5, 6, 7}));
     window->CheckVisible(false);
     EXPECT_TRUE(window->Plot->ShownChannels().empty());
-    list.item(5)->setCheckState(Qt::Checked);
-    list.item(2)->setCheckState(Qt::Checked);
+    SetChannelChecked(*window, 5, true);
+    SetChannelChecked(*window, 2, true);
     EXPECT_EQ(window->Plot->ShownChannels(), (std::vector<size_t>{2, 5}));
     window->CheckVisible(true);
     EXPECT_EQ(window->Plot->ShownChannels().size(), 8u);
+}
+
+// A log of many channels lists them all but starts with only the first ones checked, and only
+// the shown channels get an index; the filter and Show All work on the whole list.
+TEST_F(ViewerWindows, ManyChannelsListedAndShownOnDemand)
+{
+    LogSpec spec;
+    spec.CycleHz = 1;
+    spec.CycleJitter = 0;
+    spec.DurationSeconds = 1;
+    spec.Channels.resize(5000);
+    for (size_t c = 0; c < spec.Channels.size(); ++c) {
+        spec.Channels[c].Id = 0x01000000u + static_cast<uint32_t>(c);
+        spec.Channels[c].RateHz = 1;
+    }
+    LogViewerWindow* window = OpenLogViewer(WriteLog("many.displog", spec), nullptr, Services);
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(window->ListChannels->model()->rowCount(), 5000);
+    std::vector<size_t> first(ChannelListModel::InitiallyChecked);
+    for (size_t c = 0; c < first.size(); ++c)
+        first[c] = c;
+    EXPECT_EQ(window->CheckedChannels(), first);
+    EXPECT_EQ(window->Plot->ShownChannels(), first);
+    EXPECT_FALSE(window->Plot->RenderLayer().isNull());
+    EXPECT_EQ(window->Data().IndexedChannels(), first.size());
+
+    // One entry by its whole name; checking it plots it and indexes it alone.
+    const QString last = QString::fromStdString(window->Data().ChannelName(4999));
+    window->SetFilter(last.toLower());
+    EXPECT_EQ(ListedChannels(*window), std::vector<size_t>{4999});
+    window->CheckVisible(true);
+    EXPECT_EQ(window->Plot->ShownChannels().back(), 4999u);
+    EXPECT_FALSE(window->Plot->RenderLayer().isNull());
+    EXPECT_EQ(window->Data().IndexedChannels(), first.size() + 1);
+
+    window->SetFilter(QString());
+    window->CheckVisible(true);
+    EXPECT_EQ(window->CheckedChannels().size(), 5000u);
 }
 
 // The cursor's readout at an instant of the CSV is the CSV's field there, and the mouse puts
@@ -389,7 +457,7 @@ TEST_F(ViewerWindows, ChannelsAreDrawnInTheirColours)
     ASSERT_NE(window, nullptr);
     window->resize(1000, 600);
     QApplication::processEvents();
-    window->ListChannels->item(3)->setCheckState(Qt::Unchecked);
+    SetChannelChecked(*window, 3, false);
     const QImage& image = window->Plot->RenderLayer();
     auto holds = [&image](QRgb colour) {
         for (int y = 0; y < image.height(); ++y) {

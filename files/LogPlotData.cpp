@@ -27,31 +27,27 @@ uint32_t LogPlotData::OpenFromBytes(const uint8_t* data, size_t size)
 
 uint32_t LogPlotData::Finish(uint32_t result)
 {
-    Channels.clear();
+    Decimals.clear();
     Indexes.clear();
     Earliest = 0.0;
     Latest = 0.0;
     if (result != 0)
         return result;
     const uint32_t count = File.GetChannelCount();
-    Channels.resize(count);
-    Indexes.resize(count);
+    Decimals.reserve(count);
     Earliest = std::numeric_limits<double>::infinity();
     Latest = -std::numeric_limits<double>::infinity();
     for (uint32_t index = 0; index < count; ++index) {
-        // Named exactly as the CSV conversion heads its columns.
-        PlotChannel& channel = Channels[index];
-        channel.Index = index;
-        uint32_t id = 0;
-        char name[256] = "IDX_ERR";
-        if (File.GetChannelId(index, id))
-            (void)File.NameForId(id, name, sizeof name);
-        channel.Name = name;
         char pattern[16] = "0.000";
         (void)File.GetChannelFormat(index, pattern, sizeof pattern);
-        channel.Pattern = pattern;
-        channel.Decimals = DecimalsOfPattern(pattern);
-        BuildIndex(index);
+        Decimals.push_back(static_cast<uint8_t>(DecimalsOfPattern(pattern)));
+        // The time axis spans every sample, so every time is visited once; the index waits.
+        const size_t samples = File.GetSampleCount(index);
+        for (size_t i = 0; i < samples; ++i) {
+            const double t = File.GetSample(index, i).Time;
+            Earliest = std::min(Earliest, t);
+            Latest = std::max(Latest, t);
+        }
     }
     if (count == 0 || !(Earliest <= Latest)) {
         Earliest = 0.0;
@@ -60,9 +56,40 @@ uint32_t LogPlotData::Finish(uint32_t result)
     return 0;
 }
 
-void LogPlotData::BuildIndex(uint32_t channel)
+std::string LogPlotData::ChannelName(size_t channel) const
 {
-    ChannelIndex& index = Indexes[channel];
+    // Named exactly as the CSV conversion heads its columns.
+    uint32_t id = 0;
+    char name[256] = "IDX_ERR";
+    if (File.GetChannelId(static_cast<uint32_t>(channel), id))
+        (void)File.NameForId(id, name, sizeof name);
+    return name;
+}
+
+PlotChannel LogPlotData::Channel(size_t channel) const
+{
+    PlotChannel out;
+    out.Index = static_cast<uint32_t>(channel);
+    out.Name = ChannelName(channel);
+    char pattern[16] = "0.000";
+    (void)File.GetChannelFormat(static_cast<uint32_t>(channel), pattern, sizeof pattern);
+    out.Pattern = pattern;
+    out.Decimals = Decimals[channel];
+    return out;
+}
+
+const LogPlotData::ChannelIndex& LogPlotData::IndexOf(size_t channel) const
+{
+    std::unique_ptr<ChannelIndex>& index = Indexes[channel];
+    if (!index)
+        index = BuildIndex(static_cast<uint32_t>(channel));
+    return *index;
+}
+
+std::unique_ptr<LogPlotData::ChannelIndex> LogPlotData::BuildIndex(uint32_t channel) const
+{
+    auto built = std::make_unique<ChannelIndex>();
+    ChannelIndex& index = *built;
     const size_t count = File.GetSampleCount(channel);
     index.Count = count;
     const size_t blocks = (count + Fanout - 1) / Fanout;
@@ -75,7 +102,6 @@ void LogPlotData::BuildIndex(uint32_t channel)
         for (size_t i = block * Fanout; i < end; ++i) {
             const LogSample sample = File.GetSample(channel, i);
             latest = std::max(latest, sample.Time);
-            Earliest = std::min(Earliest, sample.Time);
             if (!HasFiniteValue(sample))
                 continue;
             if (!node.HasValue) {
@@ -88,7 +114,6 @@ void LogPlotData::BuildIndex(uint32_t channel)
         index.BlockLatest[block] = latest;
         level[block] = node;
     }
-    Latest = std::max(Latest, latest);
     index.Levels.push_back(std::move(level));
     while (index.Levels.back().size() > Fanout) {
         const std::vector<Node>& below = index.Levels.back();
@@ -104,17 +129,18 @@ void LogPlotData::BuildIndex(uint32_t channel)
         }
         index.Levels.push_back(std::move(above));
     }
+    return built;
 }
 
-size_t LogPlotData::FirstAtOrAfter(size_t channel, double t) const
+size_t LogPlotData::FirstAtOrAfter(const ChannelIndex& index, size_t channel, double t) const
 {
     size_t hint = 0;
-    return FirstAtOrAfter(channel, t, hint);
+    return FirstAtOrAfter(index, channel, t, hint);
 }
 
-size_t LogPlotData::FirstAtOrAfter(size_t channel, double t, size_t& hint, Range* passed, size_t* passedFrom) const
+size_t LogPlotData::FirstAtOrAfter(const ChannelIndex& index, size_t channel, double t, size_t& hint, Range* passed,
+                                   size_t* passedFrom) const
 {
-    const ChannelIndex& index = Indexes[channel];
     const std::vector<double>& keys = index.BlockLatest;
     if (std::isnan(t))
         return 0;
@@ -150,9 +176,8 @@ size_t LogPlotData::FirstAtOrAfter(size_t channel, double t, size_t& hint, Range
     return end;
 }
 
-void LogPlotData::Accumulate(size_t channel, size_t lo, size_t hi, Range& range) const
+void LogPlotData::Accumulate(const ChannelIndex& index, size_t channel, size_t lo, size_t hi, Range& range) const
 {
-    const ChannelIndex& index = Indexes[channel];
     const auto ch = static_cast<uint32_t>(channel);
     auto addItem = [&](int level, size_t i) {
         if (level < 0) {
@@ -188,13 +213,14 @@ void LogPlotData::Decimate(size_t channel, double from, double to, int count, Pl
     out.Columns.assign(static_cast<size_t>(std::max(count, 0)), PlotColumn{});
     out.Before = {};
     out.After = {};
-    if (channel >= Channels.size() || count <= 0)
+    if (channel >= ChannelCount() || count <= 0)
         return;
     const auto ch = static_cast<uint32_t>(channel);
-    const size_t total = Indexes[channel].Count;
+    const ChannelIndex& index = IndexOf(channel);
+    const size_t total = index.Count;
     const double span = to - from;
     size_t hint = 0;
-    size_t start = FirstAtOrAfter(channel, from, hint);
+    size_t start = FirstAtOrAfter(index, channel, from, hint);
     if (start > 0) {
         const LogSample sample = File.GetSample(ch, start - 1);
         out.Before = {true, HasFiniteValue(sample), sample.Time, sample.Value};
@@ -205,7 +231,7 @@ void LogPlotData::Decimate(size_t channel, double from, double to, int count, Pl
         Range tail;
         size_t tailFrom = 0;
         const double edge = c + 1 == count ? to : from + span * (c + 1) / count;
-        const size_t end = FirstAtOrAfter(channel, edge, hint, &tail, &tailFrom);
+        const size_t end = FirstAtOrAfter(index, channel, edge, hint, &tail, &tailFrom);
         if (end > start) {
             PlotColumn& column = out.Columns[static_cast<size_t>(c)];
             const LogSample first = File.GetSample(ch, start);
@@ -219,11 +245,11 @@ void LogPlotData::Decimate(size_t channel, double from, double to, int count, Pl
             column.Last = last.Value;
             Range range;
             if (tailFrom >= start && tailFrom <= end) {
-                Accumulate(channel, start, tailFrom, range);
+                Accumulate(index, channel, start, tailFrom, range);
                 if (tail.HasValue)
                     range.Add(tail.Min, tail.Max);
             } else {
-                Accumulate(channel, start, end, range);
+                Accumulate(index, channel, start, end, range);
             }
             column.HasValue = range.HasValue;
             column.Min = range.Min;
@@ -239,10 +265,11 @@ void LogPlotData::Decimate(size_t channel, double from, double to, int count, Pl
 
 bool LogPlotData::ValueRange(size_t channel, double from, double to, float& min, float& max) const
 {
-    if (channel >= Channels.size())
+    if (channel >= ChannelCount())
         return false;
+    const ChannelIndex& index = IndexOf(channel);
     Range range;
-    Accumulate(channel, FirstAtOrAfter(channel, from), FirstAtOrAfter(channel, to), range);
+    Accumulate(index, channel, FirstAtOrAfter(index, channel, from), FirstAtOrAfter(index, channel, to), range);
     if (!range.HasValue)
         return false;
     min = range.Min;
@@ -253,20 +280,25 @@ bool LogPlotData::ValueRange(size_t channel, double from, double to, float& min,
 std::string LogPlotData::ValueText(size_t channel, double t, char separator) const
 {
     float value = 0.0f;
-    if (channel >= Channels.size() || !File.GetValueAt(static_cast<uint32_t>(channel), t, value))
+    if (channel >= ChannelCount() || !File.GetValueAt(static_cast<uint32_t>(channel), t, value))
         return "NAN";
     char text[CsvNumberMaxLength];
-    const size_t length = FormatCsvNumber(value, Channels[channel].Decimals, separator, text);
+    const size_t length = FormatCsvNumber(value, Decimals[channel], separator, text);
     return std::string(text, length);
 }
 
 size_t LogPlotData::IndexBytes() const
 {
-    size_t bytes = Channels.capacity() * sizeof(PlotChannel) + Indexes.capacity() * sizeof(ChannelIndex);
-    for (const ChannelIndex& index : Indexes) {
-        bytes += index.BlockLatest.capacity() * sizeof(double);
-        for (const auto& level : index.Levels)
+    size_t bytes = Decimals.capacity() + Indexes.bucket_count() * sizeof(void*);
+    for (const auto& [channel, index] : Indexes) {
+        bytes += sizeof(ChannelIndex) + index->BlockLatest.capacity() * sizeof(double);
+        for (const auto& level : index->Levels)
             bytes += level.capacity() * sizeof(Node);
     }
     return bytes;
+}
+
+size_t LogPlotData::IndexedChannels() const
+{
+    return Indexes.size();
 }

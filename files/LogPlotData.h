@@ -1,11 +1,16 @@
 #pragma once
 // A display log opened for viewing: the reader, each channel's CSV column name and number
-// pattern, and an index built once at open that answers "smallest and largest value between two
-// times" without visiting every sample, so a plot of millions of samples is drawn one pixel
-// column at a time. No Qt.
+// pattern, and per channel an index that answers "smallest and largest value between two times"
+// without visiting every sample, so a plot of millions of samples is drawn one pixel column at a
+// time. A channel's index is built the first time the channel is plotted, so a log of a million
+// channels opens at the cost of reading it. No Qt.
+//
+// Not safe for concurrent use, not even of the const functions: they build indexes on demand.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Displogfile.h"
@@ -48,14 +53,19 @@ struct PlotColumns {
 
 class LogPlotData {
 public:
-    // Opens the log and builds the index; the reader's result code (0 on success). On failure
+    // Opens the log and names its channels; the reader's result code (0 on success). On failure
     // the data has no channels.
     [[nodiscard]] uint32_t Open(const std::string& path);
     [[nodiscard]] uint32_t OpenFromBytes(const uint8_t* data, size_t size);
 
     [[nodiscard]] const DispLogFile& Log() const { return File; }
-    [[nodiscard]] size_t ChannelCount() const { return Channels.size(); }
-    [[nodiscard]] const PlotChannel& Channel(size_t channel) const { return Channels[channel]; }
+    [[nodiscard]] size_t ChannelCount() const { return Decimals.size(); }
+    // channel must be in range (as for the three below).
+    [[nodiscard]] PlotChannel Channel(size_t channel) const;
+    // Made from the identifier on each call: held for every channel, names would take more
+    // memory than the file with a million channels.
+    [[nodiscard]] std::string ChannelName(size_t channel) const;
+    [[nodiscard]] int ChannelDecimals(size_t channel) const { return Decimals[channel]; }
     [[nodiscard]] double Duration() const { return File.GetDuration(); }
     // Earliest and latest sample time of any channel (0 and 0 without channels). Time stamps that
     // go back can put a sample before the first time stamp's time or after GetDuration.
@@ -74,8 +84,10 @@ public:
     // Smallest and largest finite value among the samples in [from, to); false when there is none.
     [[nodiscard]] bool ValueRange(size_t channel, double from, double to, float& min, float& max) const;
 
-    // Bytes held by the index (beside the reader's samples).
+    // Bytes held by the indexes built so far and the per-channel data (beside the reader's samples).
     [[nodiscard]] size_t IndexBytes() const;
+    // Number of channels whose index has been built.
+    [[nodiscard]] size_t IndexedChannels() const;
 
     // Samples summarised by one node of the lowest index level, and nodes by one node above.
     static constexpr size_t Fanout = 16;
@@ -111,19 +123,22 @@ private:
     };
 
     uint32_t Finish(uint32_t result);
-    void BuildIndex(uint32_t channel);
-    // Index of the first sample whose latest-time key is at or after t.
-    [[nodiscard]] size_t FirstAtOrAfter(size_t channel, double t) const;
+    // The channel's index, built on first use.
+    const ChannelIndex& IndexOf(size_t channel) const;
+    [[nodiscard]] std::unique_ptr<ChannelIndex> BuildIndex(uint32_t channel) const;
+    // Index of the first sample whose latest-time key is at or after t. index is the channel's.
+    [[nodiscard]] size_t FirstAtOrAfter(const ChannelIndex& index, size_t channel, double t) const;
     // The same, searching on from block `hint`, which is set to the block of the answer. When
     // passed is given, it receives the values of the samples the search stepped over in the
     // answer's block, from passedFrom up to the answer.
-    [[nodiscard]] size_t FirstAtOrAfter(size_t channel, double t, size_t& hint, Range* passed = nullptr,
-                                        size_t* passedFrom = nullptr) const;
-    void Accumulate(size_t channel, size_t lo, size_t hi, Range& range) const;
+    [[nodiscard]] size_t FirstAtOrAfter(const ChannelIndex& index, size_t channel, double t, size_t& hint,
+                                        Range* passed = nullptr, size_t* passedFrom = nullptr) const;
+    void Accumulate(const ChannelIndex& index, size_t channel, size_t lo, size_t hi, Range& range) const;
 
     DispLogFile File;
-    std::vector<PlotChannel> Channels;
-    std::vector<ChannelIndex> Indexes;
+    std::vector<uint8_t> Decimals;
+    // The indexes built so far, by channel.
+    mutable std::unordered_map<size_t, std::unique_ptr<ChannelIndex>> Indexes;
     double Earliest = 0.0;
     double Latest = 0.0;
 };
