@@ -627,6 +627,8 @@ TFormMain::Conversion TFormMain::ConvertLog(const QString& source)
     options.DecimalSeparator = RegionalCsvSeparator();
     // Called after each megabyte of text: long logs keep the window live.
     options.Progress = [](uint64_t, uint64_t) { QCoreApplication::processEvents(); };
+    // And while the log is read, so Cancel and close are heard during a long read too.
+    options.Reading = [] { QCoreApplication::processEvents(); };
     options.Stop = &StopConversions;
     const float interval = static_cast<float>(CorrectedExportInterval(ExportInterval));
     const ConversionOutcome outcome = ::ConvertLog(LocalPath(source), interval, options);

@@ -610,6 +610,10 @@ uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total
         // A read has no side effect, so a block whose reply did not come (or
         // did not fit) is asked for once more, after the link is back in step.
         uint32_t block = 0;
+        // The bytes of a suspect first reply: a file whose own data looks like the start of
+        // another reply gives the same suspect reply every time, and is taken when the
+        // block asked again (after the link is back in step) comes back the same.
+        std::vector<uint8_t> suspectBytes;
         for (int attempt = 0; attempt < 2; ++attempt) {
             block = std::min(FileBlockSize, total - done);
             const uint32_t barriers = InStepCount;
@@ -618,8 +622,14 @@ uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total
             result = JudgeUnplaced(result, barriers, attempt == 0 && done > 0);
             // A reply that may have been completed by another reply's start.
             if (result == 0 && SuspectMessages() != suspects) {
-                OutOfStep = true;
-                result = ERR_READ_FAILED;
+                const bool repeated = attempt == 1 && suspectBytes.size() == block &&
+                                      std::equal(suspectBytes.begin(), suspectBytes.end(), buffer);
+                if (!repeated) {
+                    if (attempt == 0)
+                        suspectBytes.assign(buffer, buffer + block);
+                    OutOfStep = true;
+                    result = ERR_READ_FAILED;
+                }
             }
             // A unit that answers with no bytes while more are due would be
             // asked for the same block forever.
