@@ -105,7 +105,8 @@ bool SetOlderCopyAside(const std::filesystem::path& file, std::filesystem::path&
         return true;
     for (int n = 1; n < 10000; ++n) {
         std::filesystem::path candidate = file;
-        candidate += "." + std::to_string(n);
+        candidate += ".";
+        candidate += std::to_string(n);
         if (std::filesystem::exists(candidate, failure))
             continue;
         std::filesystem::rename(file, candidate, failure);

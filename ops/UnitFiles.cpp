@@ -80,10 +80,15 @@ FileOutcome UnitFailure(uint32_t code) { return {code, UnitFailureReason(code)};
 // "590,268": byte counts in failure reasons, exact and readable.
 std::string Thousands(uint64_t value)
 {
-    std::string digits = std::to_string(value);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
-        digits.insert(static_cast<size_t>(at), ",");
-    return digits;
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) about an insert into a string at -O3.
+    const std::string digits = std::to_string(value);
+    std::string grouped;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0)
+            grouped.push_back(',');
+        grouped.push_back(digits[i]);
+    }
+    return grouped;
 }
 
 std::string StatusText(uint32_t code)
