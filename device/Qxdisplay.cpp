@@ -594,6 +594,10 @@ uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total
         return operation.Result;
     // One block at a time: memory stays bounded by a block whatever size the listing claimed.
     uint8_t buffer[FileBlockSize];
+    // The block handed on last: a duplicated request makes the unit answer it twice, and the
+    // second answer, taken for the next block, is byte for byte the same.
+    uint8_t previous[FileBlockSize];
+    uint32_t previousSize = 0;
     uint32_t sinceCheck = 0;
     uint32_t done = 0;
     uint32_t result = 0;
@@ -620,8 +624,11 @@ uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total
             const uint32_t suspects = SuspectMessages();
             result = ReadFileBlockUnguarded(folder, name, done, block, buffer);
             result = JudgeUnplaced(result, barriers, attempt == 0 && done > 0);
-            // A reply that may have been completed by another reply's start.
-            if (result == 0 && SuspectMessages() != suspects) {
+            // A reply that may have been completed by another reply's start, or that repeats
+            // the one before it. A file whose own blocks repeat gives the same bytes again.
+            const bool repeatsPrevious = block == previousSize && block != 0 &&
+                                         std::equal(previous, previous + block, buffer);
+            if (result == 0 && (SuspectMessages() != suspects || repeatsPrevious)) {
                 const bool repeated = attempt == 1 && suspectBytes.size() == block &&
                                       std::equal(suspectBytes.begin(), suspectBytes.end(), buffer);
                 if (!repeated) {
@@ -640,8 +647,11 @@ uint32_t QXDisplay::GetFile(const char* folder, const char* name, uint32_t total
         }
         if (result == 0)
             result = sink.Write(buffer, block);
-        if (result == 0)
+        if (result == 0) {
             done += block;
+            std::copy(buffer, buffer + block, previous);
+            previousSize = block;
+        }
         // A duplicated request and a lost one cancel in the count, and the
         // blocks between them each carry the one before: the count is taken
         // every few blocks too, so that such a pair rarely falls between two

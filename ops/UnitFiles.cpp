@@ -116,18 +116,25 @@ Presence ProbePresence(QXDisplay& display, const std::string& folder, const std:
 }
 
 // Removes the unit's file and settles a late or missing answer by looking:
-// Gone when the file is no longer there, There when it still is.
+// Gone when the file is no longer there, There when it still is. A request the
+// unit never took (it was still reading the rest of a broken one) leaves the
+// file there: it is asked once more, the probe having brought the link back in step.
 Presence RemoveAndSettle(QXDisplay& display, const std::string& folder, const std::string& bytes, uint32_t& code)
 {
-    code = display.RemoveFile(folder.c_str(), bytes.c_str());
-    if (code == 0 || code == StatusOffset + FileNotFoundStatus)
-        return Presence::Gone;
-    if (!Unsettled(code))
-        return Presence::There;
-    uint32_t probed = 0;
-    const Presence presence = ProbePresence(display, folder, bytes, probed);
-    if (presence == Presence::Unknown)
-        code = probed;
+    Presence presence = Presence::Unknown;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        code = display.RemoveFile(folder.c_str(), bytes.c_str());
+        if (code == 0 || code == StatusOffset + FileNotFoundStatus)
+            return Presence::Gone;
+        if (!Unsettled(code))
+            return Presence::There;
+        uint32_t probed = 0;
+        presence = ProbePresence(display, folder, bytes, probed);
+        if (presence == Presence::Unknown)
+            code = probed;
+        if (presence != Presence::There)
+            break;
+    }
     return presence;
 }
 

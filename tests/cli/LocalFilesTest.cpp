@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 #include <unistd.h>
 
 #include <csignal>
@@ -109,6 +111,16 @@ TEST_F(ReplacingFileTest, LongestNameIsWritable)
     EXPECT_EQ(Entries(), 1u);
 }
 
+TEST(TemporaryFileName, OnlyTheProgramsOwnPattern)
+{
+    EXPECT_TRUE(IsTemporaryFileName(".tessaly-0123456789abcdef.tmp"));
+    for (const char* name : {".tessaly-0123456789ABCDEF.tmp", ".tessaly-0123456789abcde.tmp",
+                             ".tessaly-0123456789abcdef0.tmp", "tessaly-0123456789abcdef.tmp",
+                             ".tessaly-0123456789abcdef.tmp~", ".tessaly-0123456789abcdeg.tmp", "a.tmp"})
+        EXPECT_FALSE(IsTemporaryFileName(name)) << name;
+}
+
+#ifndef _WIN32 // file modes, fork and symbolic links
 namespace {
 
 mode_t ModeOf(const fs::path& path)
@@ -172,15 +184,6 @@ TEST_F(ReplacingFileTest, ReplacedFileKeepsItsPermissionBits)
     ASSERT_TRUE(WriteFileReplacing(folder / "fresh.csv", &byte, 1, error)) << error;
     EXPECT_EQ(ModeOf(folder / "fresh.csv"), mode_t{0644});
     ::umask(previousMask);
-}
-
-TEST(TemporaryFileName, OnlyTheProgramsOwnPattern)
-{
-    EXPECT_TRUE(IsTemporaryFileName(".tessaly-0123456789abcdef.tmp"));
-    for (const char* name : {".tessaly-0123456789ABCDEF.tmp", ".tessaly-0123456789abcde.tmp",
-                             ".tessaly-0123456789abcdef0.tmp", "tessaly-0123456789abcdef.tmp",
-                             ".tessaly-0123456789abcdef.tmp~", ".tessaly-0123456789abcdeg.tmp", "a.tmp"})
-        EXPECT_FALSE(IsTemporaryFileName(name)) << name;
 }
 
 // A program killed while it wrote (SIGKILL, a power loss) leaves its temporary file; the next
@@ -248,6 +251,7 @@ TEST_F(ReplacingFileTest, StaleRemovalTouchesNothingElse)
     EXPECT_TRUE(fs::exists(folder / "sub" / pattern));
     RemoveStaleTemporaryFiles(folder / "missing"); // nothing to do, no failure
 }
+#endif
 
 TEST_F(ReplacingFileTest, ReadWholeFile)
 {

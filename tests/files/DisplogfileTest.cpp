@@ -867,7 +867,7 @@ TEST(DispLogOpen, StopRequestEndsTheRead)
 
 namespace {
 
-#ifndef _WIN32
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 // Runs in a death-test child: limits the address space to a little more than in use now and
 // opens the log; exits with 0 when it opened with one channel of two samples.
 [[noreturn]] void OpenFileUnderMemoryLimit(const std::string& path)

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "PathText.h"
 #include "SimHost.h"
 #include "TempFolder.h"
 #include "TransferBatch.h"
@@ -58,7 +59,7 @@ TEST_F(TransferBatch, LocalRefusalsComeFirstAndDoNotStopTheSend)
     Local.Write("Straße Ω.qxm", Bytes(10, 1));
     Local.Write("Good.qxm", Bytes(2500, 2));
     const BatchReport report = SendLocalFiles(*Display, Maps,
-                                              {empty, Local.Path() / "Straße Ω.qxm", Local.Path() / "missing.qxm",
+                                              {empty, Local.Path() / PathFromUtf8("Straße Ω.qxm"), Local.Path() / "missing.qxm",
                                                Local.Path() / "Good.qxm"},
                                               SendKind::Chosen, Observer);
     ASSERT_EQ(report.Files.size(), 4u);
@@ -109,6 +110,16 @@ TEST_F(TransferBatch, InterruptedSendLeavesNoCutFileUnderItsName)
               "refused by the unit with status 0x05; the part sent was removed from the unit; the unit's older copy "
               "was deleted first");
     EXPECT_FALSE(OnCard("Maps/Street.qxm"));
+
+    // A report of a block request reaches the unit twice: the unit refuses that block and takes
+    // the rest of it for the start of another request, which swallows the removal sent next.
+    // The removal is asked again once the link is back in step.
+    Local.Write("Dup.qxm", Bytes(20000, 6));
+    SetFaults("dup-out=40");
+    const BatchReport doubled = SendLocalFiles(*Display, Maps, {Local.Path() / "Dup.qxm"}, SendKind::Chosen, Observer);
+    EXPECT_EQ(Outcome(doubled, "Dup.qxm").Reason,
+              "refused by the unit with status 0x02; the part sent was removed from the unit");
+    EXPECT_FALSE(OnCard("Maps/Dup.qxm"));
 
     // The unit leaves the bus after two blocks went through.
     Local.Write("Big.qxm", Bytes(20000, 4));
@@ -171,7 +182,7 @@ TEST_F(TransferBatch, StopLeavesTheRestUndone)
 TEST_F(TransferBatch, NamesRoundTripThroughTheUnit)
 {
     Local.Write("Café.qxm", Bytes(1200, 5));
-    ASSERT_TRUE(SendLocalFiles(*Display, Maps, {Local.Path() / "Café.qxm"}, SendKind::Chosen, Observer).AllDone());
+    ASSERT_TRUE(SendLocalFiles(*Display, Maps, {Local.Path() / PathFromUtf8("Café.qxm")}, SendKind::Chosen, Observer).AllDone());
     uint32_t end = 1;
     bool listed = false;
     for (const UnitFileInfo& file : ListUnitFiles(*Display, Maps, end))

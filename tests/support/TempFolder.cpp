@@ -53,19 +53,32 @@ TempFolder::~TempFolder()
     std::filesystem::remove_all(Root, error);
 }
 
+namespace {
+
+// `relative` is UTF-8 on every platform (a narrow path on Windows is in the ANSI code page).
+std::filesystem::path Below(const std::filesystem::path& root, const std::string& relative)
+{
+    return root / std::filesystem::path(std::u8string(relative.begin(), relative.end()));
+}
+
+} // namespace
+
 std::string TempFolder::Write(const std::string& relative, const std::vector<uint8_t>& bytes) const
 {
-    const std::filesystem::path path = Root / relative;
+    const std::filesystem::path path = Below(Root, relative);
     std::error_code error;
     std::filesystem::create_directories(path.parent_path(), error);
-    if (!WriteBytes(path.string(), bytes))
-        throw std::runtime_error("cannot write " + path.string());
-    return path.string();
+    std::ofstream file(path, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    const std::u8string text = path.u8string();
+    if (!file.flush())
+        throw std::runtime_error("cannot write " + std::string(text.begin(), text.end()));
+    return {text.begin(), text.end()};
 }
 
 std::vector<uint8_t> TempFolder::Read(const std::string& relative) const
 {
-    return ReadBytes(Root / relative);
+    return ReadBytes(Below(Root, relative));
 }
 
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& path)
