@@ -252,7 +252,7 @@ int Ls(HidHost& host, const std::vector<std::string>& args, bool json)
     uint32_t end = 0;
     std::vector<std::string> lines;
     Json entries = Json::array();
-    (void)ListUnitFolder(display, folder, [&](const FILE_ENTRY& entry) {
+    end = ListUnitFolder(display, folder, [&](const FILE_ENTRY& entry) {
         if (json) {
             Json item{{"name", UnitEntryName(entry)}, {"size", entry.Size()}};
             if (entry.IsFolder())
@@ -265,7 +265,6 @@ int Ls(HidHost& host, const std::vector<std::string>& args, bool json)
         std::snprintf(size, sizeof size, "%10u", entry.Size());
         lines.push_back(PadToWidth(name, 32) + " " + (entry.IsFolder() ? std::string("<DIR>") : std::string(size)));
     });
-    end = display.ListingEnd();
     if (json) {
         Json document{{"folder", folder}, {"entries", entries}, {"complete", end == 0}};
         if (end != 0)

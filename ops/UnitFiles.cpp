@@ -1,7 +1,9 @@
 #include "UnitFiles.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 #include "LocalFiles.h"
@@ -174,19 +176,57 @@ std::string ListingFailureReason(uint32_t code)
         return "the unit refused the listing with status " + StatusText(code);
     if (code == ERR_CANCELLED)
         return "the listing was cancelled";
+    if (code == ERR_VERIFY_ERR)
+        return "the unit's replies did not match the requests: list it again (" + ResultCodeName(code) + ")";
     return "the unit stopped answering (" + ResultCodeName(code) + ")";
 }
 
 std::string UnitEntryName(const FILE_ENTRY& entry) { return DecodeUnitName(entry.Name()); }
 
-uint32_t ListUnitFolder(QXDisplay& display, const std::string& folder,
-                        const std::function<void(const FILE_ENTRY&)>& each)
+namespace {
+
+// One reading of the listing; `each` (when set) gets every entry as it arrives.
+uint32_t ReadListing(QXDisplay& display, const std::string& folder, std::vector<FILE_ENTRY>& entries,
+                     const std::function<void(const FILE_ENTRY&)>* each)
 {
+    entries.clear();
+    const std::function<void(const FILE_ENTRY&)> keep = [&](const FILE_ENTRY& entry) {
+        entries.push_back(entry);
+        if (each && *each)
+            (*each)(entry);
+    };
     const auto* outer = currentListing;
-    currentListing = &each;
+    currentListing = &keep;
     const uint32_t listed = display.ListFiles(folder.c_str(), "*.*", ForwardEntry);
     currentListing = outer;
     return listed != 0 ? listed : display.ListingEnd();
+}
+
+// The same names in the same order; sizes may differ (a log the unit is writing grows).
+bool SameNames(const std::vector<FILE_ENTRY>& a, const std::vector<FILE_ENTRY>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const FILE_ENTRY& x, const FILE_ENTRY& y) {
+        return x.Name() == y.Name() && x.IsFolder() == y.IsFolder();
+    });
+}
+
+} // namespace
+
+// A request for the next entry that reaches the unit twice moves its cursor twice, and a lost
+// entry reply then evens out the count of replies: one entry is missing from a listing that
+// looks whole. A whole listing is therefore read a second time (about 1 ms per entry at full
+// speed); when the two readings do not hold the same names, it is not whole.
+uint32_t ListUnitFolder(QXDisplay& display, const std::string& folder,
+                        const std::function<void(const FILE_ENTRY&)>& each)
+{
+    std::vector<FILE_ENTRY> first;
+    const uint32_t end = ReadListing(display, folder, first, &each);
+    if (end != 0)
+        return end;
+    std::vector<FILE_ENTRY> second;
+    if (const uint32_t again = ReadListing(display, folder, second, nullptr); again != 0)
+        return again;
+    return SameNames(first, second) ? 0 : ERR_VERIFY_ERR;
 }
 
 std::vector<UnitFileInfo> ListUnitFiles(QXDisplay& display, const std::string& folder, uint32_t& end)

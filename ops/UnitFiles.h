@@ -35,10 +35,10 @@ std::string ListingFailureReason(uint32_t code);
 // The name of a listed entry, decoded from the unit's bytes.
 std::string UnitEntryName(const FILE_ENTRY& entry);
 
-// Lists `folder` (e.g. "A:\Maps"); `each` gets every entry as it arrives,
-// folders included. 0 when the listing ended on the unit's end-of-listing
-// entry; otherwise why it was not whole (a refusal with the unit's status,
-// a time-out, a failed send, the unit gone, a cancel).
+// Lists `folder` (e.g. "A:\Maps"); `each` gets every entry as it arrives, folders included.
+// 0 when the listing ended on the unit's end-of-listing entry and a second reading held the
+// same names; otherwise why it was not whole (a refusal with the unit's status, a time-out, a
+// failed send, the unit gone, a cancel, replies that did not match, two readings that differ).
 [[nodiscard]] uint32_t ListUnitFolder(QXDisplay& display, const std::string& folder,
                                       const std::function<void(const FILE_ENTRY&)>& each);
 

@@ -179,6 +179,22 @@ TEST_F(CliAgainstSimulator, ListingCutShortFails)
     }
 }
 
+// A request for the next entry that reaches the unit twice skips an entry, and a lost entry
+// reply evens out the count: ls reads the listing twice and exits 0 only when both readings
+// hold the same names.
+TEST_F(CliAgainstSimulator, ListingThatSkippedAnEntryFails)
+{
+    const CliRun whole = Cli({sim, "ls", "Maps"});
+    ASSERT_EQ(whole.Exit, 0);
+    for (const char* plan : {"dup-out=2,drop-in=2", "dup-out=2,drop-in=3", "dup-out=3,drop-in=3"}) {
+        const CliRun run = Cli({sim, "ls", "Maps"}, Faults(plan));
+        if (run.Exit == 0)
+            EXPECT_EQ(run.Output, whole.Output) << plan;
+        else
+            EXPECT_NE(run.Output.find("A:\\Maps: "), std::string::npos) << run.Output;
+    }
+}
+
 // An empty local file is not sent: the unit's file of that name stays.
 TEST_F(CliAgainstSimulator, EmptyFileIsNotSent)
 {
