@@ -14,11 +14,7 @@
 #include "UnitDisplayMain.h"
 #include "UnitExportOptions.h"
 #include "UnitHosts.h"
-#ifdef _WIN32
-#include "RegistrySettingsStore.h"
-#else
-#include "FileSettingsStore.h"
-#endif
+#include "UserSettings.h"
 
 namespace {
 
@@ -70,15 +66,9 @@ void ReportStartError(PlatformServices& services, const QString& text, bool inte
 // The export interval the window keeps in its settings: the log viewer saves its CSV at it.
 double StoredExportInterval()
 {
-#ifdef _WIN32
-    RegistrySettingsStore settings;
-#else
-    FileSettingsStore settings(FileSettingsStore::DefaultPath());
-#endif
+    const std::unique_ptr<SettingsStore> settings = OpenUserSettings();
     try {
-        settings.OpenKey(SettingsKeyFor(QCoreApplication::applicationFilePath()));
-        if (ValueExists(settings, "Export Interval"))
-            return CorrectedExportInterval(ReadFloat(settings, "Export Interval"));
+        return StoredExportInterval(*settings, SettingsKeyFor(QCoreApplication::applicationFilePath()));
     } catch (const std::exception&) {
         // A stored value of the wrong type: the window reports it at its start; the viewer uses
         // the default.
@@ -130,11 +120,8 @@ int RunTessaly(int argc, char** argv)
     HidHost* host = choice.Host.get();
     sim::SimHost* simulator = choice.Simulator;
 
-#ifdef _WIN32
-    RegistrySettingsStore settings;
-#else
-    FileSettingsStore settings(FileSettingsStore::DefaultPath());
-#endif
+    const std::unique_ptr<SettingsStore> userSettings = OpenUserSettings();
+    SettingsStore& settings = *userSettings;
     AppEnvironment environment;
     environment.Host = host;
     environment.Simulator = simulator;

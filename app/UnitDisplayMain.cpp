@@ -99,7 +99,7 @@ QString DefaultWorkingFolder(const QString& executablePath, const QString& docum
 
 std::string SettingsKeyFor(const QString& executablePath)
 {
-    return "\\Software\\Korvane Research Inc.\\" + QFileInfo(executablePath).completeBaseName().toStdString();
+    return SettingsKeyForProgram(QFileInfo(executablePath).completeBaseName().toStdString());
 }
 
 // Counts a command (or a tick) as running for as long as it lives; nests.

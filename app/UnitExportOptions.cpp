@@ -40,12 +40,6 @@ QLocale WithoutGrouping(QLocale locale)
 
 } // namespace
 
-double CorrectedExportInterval(double seconds)
-{
-    if (!std::isfinite(seconds) || seconds <= 0.0)
-        return DefaultExportInterval;
-    return seconds < MinExportInterval ? MinExportInterval : seconds;
-}
 
 QString FormatExportInterval(double seconds, const QLocale& locale)
 {

@@ -6,16 +6,13 @@
 #include <QLocale>
 #include <QString>
 
+#include "UserSettings.h"
+
 class QComboBox;
 class QLabel;
 class TQXGradButton;
 class TQXGradPanel;
 
-// Intervals below this are raised to it: a conversion steps through the log by the interval, and
-// a millisecond is already finer than any channel of the log is sampled.
-constexpr double MinExportInterval = 0.001;
-// The interval a text that is not a usable number gives.
-constexpr double DefaultExportInterval = 1.0;
 
 // The interval as the field shows it: the fewest decimals that give the value back (0.25 stays
 // 0.25), at least one (1 shows as 1.0), with the locale's decimal separator and no grouping.
@@ -26,8 +23,6 @@ QString FormatExportInterval(double seconds, const QLocale& locale = QLocale());
 // number below MinExportInterval gives MinExportInterval. So the result is always usable.
 double ParseExportInterval(const QString& text, const QLocale& locale = QLocale());
 
-// The same correction for a number from elsewhere (the stored settings).
-double CorrectedExportInterval(double seconds);
 
 class TFormExportOptions : public QDialog {
     Q_OBJECT

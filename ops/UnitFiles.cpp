@@ -337,12 +337,19 @@ FileOutcome RemoveUnitFile(QXDisplay& display, const std::string& folder, const 
     std::string reason;
     if (!EncodeUnitName(name, bytes, reason))
         return {ERR_WRONG_PACKET, reason};
+    // Asked first, so that a removal whose answer is lost and after which the file is gone is
+    // known to have removed it: a file that was not there is never reported removed.
     uint32_t code = 0;
+    const Presence before = ProbePresence(display, folder, bytes, code);
+    if (before == Presence::Gone)
+        return {code, "no such file on the unit"};
     switch (RemoveAndSettle(display, folder, bytes, code)) {
     case Presence::Gone:
-        // A file that was not there is not reported removed.
         if (code == StatusOffset + FileNotFoundStatus)
             return {code, "no such file on the unit"};
+        if (code != 0 && before != Presence::There)
+            return {code, "removal not confirmed: the file is not on the unit, but the unit did not tell whether it "
+                          "was there"};
         return {};
     case Presence::There:
         if (Unsettled(code) || code == 0)

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
+#include "FileSettingsStore.h"
 
 namespace {
 
@@ -227,7 +228,7 @@ protected:
 TEST_F(SettingsFile, RoundTripKeepsNamesAndTypes)
 {
     {
-        FileSettingsStore store(Path());
+        FileSettingsStore store(Path().toStdString());
         store.OpenKey(Key);
         WriteInteger(store, "Left", -120);
         WriteFloat(store, "Export Interval", 0.5);
@@ -240,7 +241,7 @@ TEST_F(SettingsFile, RoundTripKeepsNamesAndTypes)
     EXPECT_EQ(value[QStringLiteral("type")].toString(), QStringLiteral("REG_DWORD"));
     EXPECT_EQ(value[QStringLiteral("data")].toDouble(), 4294967176.0);
 
-    FileSettingsStore again(Path());
+    FileSettingsStore again(Path().toStdString());
     again.OpenKey(Key);
     EXPECT_EQ(ReadInteger(again, "Left"), -120);
     EXPECT_DOUBLE_EQ(ReadFloat(again, "Export Interval"), 0.5);
@@ -257,7 +258,7 @@ TEST_F(SettingsFile, WrongTypeRaises)
         "Left": {"type": "REG_DWORD", "data": "86"},
         "Export Interval": {"type": "REG_BINARY", "data": "0000"},
         "Height": {"type": "REG_QWORD", "data": 1}}}})");
-    FileSettingsStore store(Path());
+    FileSettingsStore store(Path().toStdString());
     store.OpenKey("K");
     EXPECT_THROW((void)ReadInteger(store, "Top"), SettingsError);
     EXPECT_THROW((void)ReadInteger(store, "Left"), SettingsError);
@@ -270,7 +271,7 @@ TEST_F(SettingsFile, WrongTypeRaises)
 TEST_F(SettingsFile, KeysAreCreatedAndOthersKept)
 {
     WriteJson(R"({"keys": {"Other": {"X": {"type": "REG_SZ", "data": "kept"}}}})");
-    FileSettingsStore store(Path());
+    FileSettingsStore store(Path().toStdString());
     store.OpenKey(Key);
     EXPECT_TRUE(Json()[QStringLiteral("keys")].toObject().contains(QString::fromStdString(Key)));
     WriteInteger(store, "Top", 5);
@@ -289,7 +290,7 @@ TEST_F(SettingsFile, KeysAreCreatedAndOthersKept)
 TEST_F(SettingsFile, DamagedFileIsSetAside)
 {
     WriteJson("{ this is not json");
-    FileSettingsStore store(Path());
+    FileSettingsStore store(Path().toStdString());
     store.OpenKey(Key);
     EXPECT_FALSE(ValueExists(store, "Top"));
     QFile aside(Path() + QStringLiteral(".bad"));
@@ -303,7 +304,7 @@ TEST_F(SettingsFile, FailedSaveIsReported)
     QFile blocker(Temp.filePath(QStringLiteral("config")));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
     blocker.close();
-    FileSettingsStore store(Path());
+    FileSettingsStore store(Path().toStdString());
     store.OpenKey(Key);
     WriteInteger(store, "Top", 1);
     std::string error;

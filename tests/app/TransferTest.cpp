@@ -560,11 +560,13 @@ TEST_F(Transfer, DeleteWithUnitUnpluggedMidway)
         PutCardBytes(QStringLiteral("Maps"), QLatin1String(name), Pattern(10, 29));
     Start();
     Select({QStringLiteral("a.qxm"), QStringLiteral("b.qxm"), QStringLiteral("c.qxm")});
-    // Gone as soon as the second request has reached it (after the first deletion and its
-    // confirmation): that deletion is done, but never confirmed, so it counts as failed.
-    SetFaults("unplug-after=5");
+    // Gone as soon as the removal of the second file has reached it (after the first file was
+    // asked for, deleted and confirmed): that deletion is done, but never confirmed, so it counts
+    // as failed.
+    SetFaults("unplug-after=9");
     Form->ActionDeleteFilesExecute();
     EXPECT_FALSE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("a.qxm"))));
+    EXPECT_FALSE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("b.qxm"))));
     EXPECT_TRUE(QFileInfo::exists(CardPath(QStringLiteral("Maps"), QStringLiteral("c.qxm"))));
     EXPECT_EQ(Services.Messages, QStringList{QStringLiteral("File Deletion Error: The following files could not be deleted:\n"
                                                             "\n\tb.qxm: the unit went away (ERR_DEVICE_CLOSED)\n\tc.qxm: not tried after the failure above") +

@@ -4,20 +4,26 @@
 // unit), checked as a user would check the outcome:
 // - every file in the destination of a get is byte-identical to the unit's,
 //   and a get that exits 0 wrote every file asked for;
-// - a put that exits 0 left every file on the unit byte-identical;
+// - a put that exits 0 left every file on the unit byte-identical, and after
+//   any failure each name holds the whole new file, the older copy or nothing,
+//   unless tessaly-cli named the file as left incomplete;
 // - a removal that exits 0 removed every file named, and one that names a
 //   file that was never there never exits 0;
 // - a listing that exits 0 printed the card's whole folder (names and
 //   sizes), and a listing the unit surely refused never exits 0;
 // - info reported is the unit's identity, a flash that exits 0 left the image
 //   in flash;
-// - nothing hangs past the time-outs, nothing crashes.
+// - nothing hangs past the time-outs, nothing crashes; one transfer in five
+//   gets SIGINT or SIGTERM at a random moment and ends with 130 or 143 at
+//   worst, leaving no temporary file;
+// - names beyond ASCII (of the unit's code page) are used throughout.
 // Outcomes are judged by exit codes and by the card's and the destination's
-// contents only, never by the wording of tessaly-cli's messages.
+// contents only, never by the wording of tessaly-cli's messages (apart from
+// the file it names as left incomplete).
 // Wrong bytes from a duplicated or corrupted input report inside a reply are
 // possible (replies carry no checksum) and are counted apart, not as failures.
-// A lost input report together with a duplicated request (issue 21) is drawn
-// often, as a pair in one plan, and gives no such excuse.
+// A lost input report or a lost request together with a duplicated request is
+// drawn often, as a pair in one plan, and gives no such excuse.
 //
 // Before the random trials, fixed checks run: the listings a unit refuses,
 // and the get of issue 21 ten times at USB full speed.
@@ -104,9 +110,9 @@ struct CardFile {
 struct CampaignNames {
     std::string Small = "Track Day.qxm";
     std::string Middle = "Street.qxm";
-    std::string Tiny = "Dyno.wzm";
+    std::string Tiny = "Dynø.wzm";
     std::string Large = "Big.qxm";
-    std::string NewMap = "New Map.qxm";
+    std::string NewMap = "Café Map.qxm";
     std::string Missing = "nosuch.qxm";
 };
 
@@ -175,8 +181,9 @@ struct Plan {
 };
 
 // A random plan of one to three items, at report numbers within reach of the
-// scenario. One plan in three (not for info and flash) starts with the pair
-// of issue 21: a duplicated request and a lost input report.
+// scenario. One plan in three (not for info and flash) starts with a pair
+// whose faults cancel in the count of replies: a duplicated request and a
+// lost input report (issue 21), or a duplicated request and a lost request.
 Plan RandomPlan(std::mt19937& rng, Scenario scenario)
 {
     const Reach reach = ScenarioReach(scenario);
@@ -184,8 +191,13 @@ Plan RandomPlan(std::mt19937& rng, Scenario scenario)
     Plan plan;
     auto add = [&](const std::string& item) { plan.Text += (plan.Text.empty() ? "" : ",") + item; };
     if (scenario != Scenario::Info && scenario != Scenario::Flash && pick(0, 2) == 0) {
-        add("dup-out=" + std::to_string(pick(1, reach.Out)));
-        add("drop-in=" + std::to_string(pick(1, reach.In)));
+        const int duplicated = pick(1, reach.Out);
+        add("dup-out=" + std::to_string(duplicated));
+        // Half the pairs lose a request a few reports after the duplicated one instead.
+        if (pick(0, 1) == 0)
+            add("drop-in=" + std::to_string(pick(1, reach.In)));
+        else
+            add("drop-out=" + std::to_string(std::min(reach.Out, duplicated + pick(1, 20))));
     }
     const int items = pick(1, 3) - (plan.Text.empty() ? 0 : 1);
     for (int i = 0; i < items; ++i) {
@@ -252,8 +264,9 @@ struct Run {
     std::string Out, Err;
 };
 
+// With `signal`, the command gets that signal once, `signalAfterMs` after it started.
 Run RunCli(const std::string& cli, const std::vector<std::string>& args, const std::string& plan, const fs::path& dir,
-           bool fullSpeed = false)
+           bool fullSpeed = false, int signal = 0, int signalAfterMs = 0)
 {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
@@ -289,12 +302,17 @@ Run RunCli(const std::string& cli, const std::vector<std::string>& args, const s
         run.Err = "cannot start " + cli;
         return run;
     }
-    const auto deadline = std::chrono::steady_clock::now() + HangLimit;
+    const auto started = std::chrono::steady_clock::now();
+    const auto deadline = started + HangLimit;
     int status = 0;
     for (;;) {
         const pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid)
             break;
+        if (signal != 0 && std::chrono::steady_clock::now() >= started + std::chrono::milliseconds(signalAfterMs)) {
+            kill(pid, signal);
+            signal = 0;
+        }
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
@@ -374,6 +392,7 @@ struct TrialSetup {
     Plan Faults;
     std::vector<std::string> Asked; // the files a get or rm names
     bool NamesMissing = false;      // rm also names a file that was never there
+    int Signal = 0;                 // SIGINT or SIGTERM sent during the command, or 0
 };
 
 Outcome Check(const TrialSetup& setup, const Run& run, const std::vector<CardFile>& card, const fs::path& cardDir,
@@ -390,7 +409,8 @@ Outcome Check(const TrialSetup& setup, const Run& run, const std::vector<CardFil
         broken("killed by signal " + std::to_string(run.Signal));
     if (run.Err.find("Sanitizer") != std::string::npos || run.Err.find("runtime error") != std::string::npos)
         broken("sanitizer report");
-    if (run.Exit != 0 && run.Exit != 1)
+    const int signalExit = setup.Signal == SIGINT ? 130 : setup.Signal == SIGTERM ? 143 : -1;
+    if (run.Exit != 0 && run.Exit != 1 && run.Exit != signalExit)
         broken("exit code " + std::to_string(run.Exit));
     outcome.Succeeded = run.Exit == 0;
     if (outcome.Broken)
@@ -432,14 +452,20 @@ Outcome Check(const TrialSetup& setup, const Run& run, const std::vector<CardFil
         break;
     }
     case Scenario::Put:
-        if (run.Exit == 0)
-            for (const CardFile& f : local) {
-                Bytes onCard;
-                if (!ReadFile(cardDir / "Maps" / f.Name, onCard))
-                    broken("exit 0 but " + f.Name + " missing on the unit");
-                else if (onCard != f.Content)
-                    broken("exit 0 but " + f.Name + " has wrong bytes on the unit");
-            }
+        for (const CardFile& f : local) {
+            Bytes onCard;
+            const bool there = ReadFile(cardDir / "Maps" / f.Name, onCard);
+            if (run.Exit == 0 && !there)
+                broken("exit 0 but " + f.Name + " missing on the unit");
+            else if (run.Exit == 0 && onCard != f.Content)
+                broken("exit 0 but " + f.Name + " has wrong bytes on the unit");
+            // After any failure or signal a name holds the whole new file, the unit's older
+            // copy, or nothing, unless the file is named as left incomplete.
+            const Bytes* older = cardContent(f.Name);
+            if (run.Exit != 0 && there && onCard != f.Content && !(older && onCard == *older) &&
+                run.Err.find(f.Name + ": left incomplete") == std::string::npos)
+                broken("a cut " + f.Name + " stays on the unit under its name, not told");
+        }
         break;
     case Scenario::Remove:
         if (run.Exit == 0 && setup.NamesMissing)
@@ -535,7 +561,8 @@ void Trial(const std::string& cli, uint64_t seed, int index, const fs::path& wor
     // One trial in three at USB full speed, where no silence separates replies.
     const bool fullSpeed = std::uniform_int_distribution<int>(0, 2)(rng) == 0;
     const bool paired = setup.Faults.Text.find("dup-out") != std::string::npos &&
-                        setup.Faults.Text.find("drop-in") != std::string::npos;
+                        (setup.Faults.Text.find("drop-in") != std::string::npos ||
+                         setup.Faults.Text.find("drop-out") != std::string::npos);
 
     const std::vector<CardFile> card = CardFiles();
     const TrialFolders f = MakeFolders(work / ("trial-" + std::to_string(index)), card);
@@ -573,10 +600,19 @@ void Trial(const std::string& cli, uint64_t seed, int index, const fs::path& wor
     }
     const Bytes image = Pattern(20 * 1024, 30 + static_cast<uint32_t>(index));
     WriteFile(f.LocalDir / "fw.bin", image);
-    const Run run = RunCli(cli, args, setup.Faults.Text, f.Dir, fullSpeed);
+    // One transfer in five gets SIGINT or SIGTERM at a random moment.
+    int signalAfterMs = 0;
+    const bool transfer = setup.Kind != Scenario::Remove && setup.Kind != Scenario::Info && setup.Kind != Scenario::List;
+    if (transfer && std::uniform_int_distribution<int>(0, 4)(rng) == 0) {
+        setup.Signal = std::uniform_int_distribution<int>(0, 1)(rng) == 0 ? SIGINT : SIGTERM;
+        signalAfterMs = std::uniform_int_distribution<int>(0, 600)(rng);
+    }
+    const Run run = RunCli(cli, args, setup.Faults.Text, f.Dir, fullSpeed, setup.Signal, signalAfterMs);
     const Outcome outcome = Check(setup, run, card, f.CardDir, f.Dest, local, image);
-    Record(totals, ScenarioName(setup.Kind), setup.Faults.Text + (fullSpeed ? " (full speed)" : ""), outcome, run,
-           f.Dir, paired);
+    std::string label = setup.Faults.Text + (fullSpeed ? " (full speed)" : "");
+    if (setup.Signal != 0)
+        label += std::string(setup.Signal == SIGINT ? " SIGINT" : " SIGTERM") + " after " + std::to_string(signalAfterMs) + " ms";
+    Record(totals, ScenarioName(setup.Kind), label, outcome, run, f.Dir, paired);
 }
 
 // Fixed checks: how many there are, and the one with a given index.
@@ -686,7 +722,7 @@ int main(int argc, char** argv)
 
     std::printf("fault campaign: %d random trials and %d fixed checks, seed %llu, %.0f s\n",
                 totals.Trials - FixedChecks, FixedChecks, static_cast<unsigned long long>(seed), seconds);
-    std::printf("  plans with a duplicated request and a lost input report: %d\n", totals.Paired);
+    std::printf("  plans with a duplicated request and a lost input report or request: %d\n", totals.Paired);
     for (const auto& [name, counts] : totals.PerScenario)
         std::printf("  %-18s %4d trials, %4d reported complete success\n", name.c_str(), counts.first, counts.second);
     std::printf("  wrong bytes from a duplicated or corrupted input report inside a reply: %d (%.1f%%)\n",

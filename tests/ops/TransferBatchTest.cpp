@@ -166,6 +166,16 @@ TEST_F(TransferBatch, LateRemovalIsSettledByLooking)
     EXPECT_TRUE(OnCard("Maps/Street.qxm"));
 }
 
+// A file that was never there is never reported removed, whichever answer is lost on the way.
+TEST_F(TransferBatch, MissingFileIsNeverReportedRemoved)
+{
+    for (int lost = 1; lost <= 8; ++lost) {
+        SetFaults(("drop-in=" + std::to_string(lost)).c_str());
+        const BatchReport report = RemoveUnitFiles(*Display, Maps, {"nosuch.qxm"}, Observer);
+        EXPECT_NE(Outcome(report, "nosuch.qxm").Result, FileResult::Done) << "drop-in=" << lost;
+    }
+}
+
 // A stop request ends the file under way between two blocks and leaves the rest undone.
 TEST_F(TransferBatch, StopLeavesTheRestUndone)
 {

@@ -1,11 +1,11 @@
 #pragma once
-// The settings file of the window on systems without a registry: one JSON file that keeps every
-// key, and every value's name and registry type tag.
+// The settings file on systems without a registry: one JSON file that keeps every key, and every
+// value's name and registry type tag. The window writes it; tessaly-cli reads the export options
+// from it.
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
-
-#include <QString>
 
 #include "SettingsStore.h"
 
@@ -15,11 +15,11 @@
 // the old one only once it is complete, so a crash while saving leaves the previous settings.
 class FileSettingsStore : public SettingsStore {
 public:
-    explicit FileSettingsStore(QString path);
+    explicit FileSettingsStore(std::filesystem::path path);
 
-    // $XDG_CONFIG_HOME/tessaly/settings.json, or ~/.config/tessaly/settings.json.
-    static QString DefaultPath();
-    const QString& Path() const { return FilePath; }
+    // $XDG_CONFIG_HOME/tessaly/settings.json, or $HOME/.config/tessaly/settings.json.
+    static std::filesystem::path DefaultPath();
+    const std::filesystem::path& Path() const { return FilePath; }
 
     void OpenKey(const std::string& key) override;
     bool CloseKey(std::string& error) override;
@@ -34,7 +34,7 @@ private:
     Keys Load();
     bool Save(const Keys& keys, std::string& error);
 
-    QString FilePath;
+    std::filesystem::path FilePath;
     std::string OpenName;
     Values Open;
     bool Changed = false;
