@@ -1,5 +1,7 @@
 #include "DeviceCommands.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -7,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "LogConversion.h"
 #include "PathText.h"
 #include "Qxdisplay.h"
 #include "StopRequest.h"
@@ -14,6 +17,7 @@
 #include "TerminalText.h"
 #include "TransferBatch.h"
 #include "UnitFiles.h"
+#include "UserSettings.h"
 #include "VersionNumber.h"
 
 namespace {
@@ -368,18 +372,73 @@ private:
     std::FILE* Lines;
 };
 
+bool IsLogName(const std::string& name)
+{
+    const std::string ending = ".displog";
+    if (name.size() < ending.size())
+        return false;
+    return std::equal(ending.begin(), ending.end(), name.end() - static_cast<std::ptrdiff_t>(ending.size()),
+                      [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+}
+
+// The CSV of every new log of a sync, with the window's export interval: a line per log, and
+// the facts for the JSON document. False when a log was not converted.
+bool ConvertNewLogs(const BatchReport& report, const std::filesystem::path& dir, double interval, std::FILE* lines,
+                    Json& converted)
+{
+    bool all = true;
+    for (const BatchFileOutcome& file : report.Files) {
+        if (file.Result != FileResult::Done || !IsLogName(file.Name))
+            continue;
+        if (CommandStopScope::Requested())
+            return false;
+        CsvOptions options;
+        options.Stop = CommandStopScope::Flag();
+        const ConversionOutcome outcome =
+            ConvertLog(Utf8FromPath(dir / PathFromUtf8(file.Name)), static_cast<float>(interval), options);
+        const std::string name = TerminalText(file.Name);
+        Json item{{"name", file.Name}};
+        if (outcome.End == ConversionEnd::Converted) {
+            std::fprintf(lines, "%s: CSV written\n", name.c_str());
+            item["csv"] = outcome.CsvPath;
+        } else {
+            all = false;
+            const std::string reason = ConversionFailureReason(outcome);
+            std::fprintf(lines, "%s: not converted: %s\n", name.c_str(), TerminalText(reason).c_str());
+            item["reason"] = reason;
+        }
+        std::fflush(lines);
+        converted.push_back(std::move(item));
+    }
+    return all;
+}
+
 int Sync(HidHost& host, std::vector<std::string> args, bool json)
 {
     bool dryRun = false;
+    bool convert = false;
     std::vector<std::string> words;
     for (const std::string& arg : args) {
         if (arg == "--dry-run")
             dryRun = true;
+        else if (arg == "--convert")
+            convert = true;
         else
             words.push_back(arg);
     }
     if (words.size() != 2)
-        return Usage("sync FOLDER DIR [--dry-run]");
+        return Usage("sync FOLDER DIR [--convert] [--dry-run]");
+    // The window's export interval, read before the unit is touched: a stored value of the wrong
+    // type ends the command here.
+    double interval = DefaultExportInterval;
+    if (convert && !dryRun) {
+        try {
+            interval = StoredExportInterval(*OpenUserSettings(), SettingsKeyForProgram(WindowProgramName));
+        } catch (const SettingsError& error) {
+            std::fprintf(stderr, "tessaly-cli: the export options cannot be read: %s\n", error.what());
+            return 1;
+        }
+    }
     // The PC folder is made when it is not there, as a first sync into a new folder wants.
     std::error_code made;
     std::filesystem::create_directories(PathFromUtf8(words[1]), made);
@@ -392,6 +451,9 @@ int Sync(HidHost& host, std::vector<std::string> args, bool json)
         return NotHeld(display, command.Result);
     SyncReport observer(json);
     const BatchReport report = SyncUnitFolder(display, UnitFolder(words[0]), PathFromUtf8(words[1]), dryRun, observer);
+    Json converted = Json::array();
+    const bool allConverted =
+        !convert || dryRun || ConvertNewLogs(report, PathFromUtf8(words[1]), interval, json ? stderr : stdout, converted);
     const size_t failed = report.Files.size() - report.Count(FileResult::Done) - report.Count(FileResult::Held);
     std::fprintf(json ? stderr : stdout, "%zu %s, %zu already there, %zu failed\n", report.Count(FileResult::Done),
                  dryRun ? "to get" : "new", report.Count(FileResult::Held), failed);
@@ -400,9 +462,14 @@ int Sync(HidHost& host, std::vector<std::string> args, bool json)
         document["summary"] = {{dryRun ? "toGet" : "new", report.Count(FileResult::Done)},
                                {"alreadyThere", report.Count(FileResult::Held)},
                                {"failed", failed}};
+        if (convert && !dryRun)
+            document["converted"] = converted;
         PrintJson(document);
     }
-    return BatchExitCode(report);
+    if (CommandStopScope::Requested())
+        return CommandStopScope::ExitCode();
+    const int code = BatchExitCode(report);
+    return code == 0 && !allConverted ? 1 : code;
 }
 
 } // namespace

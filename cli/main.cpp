@@ -30,7 +30,9 @@ void PrintUsage()
                "  get FOLDER NAME... [--to DIR]   copy files from the unit\n"
                "  put FOLDER FILE...              send files to the unit\n"
                "  rm FOLDER NAME...               delete files on the unit\n"
-               "  sync FOLDER DIR [--dry-run]     get the files DIR does not hold yet\n"
+               "  sync FOLDER DIR [--convert] [--dry-run]\n"
+               "                                  get the files DIR does not hold yet; --convert\n"
+               "                                  writes the CSV of each new log\n"
                "  flash IMAGE [--no-verify]       update the firmware of a unit in its bootloader\n"
                "                                  (IMAGE: a .bin image or a firmware package)\n"
                "  convert FILE.displog... [--interval SECONDS] [--decimal-separator C]\n",

@@ -77,7 +77,7 @@ _tessaly_cli()
             ;;
         sync)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W '--dry-run' -- "$cur"))
+                COMPREPLY=($(compgen -W '--convert --dry-run' -- "$cur"))
             elif ((arg == 2)); then
                 _filedir -d
             fi

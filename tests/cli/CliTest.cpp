@@ -275,6 +275,39 @@ TEST_F(CliAgainstSimulator, SyncGetsOnlyWhatIsNew)
     EXPECT_EQ(testsupport::ReadBytes(root / "synced" / "Old.displog"), testsupport::ReadBytes(card / "Logs" / "Old.displog"));
 }
 
+#ifndef _WIN32 // the settings file; Windows keeps the settings in the registry
+// sync --convert writes the CSV of each new log at the window's export interval, as convert
+// does at that interval; logs already there are not converted again. A stored interval of the
+// wrong type ends the command before anything is got.
+TEST_F(CliAgainstSimulator, SyncConvertsNewLogsWithTheWindowsInterval)
+{
+    const fs::path settings = root / "config" / "tessaly" / "settings.json";
+    fs::create_directories(settings.parent_path());
+    std::ofstream(settings) << R"({"keys": {"\\Software\\Korvane Research Inc.\\tessaly": {
+        "Export Interval": {"type": "REG_BINARY", "data": "000000000000e03f"}}}})"; // 0.5 s
+    const testsupport::Environment config = {{"XDG_CONFIG_HOME", (root / "config").string()}};
+    const std::string dir = Utf8FromPath(root / "synced");
+    const CliRun first = Cli({sim, "sync", "A:\\Logs", dir, "--convert"}, config);
+    ASSERT_EQ(first.Exit, 0) << first.Output;
+    EXPECT_NE(first.Output.find("RUN1.displog: CSV written"), std::string::npos) << first.Output;
+    fs::create_directories(root / "alone");
+    fs::copy_file(root / "synced" / "RUN1.displog", root / "alone" / "RUN1.displog");
+    ASSERT_EQ(Cli({"convert", (root / "alone" / "RUN1.displog").string(), "--interval", "0.5"}).Exit, 0);
+    EXPECT_EQ(testsupport::ReadBytes(root / "synced" / "RUN1.csv"), testsupport::ReadBytes(root / "alone" / "RUN1.csv"));
+
+    const CliRun second = Cli({sim, "sync", "A:\\Logs", dir, "--convert"}, config);
+    EXPECT_EQ(second.Exit, 0);
+    EXPECT_EQ(second.Output.find("CSV written"), std::string::npos) << second.Output;
+
+    std::ofstream(settings) << R"({"keys": {"\\Software\\Korvane Research Inc.\\tessaly": {
+        "Export Interval": {"type": "REG_SZ", "data": "0.5"}}}})";
+    const CliRun wrong = Cli({sim, "sync", "A:\\Logs", Utf8FromPath(root / "other"), "--convert"}, config);
+    EXPECT_EQ(wrong.Exit, 1);
+    EXPECT_NE(wrong.Output.find("the export options cannot be read"), std::string::npos) << wrong.Output;
+    EXPECT_TRUE(!fs::exists(root / "other") || testsupport::FolderEntries(root / "other").empty());
+}
+#endif
+
 // --json gives one document on standard output with the facts of the text output.
 TEST_F(CliAgainstSimulator, JsonListing)
 {

@@ -74,6 +74,7 @@ offers tessaly-cli flash firmware.bin - -- --no-verify
 offers tessaly-cli get "'A:\\Logs'" R1.displog --to "" -- rides
 offers tessaly-cli sync "'A:\\Logs'" "" -- rides
 offers tessaly-cli sync "'A:\\Logs'" rides --d -- --dry-run
+offers tessaly-cli sync "'A:\\Logs'" rides - -- --convert --dry-run
 # Nothing is made up where the program takes no argument.
 offers tessaly-cli devices "" --
 offers tessaly-cli rm "'A:\\Maps'" "" --
