@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "FirmwareImage.h"
 #include "FirmwareUpdate.h"
 #include "PathText.h"
 #include "Qxdisplay.h"
@@ -55,7 +56,8 @@ public:
     void ImageNotLoaded(const std::string& path, uint32_t code) override
     {
         EndBar();
-        std::fprintf(stderr, "tessaly-cli: %s: %s\n", path.c_str(), ResultCodeName(code).c_str());
+        std::fprintf(stderr, "tessaly-cli: %s: %s (%s)\n", path.c_str(),
+                     FirmwareImageProblem(PathFromUtf8(path), code).c_str(), ResultCodeName(code).c_str());
     }
     void ShowMessage(const std::string& text) override
     {
@@ -63,6 +65,11 @@ public:
         // The end of a good update is already the last status line.
         if (text == Phase)
             return;
+        // "CODE\n\nwhat it means", as a box shows it: the meaning first on a terminal.
+        if (const size_t gap = text.find("\n\n"); gap != std::string::npos && text.rfind("ERR_", 0) == 0) {
+            std::fprintf(stderr, "tessaly-cli: %s (%s)\n", text.substr(gap + 2).c_str(), text.substr(0, gap).c_str());
+            return;
+        }
         std::fprintf(stderr, "tessaly-cli: %s\n", text.c_str());
     }
 

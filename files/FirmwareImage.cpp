@@ -63,3 +63,26 @@ uint32_t LoadFirmwareImage(const std::filesystem::path& path, FirmwareImage& ima
         image = {};
     return loaded;
 }
+
+std::string FirmwareImageProblem(const std::filesystem::path& path, uint32_t code)
+{
+    if (code == ERR_FILE_NOT_FOUND)
+        return "no such file";
+    if (std::string problem = LocalFileProblem(path); !problem.empty())
+        return problem;
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (IsPlainImageFile(path)) {
+        if (!ec && size > MaxPlainImageSize)
+            return "larger than 64 MiB, more than any display's flash holds";
+        if (code == ERR_BUFFER_UNDER)
+            return "an empty image";
+        return "cannot be read";
+    }
+    switch (code) {
+    case ERR_FILE_SIG: return "not a .bin image or a firmware package: bad signature";
+    case ERR_BUFFER_UNDER: return "a firmware package without a firmware image";
+    case ERR_FILE_READ: return "the firmware package is cut short or damaged";
+    default: return "cannot be read as a firmware package";
+    }
+}

@@ -3,6 +3,7 @@
 // firmware section of a package, with the flags the bootloader gets with it.
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 constexpr uint8_t PlainImageFlags = 0x00;
@@ -27,3 +28,7 @@ bool IsPlainImageFile(const std::filesystem::path& path);
 // code (ERR_FILE_IHV, ERR_FILE_READ, ERR_FILE_SIG), or ERR_BUFFER_UNDER (an
 // empty image, a package without a firmware section). On failure `image` is empty.
 [[nodiscard]] uint32_t LoadFirmwareImage(const std::filesystem::path& path, FirmwareImage& image);
+
+// Why LoadFirmwareImage gave `code` for `path`, in a few words ("no such file", "larger than
+// 64 MiB, more than any display's flash holds", "not a firmware package: bad signature", ...).
+std::string FirmwareImageProblem(const std::filesystem::path& path, uint32_t code);

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <optional>
 #include <random>
@@ -397,6 +398,30 @@ bool WriteFileReplacing(const std::filesystem::path& path, const uint8_t* data, 
 bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& data, std::string& error)
 {
     return ReadRegularFile(path, std::numeric_limits<uint64_t>::max(), data, error) == LocalReadResult::Ok;
+}
+
+std::string LocalFileProblem(const std::filesystem::path& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (status.type() == fs::file_type::not_found)
+        return "no such file";
+    if (error)
+        return error.message();
+    switch (status.type()) {
+    case fs::file_type::regular: break;
+    case fs::file_type::directory: return "a folder, not a file";
+    case fs::file_type::fifo: return "a named pipe, not a file";
+    case fs::file_type::block:
+    case fs::file_type::character: return "a device, not a file";
+    case fs::file_type::socket: return "a socket, not a file";
+    default: return "not a regular file";
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::strerror(errno);
+    return {};
 }
 
 LocalReadResult ReadFileToSend(const std::filesystem::path& path, std::vector<uint8_t>& data, std::string& reason)

@@ -85,6 +85,11 @@ void RemoveStaleTemporaryFiles(const std::filesystem::path& folder);
 // is no size limit.
 [[nodiscard]] bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& data, std::string& error);
 
+// Why `path` cannot be read as a file, in a few words: "no such file", "a folder, not a file",
+// "a named pipe, not a file", "a device, not a file", "a socket, not a file", or the system's
+// error text (no permission); empty for a regular file that opens for reading.
+std::string LocalFileProblem(const std::filesystem::path& path);
+
 // Sizes travel in 32 bits: the largest file the unit takes.
 constexpr uint64_t MaxSendFileSize = UINT32_MAX;
 

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "LocalFiles.h"
 #include "PathText.h"
 #include "ResultCodes.h"
 
@@ -18,8 +19,12 @@ ConversionOutcome ConvertLog(const std::string& log, float interval, const CsvOp
     try {
         CsvSummary summary;
         outcome.Code = ConvertLogFileToCsv(log, outcome.CsvPath, interval, options, &summary);
-        if (outcome.Code != 0)
+        if (outcome.Code != 0) {
             outcome.End = ConversionEnd::Unreadable;
+            // A log that cannot be opened: say what stands at that path.
+            if (outcome.Code == ERR_FILE_IHV)
+                outcome.Text = LocalFileProblem(PathFromUtf8(log));
+        }
         // A header without rows is not to pass for a conversion of data.
         else if (summary.Channels == 0)
             outcome.Text = "the log holds no samples, so the CSV has its header line only";
@@ -46,7 +51,7 @@ std::string ConversionFailureReason(const ConversionOutcome& outcome)
     const std::string name = " (" + ResultCodeName(outcome.Code) + ")";
     switch (outcome.Code) {
     case ERR_FILE_SIG: return "not a display log: bad signature" + name;
-    case ERR_FILE_IHV: return "cannot be opened" + name;
+    case ERR_FILE_IHV: return (outcome.Text.empty() ? std::string("cannot be opened") : outcome.Text) + name;
     case ERR_FILE_READ: return "cannot be read: the log is cut short or damaged" + name;
     default: return "cannot read the log" + name;
     }

@@ -72,11 +72,15 @@ TEST(ConvertCommand, UnreadableLogReported)
     TempFolder folder;
     ASSERT_TRUE(WriteBytes(folder.File("good.displog"), Example.Bytes));
     ASSERT_TRUE(WriteBytes(folder.File("bad.displog"), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
-    const CommandRun run = Convert({folder.File("missing.displog"), folder.File("bad.displog"), folder.File("good.displog")});
+    std::filesystem::create_directory(folder.Folder() / "dir.displog");
+    const CommandRun run = Convert({folder.File("missing.displog"), folder.File("dir.displog"), folder.File("bad.displog"),
+                                    folder.File("good.displog")});
     EXPECT_EQ(run.ExitCode, 1);
-    EXPECT_NE(run.Errors.find("missing.displog: cannot be opened (ERR_FILE_IHV)"), std::string::npos) << run.Errors;
+    EXPECT_NE(run.Errors.find("missing.displog: no such file (ERR_FILE_IHV)"), std::string::npos) << run.Errors;
+    EXPECT_NE(run.Errors.find("dir.displog: a folder, not a file (ERR_FILE_IHV)"), std::string::npos) << run.Errors;
     EXPECT_NE(run.Errors.find("bad.displog: not a display log: bad signature (ERR_FILE_SIG)"), std::string::npos) << run.Errors;
-    EXPECT_EQ(FolderEntries(folder.Folder()), (std::vector<std::string>{"bad.displog", "good.csv", "good.displog"}));
+    EXPECT_EQ(FolderEntries(folder.Folder()),
+              (std::vector<std::string>{"bad.displog", "dir.displog", "good.csv", "good.displog"}));
 }
 
 // A CSV that cannot be created is reported with the conversion's own message.

@@ -65,22 +65,28 @@ TEST(FirmwareImage, PackageWithOtherSections)
     EXPECT_EQ(image.Bytes, firmware);
 }
 
-// Every way of having no image, each with its code and an empty result.
+// Every way of having no image, each with its code, the reason in words and an empty result.
 TEST(FirmwareImage, NoImage)
 {
     TempFolder folder;
     std::filesystem::create_directory(folder.Path() / "dir.bin");
+    // Sparse: one byte more than a plain image may have, without the disk space.
+    const std::string huge = folder.Write("huge.bin", {});
+    std::filesystem::resize_file(huge, MaxPlainImageSize + 1);
     const struct {
         std::string Path;
         uint32_t Code;
+        const char* Reason;
     } cases[] = {
-        {(folder.Path() / "missing.bin").string(), ERR_FILE_NOT_FOUND},
-        {(folder.Path() / "dir.bin").string(), ERR_FILE_READ},
-        {folder.Write("empty.bin", {}), ERR_BUFFER_UNDER},
-        {folder.Write("nofw.qxf", Package({{3, Pattern(16)}})), ERR_BUFFER_UNDER},
-        {folder.Write("emptyfw.qxf", Package({{4, {}}})), ERR_BUFFER_UNDER},
-        {folder.Write("sig.qxf", Pattern(64)), ERR_FILE_SIG},
-        {folder.Write("short.qxf", {0x9C, 0x38, 0x6B}), ERR_FILE_READ},
+        {(folder.Path() / "missing.bin").string(), ERR_FILE_NOT_FOUND, "no such file"},
+        {(folder.Path() / "dir.bin").string(), ERR_FILE_READ, "a folder, not a file"},
+        {huge, ERR_FILE_READ, "larger than 64 MiB, more than any display's flash holds"},
+        {folder.Write("empty.bin", {}), ERR_BUFFER_UNDER, "an empty image"},
+        {folder.Write("nofw.qxf", Package({{3, Pattern(16)}})), ERR_BUFFER_UNDER,
+         "a firmware package without a firmware image"},
+        {folder.Write("emptyfw.qxf", Package({{4, {}}})), ERR_BUFFER_UNDER, "a firmware package without a firmware image"},
+        {folder.Write("sig.qxf", Pattern(64)), ERR_FILE_SIG, "not a .bin image or a firmware package: bad signature"},
+        {folder.Write("short.qxf", {0x9C, 0x38, 0x6B}), ERR_FILE_READ, "the firmware package is cut short or damaged"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Path);
@@ -90,6 +96,7 @@ TEST(FirmwareImage, NoImage)
         EXPECT_EQ(LoadFirmwareImage(c.Path, image), c.Code);
         EXPECT_TRUE(image.Bytes.empty());
         EXPECT_EQ(image.Flags, 0x00);
+        EXPECT_EQ(FirmwareImageProblem(c.Path, c.Code), c.Reason);
     }
 }
 
