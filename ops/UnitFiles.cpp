@@ -313,8 +313,20 @@ FileOutcome SendUnitFile(QXDisplay& display, const std::string& folder, const st
     // leaves open what reached the card.
     const int started = watch.Calls - 2 - (put == ERR_CANCELLED ? 1 : 0);
     const bool touched = watch.Done > 0 || (started > 0 && !IsStatus(put));
-    if (!touched)
-        return outcome;
+    if (!touched) {
+        // A card that is locked took nothing; nor did a send stopped before its first block.
+        if (started <= 0 || put == StatusOffset + CardLockedStatus)
+            return outcome;
+        // The refusal may have answered another request (a report lost or doubled on the way,
+        // another program at the unit) while the block itself was written: a file under the
+        // name now is a cut one.
+        uint32_t probed = 0;
+        if (ProbePresence(display, folder, bytes, probed) == Presence::Gone) {
+            if (replacing)
+                outcome.Reason += "; the unit's older copy was deleted first";
+            return outcome;
+        }
+    }
     uint32_t removal = 0;
     switch (RemoveAndSettle(display, folder, bytes, removal)) {
     case Presence::Gone:

@@ -405,7 +405,9 @@ Outcome Check(const TrialSetup& setup, const Run& run, const std::vector<CardFil
     };
     if (run.Hung)
         broken("hung");
-    if (run.Signal != 0)
+    // The signal sent before tessaly-cli handles signals, or after it stopped handling them,
+    // ends it as it ends any program: nothing is under way then.
+    if (run.Signal != 0 && run.Signal != setup.Signal)
         broken("killed by signal " + std::to_string(run.Signal));
     if (run.Err.find("Sanitizer") != std::string::npos || run.Err.find("runtime error") != std::string::npos)
         broken("sanitizer report");

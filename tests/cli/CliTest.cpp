@@ -195,6 +195,30 @@ TEST_F(CliAgainstSimulator, ListingThatSkippedAnEntryFails)
     }
 }
 
+// A refusal that answered another request (a doubled and a lost report, another program at the
+// unit) while the first block of a replacing send was written: the cut file is not left under
+// the name.
+TEST_F(CliAgainstSimulator, RefusalOfAnotherRequestLeavesNoCutFile)
+{
+    const fs::path maps = root / "own" / "Maps";
+    fs::create_directories(maps);
+    fs::create_directories(root / "own" / "Logs");
+    fs::create_directories(root / "local");
+    const std::pair<fs::path, size_t> files[] = {{maps / "Track Day.qxm", 3000}, {maps / "Street.qxm", 6000},
+                                                 {maps / PathFromUtf8("Dynø.wzm"), 1500},  {maps / "Big.qxm", 204800},
+                                                 {root / "local" / PathFromUtf8("Café Map.qxm"), 2600},
+                                                 {root / "local" / "Street.qxm", 5000}};
+    for (const auto& [path, size] : files)
+        std::ofstream(path, std::ios::binary) << std::string(size, static_cast<char>(size % 251));
+    const std::string own = "--simulate=" + (root / "own").string();
+    const CliRun run = Cli({own, "put", "A:\\Maps", Utf8FromPath(root / "local" / PathFromUtf8("Café Map.qxm")),
+                            (root / "local" / "Street.qxm").string()},
+                           Faults("dup-out=114,drop-out=131,intrude=61:0x4012"));
+    EXPECT_EQ(run.Exit, 1);
+    EXPECT_NE(run.Output.find("Street.qxm: refused by the unit"), std::string::npos) << run.Output;
+    EXPECT_FALSE(fs::exists(maps / "Street.qxm")) << run.Output;
+}
+
 // An empty local file is not sent: the unit's file of that name stays.
 TEST_F(CliAgainstSimulator, EmptyFileIsNotSent)
 {
