@@ -32,16 +32,6 @@ constexpr double DefaultInterval = 1.0;
 // Logs from this size on show a progress bar (on a terminal): about a second of converting.
 constexpr uintmax_t ProgressFromBytes = 8u << 20;
 
-std::optional<double> ParseNumber(const std::string& text)
-{
-    double value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, error] = std::from_chars(text.data(), end, value);
-    if (error != std::errc() || ptr != end)
-        return std::nullopt;
-    return value;
-}
-
 // Set by SIGINT and SIGTERM while logs are converted: the conversion stops before its next row
 // and removes its temporary file, and the command ends with 128 + the signal's number.
 static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
@@ -105,6 +95,16 @@ int UsageError(const std::string& message)
 }
 
 } // namespace
+
+std::optional<double> ParseNumber(const std::string& text)
+{
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || ptr != end)
+        return std::nullopt;
+    return value;
+}
 
 int RunConvertCommand(const std::vector<std::string>& args)
 {

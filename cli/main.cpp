@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ConvertCommand.h"
+#include "StatsCommand.h"
 #include "DeviceCommands.h"
 #include "FlashCommand.h"
 #include "PathText.h"
@@ -35,7 +36,9 @@ void PrintUsage()
                "                                  writes the CSV of each new log\n"
                "  flash IMAGE [--no-verify]       update the firmware of a unit in its bootloader\n"
                "                                  (IMAGE: a .bin image or a firmware package)\n"
-               "  convert FILE.displog... [--interval SECONDS] [--decimal-separator C]\n",
+               "  convert FILE.displog... [--interval SECONDS] [--decimal-separator C]\n"
+               "  stats FILE.displog [--from S] [--to S] [--channel NAME]...\n"
+               "                                  count, minimum, maximum and mean per channel\n",
                stderr);
 }
 
@@ -82,12 +85,15 @@ int Run(std::vector<std::string> args)
     const std::string command = args[0];
     args.erase(args.begin());
     // Also taken after the command's word: tessaly-cli ls --json 'A:\Maps'.
-    if (const auto option = std::find(args.begin(), args.end(), "--json"); option != args.end() && IsDeviceCommand(command)) {
+    if (const auto option = std::find(args.begin(), args.end(), "--json");
+        option != args.end() && (IsDeviceCommand(command) || command == "stats")) {
         json = true;
         args.erase(option);
     }
     if (command == "convert")
         return RunConvertCommand(args);
+    if (command == "stats")
+        return RunStatsCommand(args, json);
     if (!IsDeviceCommand(command) && command != "flash") {
         std::fprintf(stderr, "tessaly-cli: unknown command \"%s\"\n", command.c_str());
         PrintUsage();

@@ -42,7 +42,7 @@ _tessaly_cli()
                 [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
                 ;;
             *)
-                COMPREPLY=($(compgen -W 'devices info ls get put rm sync flash convert' -- "$cur"))
+                COMPREPLY=($(compgen -W 'devices info ls get put rm sync flash convert stats' -- "$cur"))
                 ;;
         esac
         return
@@ -95,6 +95,16 @@ _tessaly_cli()
             esac
             if [[ $cur == -* ]]; then
                 COMPREPLY=($(compgen -W '--interval --decimal-separator --help' -- "$cur"))
+            else
+                _filedir displog
+            fi
+            ;;
+        stats)
+            case $prev in
+                --from | --to | --channel) return ;;
+            esac
+            if [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W '--from --to --channel --help' -- "$cur"))
             else
                 _filedir displog
             fi

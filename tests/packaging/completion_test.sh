@@ -53,10 +53,11 @@ offers()
 }
 
 # Commands and global options.
-offers tessaly-cli "" -- devices info ls get put rm sync flash convert
-offers tessaly-cli s -- sync
+offers tessaly-cli "" -- devices info ls get put rm sync flash convert stats
+offers tessaly-cli s -- sync stats
+offers tessaly-cli stats R1.displog --c -- --channel
 offers tessaly-cli --j -- --json
-offers tessaly-cli --simulate --json "" -- devices info ls get put rm sync flash convert
+offers tessaly-cli --simulate --json "" -- devices info ls get put rm sync flash convert stats
 offers tessaly-cli --simulate=r -- rides
 # The unit's folders, typed plain, quoted, or up to the colon bash splits at.
 offers tessaly-cli ls "" -- 'A:\Maps' 'A:\Logs'

@@ -1,0 +1,54 @@
+#include "LogStats.h"
+
+#include <cmath>
+
+#include "Displogfile.h"
+#include "LogCsv.h"
+
+std::string StatsChannelName(const DispLogFile& log, uint32_t index)
+{
+    uint32_t id = 0;
+    char name[256] = "IDX_ERR";
+    if (log.GetChannelId(index, id))
+        (void)log.NameForId(id, name, sizeof name);
+    std::string text = name;
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.pop_back();
+    return text;
+}
+
+std::vector<ChannelStats> LogChannelStats(const DispLogFile& log, const StatsRange& range)
+{
+    std::vector<ChannelStats> all;
+    const uint32_t channels = log.GetChannelCount();
+    all.reserve(channels);
+    for (uint32_t index = 0; index < channels; ++index) {
+        ChannelStats stats;
+        stats.Name = StatsChannelName(log, index);
+        char pattern[16] = "0.000";
+        (void)log.GetChannelFormat(index, pattern, sizeof pattern);
+        stats.Decimals = DecimalsOfPattern(pattern);
+        // The mean as a running sum in long double: a day of samples keeps its digits.
+        long double sum = 0;
+        const size_t samples = log.GetSampleCount(index);
+        for (size_t i = 0; i < samples; ++i) {
+            const LogSample sample = log.GetSample(index, i);
+            if (!(sample.Time >= range.From && sample.Time <= range.To))
+                continue;
+            ++stats.Count;
+            if (!sample.Valid || !std::isfinite(sample.Value))
+                continue;
+            const double value = sample.Value;
+            if (stats.Finite == 0 || value < stats.Min)
+                stats.Min = value;
+            if (stats.Finite == 0 || value > stats.Max)
+                stats.Max = value;
+            sum += value;
+            ++stats.Finite;
+        }
+        if (stats.Finite != 0)
+            stats.Mean = static_cast<double>(sum / static_cast<long double>(stats.Finite));
+        all.push_back(std::move(stats));
+    }
+    return all;
+}
