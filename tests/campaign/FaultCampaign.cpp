@@ -412,7 +412,8 @@ Outcome Check(const TrialSetup& setup, const Run& run, const std::vector<CardFil
     if (run.Err.find("Sanitizer") != std::string::npos || run.Err.find("runtime error") != std::string::npos)
         broken("sanitizer report");
     const int signalExit = setup.Signal == SIGINT ? 130 : setup.Signal == SIGTERM ? 143 : -1;
-    if (run.Exit != 0 && run.Exit != 1 && run.Exit != signalExit)
+    const bool endedBySignal = run.Signal != 0 && run.Signal == setup.Signal;
+    if (run.Exit != 0 && run.Exit != 1 && run.Exit != signalExit && !endedBySignal)
         broken("exit code " + std::to_string(run.Exit));
     outcome.Succeeded = run.Exit == 0;
     if (outcome.Broken)
