@@ -1,7 +1,9 @@
 #include "PlatformServices.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QRegularExpression>
 
@@ -64,6 +66,11 @@ QStringList QtPlatformServices::OpenFiles(QWidget* owner, const OpenDialogReques
 QString QtPlatformServices::SelectFolder(QWidget* owner, const QString& caption, const QString& startFolder)
 {
     return QFileDialog::getExistingDirectory(owner, caption, startFolder, QFileDialog::ShowDirsOnly);
+}
+
+QString QtPlatformServices::SaveFile(QWidget* owner, const QString& caption, const QString& suggested)
+{
+    return QFileDialog::getSaveFileName(owner, caption, suggested);
 }
 
 int QtPlatformServices::ExecDialog(QDialog& dialog) { return dialog.exec(); }

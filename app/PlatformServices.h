@@ -2,6 +2,8 @@
 // The platform services the main window uses: message boxes, the error report, file and folder
 // dialogs, and the modal run of its own dialogs. The window reaches them only through this
 // interface, so tests drive the real handlers with scripted answers. Files dropped on the window arrive as local paths at its drop handler.
+#include <QDir>
+#include <QFileInfo>
 #include <QString>
 #include <QStringList>
 
@@ -26,6 +28,14 @@ public:
     virtual QStringList OpenFiles(QWidget* owner, const OpenDialogRequest& request) = 0;
     // Chosen folder, empty when the user cancels.
     virtual QString SelectFolder(QWidget* owner, const QString& caption, const QString& startFolder) = 0;
+    // The path to save a new file at, offering `suggested` (a full path); empty when the user
+    // cancels. Services without a save dialog ask for the folder and keep the suggested name.
+    virtual QString SaveFile(QWidget* owner, const QString& caption, const QString& suggested)
+    {
+        const QFileInfo file(suggested);
+        const QString folder = SelectFolder(owner, caption, file.absolutePath());
+        return folder.isEmpty() ? QString() : QDir(folder).filePath(file.fileName());
+    }
     // Shows one of the window's own dialogs modally; its modal result.
     virtual int ExecDialog(QDialog& dialog) = 0;
     // Modal question with Yes and No buttons; true for Yes. Services that cannot ask (a run
@@ -42,6 +52,7 @@ public:
 // The services of the desktop, on Qt's dialogs.
 class QtPlatformServices : public PlatformServices {
 public:
+    QString SaveFile(QWidget* owner, const QString& caption, const QString& suggested) override;
     void ShowMessage(QWidget* owner, const QString& text, const QString& caption) override;
     void ShowError(QWidget* owner, const QString& text) override;
     QStringList OpenFiles(QWidget* owner, const OpenDialogRequest& request) override;

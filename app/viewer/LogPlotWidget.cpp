@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include <QMouseEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QWheelEvent>
 
@@ -487,6 +488,24 @@ void LogPlotWidget::wheelEvent(QWheelEvent* event)
     if (steps == 0.0)
         return;
     ZoomAt(TimeAtX(event->position().x()), std::pow(0.8, steps));
+    event->accept();
+}
+
+void LogPlotWidget::keyPressEvent(QKeyEvent* event)
+{
+    const double span = End - Start;
+    const double centre = CursorShown && Cursor >= Start && Cursor <= End ? Cursor : (Start + End) / 2;
+    switch (event->key()) {
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: ZoomAt(centre, 0.5); break;
+    case Qt::Key_Minus: ZoomAt(centre, 2.0); break;
+    case Qt::Key_Left: PanBy(-span / 10); break;
+    case Qt::Key_Right: PanBy(span / 10); break;
+    case Qt::Key_PageUp: PanBy(-span); break;
+    case Qt::Key_PageDown: PanBy(span); break;
+    case Qt::Key_Home: ResetView(); break;
+    default: QWidget::keyPressEvent(event); return;
+    }
     event->accept();
 }
 

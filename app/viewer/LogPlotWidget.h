@@ -8,6 +8,8 @@
 //
 // Mouse: the wheel zooms around the pointer, dragging pans, dragging with the right button (or
 // with Shift) zooms to the band, a double click shows the whole log again.
+// Keys: + and - zoom in and out about the cursor (or the middle of the view), Left and Right
+// pan a tenth of the view, Page Up and Page Down a whole view, Home shows the whole log.
 #include <cstddef>
 #include <vector>
 
@@ -78,6 +80,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

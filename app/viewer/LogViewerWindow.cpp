@@ -74,6 +74,8 @@ public:
         Text = text;
         invalidateFilter();
     }
+    // True when the channel of this source row is in the list.
+    [[nodiscard]] bool Accepts(int sourceRow) const { return filterAcceptsRow(sourceRow, QModelIndex()); }
 
 protected:
     [[nodiscard]] bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override
@@ -259,6 +261,9 @@ void LogViewerWindow::BuildDesign()
         return button;
     };
     ButtonReset = makeButton(QStringLiteral("Show Whole Log"));
+    // The viewer has no menu: its keys are told here.
+    ButtonReset->setToolTip(QStringLiteral("Home. Keys on the plots: + and - zoom, Left and Right pan a tenth of "
+                                           "the view, Page Up and Page Down a whole view."));
     ButtonSavePicture = makeButton(QStringLiteral("Save Picture..."));
     ButtonSaveCsv = makeButton(QStringLiteral("Save Range as .csv..."));
     LabelStatus = new QLabel(PanelCommands);
@@ -295,6 +300,8 @@ void LogViewerWindow::SetFilter(const QString& text)
     if (EditFilter->text() != text)
         EditFilter->setText(text); // comes back here through textChanged
     static_cast<ChannelFilterModel*>(ChannelFilter)->SetText(text.trimmed());
+    // A channel the filter hides is not plotted either.
+    ShownChanged();
 }
 
 void LogViewerWindow::CheckVisible(bool checked)
@@ -308,7 +315,10 @@ void LogViewerWindow::CheckVisible(bool checked)
 
 void LogViewerWindow::ShownChanged()
 {
-    Plot->SetShownChannels(CheckedChannels());
+    std::vector<size_t> shown = CheckedChannels();
+    const auto* filter = static_cast<ChannelFilterModel*>(ChannelFilter);
+    std::erase_if(shown, [filter](size_t channel) { return !filter->Accepts(static_cast<int>(channel)); });
+    Plot->SetShownChannels(std::move(shown));
 }
 
 void LogViewerWindow::ShowStatus()
@@ -336,23 +346,48 @@ QString LogViewerWindow::StartFolder() const
     return Options.SaveFolder.isEmpty() ? QFileInfo(LogPath).absolutePath() : Options.SaveFolder;
 }
 
+QImage LogViewerWindow::Picture() const
+{
+    const QImage plots = Plot->grab().toImage();
+    const QFontMetrics metrics(font());
+    const int titleHeight = metrics.height() + 8;
+    QImage picture(plots.width(), plots.height() + titleHeight, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QPainter painter(&picture);
+    painter.setFont(font());
+    painter.setPen(Qt::black);
+    const char separator = Options.DecimalSeparator;
+    const QString title = QFileInfo(LogPath).fileName() + QStringLiteral("    ") +
+                          SecondsText(Plot->ViewStart(), separator) + QStringLiteral(" to ") +
+                          SecondsText(Plot->ViewEnd(), separator) + QStringLiteral(" s");
+    painter.drawText(QRect(6, 0, plots.width() - 12, titleHeight), Qt::AlignVCenter | Qt::AlignLeft,
+                     metrics.elidedText(title, Qt::ElideMiddle, plots.width() - 12));
+    painter.drawImage(0, titleHeight, plots);
+    return picture;
+}
+
 void LogViewerWindow::SavePictureExecute()
 {
-    const QString folder = Services.SelectFolder(this, QStringLiteral("Save the picture in"), StartFolder());
-    if (folder.isEmpty())
+    const QString file = Services.SaveFile(this, QStringLiteral("Save Picture"),
+                                           QDir(StartFolder()).filePath(BaseName() + QStringLiteral(".png")));
+    if (file.isEmpty())
         return;
-    const QString file = QDir(folder).filePath(BaseName() + QStringLiteral(".png"));
-    if (!Plot->grab().toImage().save(file, "PNG")) {
+    if (!Picture().save(file, "PNG")) {
         Services.ShowError(this, QStringLiteral("Cannot create file \"%1\".").arg(QDir::toNativeSeparators(file)));
         return;
     }
-    Services.ShowMessage(this, QStringLiteral("Saved %1.").arg(QDir::toNativeSeparators(file)), ViewerCaption);
+    LabelStatus->setText(QStringLiteral("Saved %1.").arg(QDir::toNativeSeparators(file)));
 }
 
 void LogViewerWindow::SaveCsvExecute()
 {
     if (PlotData->ChannelCount() == 0) {
         Services.ShowMessage(this, QStringLiteral("This log has no channels."), ViewerCaption);
+        return;
+    }
+    const std::vector<size_t> columns = Plot->ShownChannels();
+    if (columns.empty()) {
+        Services.ShowMessage(this, QStringLiteral("No channel is shown."), ViewerCaption);
         return;
     }
     const QString folder = Services.SelectFolder(this, QStringLiteral("Save the CSV in"), StartFolder());
@@ -364,7 +399,7 @@ void LogViewerWindow::SaveCsvExecute()
     const QString file = QDir(folder).filePath(name);
     const std::string error =
         SaveRangeCsv(*PlotData, QFile::encodeName(file).toStdString(), Plot->ViewStart(), Plot->ViewEnd(),
-                     static_cast<float>(Options.ExportInterval), Options.DecimalSeparator);
+                     static_cast<float>(Options.ExportInterval), Options.DecimalSeparator, columns);
     if (!error.empty()) {
         Services.ShowError(this, QString::fromLocal8Bit(error.c_str()));
         return;
@@ -413,6 +448,16 @@ LogViewerWindow* OpenLogViewer(const QString& path, QWidget* parent, PlatformSer
     }
     auto* window = new LogViewerWindow(parent, std::move(data), path, services, options);
     window->setAttribute(Qt::WA_DeleteOnClose);
+    // Cascaded below and right of the lowest viewer already open, not on top of it.
+    LogViewerWindow* last = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* other = qobject_cast<LogViewerWindow*>(widget);
+        if (other && other != window && other->isVisible() &&
+            (!last || other->pos().x() + other->pos().y() > last->pos().x() + last->pos().y()))
+            last = other;
+    }
+    if (last != nullptr)
+        window->move(last->pos() + QPoint(LogViewerWindow::CascadeStep, LogViewerWindow::CascadeStep));
     window->show();
     return window;
 }

@@ -9,6 +9,7 @@
 
 #include <QAbstractListModel>
 #include <QHash>
+#include <QImage>
 #include <QPixmap>
 #include <QString>
 #include <QStringList>
@@ -88,11 +89,17 @@ public:
     // Checks or clears every entry the filter leaves in the list.
     void CheckVisible(bool checked);
 
-    // Saves the plots (with cursor and legends) as "<log name>.png" in a folder the user chooses.
+    // Saves Picture() as a PNG file the user names ("<log name>.png" offered); the status line
+    // says where.
     void SavePictureExecute();
-    // Saves the visible time range at the export interval as "<log name> <from>-<to> s.csv" in a
-    // folder the user chooses.
+    // The plots (with cursor and legends) under a title line with the log's file name and the
+    // visible time range.
+    [[nodiscard]] QImage Picture() const;
+    // Saves the shown channels over the visible time range at the export interval as
+    // "<log name> <from>-<to> s.csv" in a folder the user chooses.
     void SaveCsvExecute();
+    // Offset of a new viewer from the newest one open, in pixels.
+    static constexpr int CascadeStep = 32;
     // Opens each dropped ".displog" file in a window of its own.
     void OpenDroppedFiles(const QStringList& paths);
 

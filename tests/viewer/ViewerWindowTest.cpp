@@ -199,17 +199,20 @@ TEST_F(ViewerWindows, FilterAndCheckBoxes)
     EXPECT_EQ(ListedChannels(*window), matching);
     ASSERT_FALSE(matching.empty());
     ASSERT_LT(matching.size(), 8u);
+    // A channel the filter hides is not plotted.
+    EXPECT_EQ(window->Plot->ShownChannels(), matching);
 
     window->CheckVisible(false);
+    EXPECT_TRUE(window->Plot->ShownChannels().empty());
     std::vector<size_t> rest;
     for (size_t c = 0; c < 8; ++c) {
         if (std::find(matching.begin(), matching.end(), c) == matching.end())
             rest.push_back(c);
     }
-    EXPECT_EQ(window->Plot->ShownChannels(), rest);
 
     window->SetFilter(QString());
     EXPECT_EQ(ListedChannels(*window), (std::vector<size_t>{0, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(window->Plot->ShownChannels(), rest);
     window->CheckVisible(false);
     EXPECT_TRUE(window->Plot->ShownChannels().empty());
     SetChannelChecked(*window, 5, true);
@@ -348,6 +351,36 @@ TEST_F(ViewerWindows, ZoomPanAndReset)
     EXPECT_EQ(plot.ViewEnd(), fullEnd);
 }
 
+// The keys: + and - zoom about the middle of the view (or the cursor), Left and Right pan a
+// tenth of the view, Page Up and Page Down a whole view, Home shows the whole log.
+TEST_F(ViewerWindows, KeysZoomAndPan)
+{
+    LogViewerWindow* window = OpenLogViewer(WriteLog("keys.displog", SmallLog()), nullptr, Services);
+    ASSERT_NE(window, nullptr);
+    LogPlotWidget& plot = *window->Plot;
+    plot.SetView(10.0, 30.0);
+    QTest::keyClick(&plot, Qt::Key_Plus);
+    EXPECT_DOUBLE_EQ(plot.ViewStart(), 15.0);
+    EXPECT_DOUBLE_EQ(plot.ViewEnd(), 25.0);
+    QTest::keyClick(&plot, Qt::Key_Right);
+    EXPECT_DOUBLE_EQ(plot.ViewStart(), 16.0);
+    QTest::keyClick(&plot, Qt::Key_PageUp);
+    EXPECT_DOUBLE_EQ(plot.ViewStart(), 6.0);
+    EXPECT_DOUBLE_EQ(plot.ViewEnd(), 16.0);
+    plot.SetCursorTime(8.0);
+    QTest::keyClick(&plot, Qt::Key_Minus);
+    EXPECT_DOUBLE_EQ(plot.ViewStart(), 4.0);
+    EXPECT_DOUBLE_EQ(plot.ViewEnd(), 24.0);
+    QTest::keyClick(&plot, Qt::Key_Home);
+    EXPECT_EQ(plot.ViewStart(), plot.FullStart());
+    EXPECT_EQ(plot.ViewEnd(), plot.FullEnd());
+
+    // A second viewer cascades from the first instead of covering it.
+    LogViewerWindow* second = OpenLogViewer(WriteLog("keys2.displog", SmallLog()), nullptr, Services);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->pos(), window->pos() + QPoint(LogViewerWindow::CascadeStep, LogViewerWindow::CascadeStep));
+}
+
 // Save Range writes the visible range's rows of the full conversion at the export interval;
 // Save Picture writes the plot as a PNG; both say where, in the chosen folder.
 TEST_F(ViewerWindows, SavesPictureAndRange)
@@ -378,14 +411,31 @@ TEST_F(ViewerWindows, SavesPictureAndRange)
     ASSERT_EQ(Services.Messages.size(), 1);
     EXPECT_TRUE(Services.Messages[0].startsWith(QStringLiteral("Log Viewer: Saved ")));
 
+    // The picture: a title line with the log's name and the range over the plots; the status
+    // line says where it went.
     window->SavePictureExecute();
     const QImage picture(QString::fromStdString(Folder.File("out/save.png")));
-    EXPECT_EQ(picture.size(), window->Plot->size());
-    EXPECT_EQ(Services.Messages.size(), 2);
+    EXPECT_EQ(picture.width(), window->Plot->width());
+    EXPECT_GT(picture.height(), window->Plot->height());
+    EXPECT_EQ(picture.copy(0, picture.height() - window->Plot->height(), picture.width(), window->Plot->height()),
+              window->Plot->grab().toImage().convertToFormat(picture.format()));
+    EXPECT_TRUE(window->LabelStatus->text().startsWith(QStringLiteral("Saved "))) << window->LabelStatus->text().toStdString();
+    EXPECT_TRUE(window->LabelStatus->text().contains(QStringLiteral("save.png")));
+    EXPECT_EQ(Services.Messages.size(), 1);
+
+    // Only the shown channels go into the range CSV, each column as the conversion writes it.
+    window->SetFilter(QStringLiteral("lqr"));
+    window->SaveCsvExecute();
+    const std::string narrowed = ReadText(Folder.File("out/save 10.000-20.000 s.csv"));
+    const std::string header = narrowed.substr(0, narrowed.find("\r\n"));
+    EXPECT_NE(header.find("LQR"), std::string::npos) << header;
+    EXPECT_EQ(std::count(header.begin(), header.end(), ','), static_cast<long>(window->Plot->ShownChannels().size()));
+    EXPECT_EQ(std::count(narrowed.begin(), narrowed.end(), '\n'), std::count(saved.begin(), saved.end(), '\n'));
+    window->SetFilter(QString());
 
     // The folder offered first is the log's own unless the options name one.
     EXPECT_EQ(Services.StartFolders,
-              QStringList(2, QFileInfo(log).absolutePath()));
+              QStringList(3, QFileInfo(log).absolutePath()));
 
     // Cancelled folder choice: nothing saved, nothing said.
     Services.ChosenFolder.clear();
