@@ -36,7 +36,7 @@ std::string UnitFolder(std::string folder)
 
 int Fail(const std::string& what, uint32_t code)
 {
-    std::fprintf(stderr, "tessaly-cli: %s: %s\n", what.c_str(), ResultCodeName(code).c_str());
+    std::fprintf(stderr, "tessaly-cli: %s: %s\n", what.c_str(), TerminalText(UnitFailureReason(code)).c_str());
     return 1;
 }
 

@@ -11,6 +11,7 @@
 #include "Qxdisplay.h"
 #include "StopRequest.h"
 #include "TerminalProgress.h"
+#include "UnitFiles.h"
 
 namespace {
 
@@ -93,7 +94,7 @@ private:
 
 int Fail(const char* what, uint32_t code)
 {
-    std::fprintf(stderr, "tessaly-cli: %s: %s\n", what, ResultCodeName(code).c_str());
+    std::fprintf(stderr, "tessaly-cli: %s: %s\n", what, UnitFailureReason(code).c_str());
     return 1;
 }
 

@@ -9,11 +9,8 @@
 
 #include "ConvertCommand.h"
 #include "Displogfile.h"
-#include "LogConversion.h"
 #include "LogCsv.h"
-#include "LocalFiles.h"
 #include "LogStats.h"
-#include "PathText.h"
 #include "ResultCodes.h"
 #include "StopRequest.h"
 #include "TerminalText.h"
@@ -87,12 +84,7 @@ int RunStatsCommand(const std::vector<std::string>& args, bool json)
             return CommandStopScope::ExitCode();
     }
     if (opened != 0) {
-        ConversionOutcome outcome;
-        outcome.End = ConversionEnd::Unreadable;
-        outcome.Code = opened;
-        if (opened == ERR_FILE_IHV)
-            outcome.Text = LocalFileProblem(PathFromUtf8(files[0]));
-        std::fprintf(stderr, "tessaly-cli stats: %s: %s\n", files[0].c_str(), ConversionFailureReason(outcome).c_str());
+        std::fprintf(stderr, "tessaly-cli stats: %s: %s\n", files[0].c_str(), DispLogOpenFailure(files[0], opened).c_str());
         return 1;
     }
 

@@ -1,5 +1,7 @@
 #include "Displogfile.h"
 
+#include "LocalFiles.h"
+
 #include "ByteReader.h"
 #include "ChannelTable.h"
 #include "PathText.h"
@@ -668,5 +670,21 @@ void DispLogFile::GetValuesAt(double t, std::span<size_t> cursors, std::span<flo
         }
         cursors[i] = next;
         found[i] = ValueFrom(channel, next, t, values[i]) ? 1 : 0;
+    }
+}
+
+std::string DispLogOpenFailure(const std::string& path, uint32_t code)
+{
+    const std::string name = " (" + ResultCodeName(code) + ")";
+    switch (code) {
+    case ERR_FILE_SIG: return "not a display log: bad signature" + name;
+    case ERR_FILE_IHV: {
+        const std::string problem = LocalFileProblem(PathFromUtf8(path));
+        return (problem.empty() ? std::string("cannot be opened") : problem) + name;
+    }
+    case ERR_FILE_READ: return "cannot be read: the log is cut short or damaged" + name;
+    case ERR_ALLOC_FAIL: return "too large for the memory of this PC" + name;
+    case ERR_CANCELLED: return "cancelled" + name;
+    default: return "cannot read the log" + name;
     }
 }

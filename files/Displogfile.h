@@ -35,6 +35,10 @@ struct DispLogRecordCounts {
     uint64_t EarlySamples = 0; // sample records before the first time stamp (they belong to no moment)
 };
 
+// Why Open gave `code` for the log at `path`, as the front ends show it: "no such file
+// (ERR_FILE_IHV)", "not a display log: bad signature (ERR_FILE_SIG)", ...
+std::string DispLogOpenFailure(const std::string& path, uint32_t code);
+
 class DispLogFile {
 public:
     static constexpr uint32_t Format1Tag = 0x10000000;

@@ -333,8 +333,8 @@ private:
         result.Verified = VerifiedAll;
         if (Status != 0) {
             // The code's name for those who know it, and what it means.
-            Ui.ShowMessage(Explanation.empty() ? ResultCodeName(Status)
-                                               : ResultCodeName(Status) + "\n\n" + Explanation);
+            Ui.ShowMessage(ResultCodeName(Status) + "\n\n" +
+                           (Explanation.empty() ? std::string("The update did not complete: run it again.") : Explanation));
         } else if (!(Interrupted && FlashTouched)) {
             // Also after a failed query, an unknown chip or an interruption
             // before the first erase: the firmware is intact, so the unit may

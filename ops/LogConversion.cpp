@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "LocalFiles.h"
+#include "Displogfile.h"
 #include "PathText.h"
 #include "ResultCodes.h"
 
@@ -21,9 +21,7 @@ ConversionOutcome ConvertLog(const std::string& log, float interval, const CsvOp
         outcome.Code = ConvertLogFileToCsv(log, outcome.CsvPath, interval, options, &summary);
         if (outcome.Code != 0) {
             outcome.End = ConversionEnd::Unreadable;
-            // A log that cannot be opened: say what stands at that path.
-            if (outcome.Code == ERR_FILE_IHV)
-                outcome.Text = LocalFileProblem(PathFromUtf8(log));
+            outcome.Text = DispLogOpenFailure(log, outcome.Code);
         }
         // A header without rows is not to pass for a conversion of data.
         else if (summary.Channels == 0)
@@ -46,13 +44,5 @@ ConversionOutcome ConvertLog(const std::string& log, float interval, const CsvOp
 
 std::string ConversionFailureReason(const ConversionOutcome& outcome)
 {
-    if (outcome.End != ConversionEnd::Unreadable)
-        return outcome.Text;
-    const std::string name = " (" + ResultCodeName(outcome.Code) + ")";
-    switch (outcome.Code) {
-    case ERR_FILE_SIG: return "not a display log: bad signature" + name;
-    case ERR_FILE_IHV: return (outcome.Text.empty() ? std::string("cannot be opened") : outcome.Text) + name;
-    case ERR_FILE_READ: return "cannot be read: the log is cut short or damaged" + name;
-    default: return "cannot read the log" + name;
-    }
+    return outcome.Text;
 }

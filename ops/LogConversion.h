@@ -28,5 +28,6 @@ struct ConversionOutcome {
 [[nodiscard]] ConversionOutcome ConvertLog(const std::string& log, float interval, const CsvOptions& options);
 
 // Why a conversion failed, in the words both front ends show: "not a display log: bad
-// signature (ERR_FILE_SIG)", or the text the outcome carries.
+// signature (ERR_FILE_SIG)", "no such file (ERR_FILE_IHV)" (DispLogOpenFailure) or the text of
+// the conversion's refusal.
 std::string ConversionFailureReason(const ConversionOutcome& outcome);

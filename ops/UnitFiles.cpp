@@ -157,7 +157,16 @@ std::string UnitFailureReason(uint32_t code)
     case ERR_DEVICE_CLOSED:
     case ERR_NO_PATH:
     case ERR_WRITE_FAILED: return "the unit went away (" + name + ")";
-    default: return name;
+    case ERR_READ_FAILED: return "the unit's reply could not be read: try again (" + name + ")";
+    case ERR_BUFFER_UNDER: return "the unit's reply was too short: try again (" + name + ")";
+    case ERR_WRONG_PACKET: return "the request could not be made: the name or folder is too long (" + name + ")";
+    case ERR_DEVICE_IN_USE: return "the unit is busy with another command of this program (" + name + ")";
+    case ERR_ALLOC_FAIL: return "out of memory (" + name + ")";
+    case ERR_PORT_FAILURE:
+    case ERR_API_FAILURE: return "the system's USB layer refused the request: plug the unit in again (" + name + ")";
+    case ERR_UNKNOWN_DEV: return "not a display unit (" + name + ")";
+    case ERR_COMMAND_ERR: return "the unit refused the command (" + name + ")";
+    default: return "failed (" + name + ")";
     }
 }
 

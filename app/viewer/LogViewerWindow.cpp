@@ -22,6 +22,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "Displogfile.h"
 #include "LogCsv.h"
 #include "LogPlotData.h"
 #include "LogPlotWidget.h"
@@ -443,7 +444,8 @@ LogViewerWindow* OpenLogViewer(const QString& path, QWidget* parent, PlatformSer
     const uint32_t result = data->Open(QFile::encodeName(path).toStdString());
     if (result != 0) {
         services.ShowError(parent, QStringLiteral("Cannot open the log file \"%1\": %2")
-                                       .arg(QDir::toNativeSeparators(path), QString::fromStdString(ResultCodeName(result))));
+                                       .arg(QDir::toNativeSeparators(path),
+                                            QString::fromStdString(DispLogOpenFailure(QFile::encodeName(path).toStdString(), result))));
         return nullptr;
     }
     auto* window = new LogViewerWindow(parent, std::move(data), path, services, options);

@@ -167,7 +167,17 @@ TEST(UnitFailureReason, NamesTheCause)
     EXPECT_EQ(UnitFailureReason(StatusOffset + 0x05), "refused by the unit with status 0x05");
     EXPECT_EQ(UnitFailureReason(ERR_CANCELLED), "cancelled");
     EXPECT_EQ(UnitFailureReason(ERR_DEVICE_CLOSED), "the unit went away (ERR_DEVICE_CLOSED)");
-    EXPECT_EQ(UnitFailureReason(ERR_FILE_SIG), "ERR_FILE_SIG");
+    EXPECT_EQ(UnitFailureReason(ERR_FILE_SIG), "failed (ERR_FILE_SIG)");
+    // Never a bare code name: words first, the name in parentheses.
+    for (uint32_t code = ERR_NO_PATH; code <= ERR_UNIT_LOCK; ++code) {
+        if (code == ERR_CANCELLED)
+            continue;
+        const std::string reason = UnitFailureReason(code);
+        std::string named = "(";
+        named.append(ResultCodeName(code)).append(")");
+        EXPECT_NE(reason.rfind(named), std::string::npos) << reason;
+        EXPECT_NE(reason.front(), '(') << reason;
+    }
     EXPECT_EQ(ListingFailureReason(StatusOffset + 0x08), "the unit refused the listing with status 0x08");
     EXPECT_EQ(ListingFailureReason(ERR_TIMEOUT), "the unit stopped answering (ERR_TIMEOUT)");
 }
