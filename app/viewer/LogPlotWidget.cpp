@@ -8,19 +8,20 @@
 #include <QPainter>
 #include <QWheelEvent>
 
+#include "ChannelGroups.h"
 #include "Drawingutils.h"
 #include "LogCsv.h"
 #include "LogPlotData.h"
 
 namespace {
 
-constexpr int MarginLeft = 8;
+// Room for the value labels of a plot's y axis.
+constexpr int MarginLeft = 56;
 constexpr int MarginRight = 8;
 constexpr int MarginTop = 6;
 constexpr int AxisHeight = 22;
 constexpr int PlotGap = 6;
 constexpr int ChannelsPerAutoPlot = 6;
-constexpr int MaxAutoPlots = 4;
 // Coordinates handed to the painter stay within this distance of the widget: a sample years
 // outside the view would otherwise overflow the rasteriser's fixed-point numbers.
 constexpr double CoordinateLimit = 1e6;
@@ -73,6 +74,7 @@ void LogPlotWidget::SetData(const LogPlotData* data)
     Data = data;
     Shown.clear();
     Ranges.clear();
+    Arrange();
     CursorShown = false;
     ResetView();
 }
@@ -82,30 +84,80 @@ void LogPlotWidget::SetShownChannels(std::vector<size_t> channels)
     const size_t count = Data != nullptr ? Data->ChannelCount() : 0;
     std::erase_if(channels, [count](size_t c) { return c >= count; });
     Shown = std::move(channels);
+    Arrange();
     Invalidate();
 }
 
 void LogPlotWidget::SetPlotCount(int count)
 {
     PlotSetting = std::max(0, count);
+    Arrange();
     Invalidate();
+}
+
+void LogPlotWidget::Arrange()
+{
+    const size_t shown = Shown.size();
+    PlotOf.assign(shown, 0);
+    Plots = 1;
+    SharedScale.assign(1, true);
+    if (shown == 0)
+        return;
+    std::vector<ChannelGroup> groups(shown);
+    for (size_t s = 0; s < shown; ++s)
+        groups[s] = ChannelGroupOf(Data->ChannelName(Shown[s]));
+    if (PlotSetting > 0) {
+        // As many plots as asked, the channels in their order.
+        Plots = std::min(PlotSetting, static_cast<int>(shown));
+        for (size_t s = 0; s < shown; ++s)
+            PlotOf[s] = static_cast<int>(s * static_cast<size_t>(Plots) / shown);
+    } else {
+        // One kind of channel to a plot, at most six channels to a plot, the kinds in the
+        // table's order and each kind's channels in their order.
+        std::vector<size_t> order(shown);
+        for (size_t s = 0; s < shown; ++s)
+            order[s] = s;
+        std::stable_sort(order.begin(), order.end(), [&groups](size_t a, size_t b) { return groups[a] < groups[b]; });
+        int plot = -1;
+        int inPlot = ChannelsPerAutoPlot;
+        ChannelGroup group = ChannelGroup::Other;
+        for (const size_t s : order) {
+            if (inPlot == ChannelsPerAutoPlot || plot < 0 || groups[s] != group) {
+                ++plot;
+                inPlot = 0;
+                group = groups[s];
+            }
+            PlotOf[s] = plot;
+            ++inPlot;
+        }
+        Plots = plot + 1;
+    }
+    // A plot of one channel, or of channels of one kind, has one scale for all of them; the
+    // channels of no known kind are each fitted alone.
+    SharedScale.assign(static_cast<size_t>(Plots), true);
+    std::vector<int> firstGroup(static_cast<size_t>(Plots), -1);
+    for (size_t s = 0; s < shown; ++s) {
+        int& first = firstGroup[static_cast<size_t>(PlotOf[s])];
+        if (first < 0)
+            first = static_cast<int>(groups[s]);
+        else if (first != static_cast<int>(groups[s]) || groups[s] == ChannelGroup::Other)
+            SharedScale[static_cast<size_t>(PlotOf[s])] = false;
+    }
 }
 
 int LogPlotWidget::PlotCount() const
 {
-    const int shown = static_cast<int>(Shown.size());
-    if (shown == 0)
-        return 1;
-    if (PlotSetting > 0)
-        return std::min(PlotSetting, shown);
-    return std::clamp((shown + ChannelsPerAutoPlot - 1) / ChannelsPerAutoPlot, 1, MaxAutoPlots);
+    return Plots;
 }
 
 int LogPlotWidget::PlotOfShown(size_t position) const
 {
-    if (Shown.empty())
-        return 0;
-    return static_cast<int>(position * static_cast<size_t>(PlotCount()) / Shown.size());
+    return position < PlotOf.size() ? PlotOf[position] : 0;
+}
+
+bool LogPlotWidget::PlotSharesScale(int plot) const
+{
+    return plot >= 0 && static_cast<size_t>(plot) < SharedScale.size() && SharedScale[static_cast<size_t>(plot)];
 }
 
 void LogPlotWidget::SetDecimalSeparator(char separator)
@@ -262,11 +314,8 @@ void LogPlotWidget::BuildLayer()
     DrawTimeAxis(painter, PlotsArea());
 
     Ranges.assign(Shown.size(), ShownRange{});
-    PlotColumns columns;
-    painter.setRenderHint(QPainter::Antialiasing, false);
     for (size_t s = 0; s < Shown.size(); ++s) {
         const size_t channel = Shown[s];
-        const QRect rect = PlotRect(PlotOfShown(s));
         ShownRange& range = Ranges[s];
         float low = 0.0f;
         float high = 0.0f;
@@ -277,11 +326,42 @@ void LogPlotWidget::BuildLayer()
             range.Low = low;
             range.High = high;
         }
+    }
+    // Channels of a plot with one scale share the range of them all.
+    std::vector<ShownRange> plotRanges(static_cast<size_t>(plots));
+    for (size_t s = 0; s < Shown.size(); ++s) {
+        ShownRange& shared = plotRanges[static_cast<size_t>(PlotOfShown(s))];
+        if (!Ranges[s].HasValue)
+            continue;
+        shared.Low = shared.HasValue ? std::min(shared.Low, Ranges[s].Low) : Ranges[s].Low;
+        shared.High = shared.HasValue ? std::max(shared.High, Ranges[s].High) : Ranges[s].High;
+        shared.HasValue = true;
+    }
+    for (size_t s = 0; s < Shown.size(); ++s) {
+        ShownRange& range = Ranges[s];
+        if (PlotSharesScale(PlotOfShown(s)) && plotRanges[static_cast<size_t>(PlotOfShown(s))].HasValue)
+            range = plotRanges[static_cast<size_t>(PlotOfShown(s))];
         if (range.High - range.Low <= 0.0) {
             const double pad = std::max(1.0, std::fabs(range.Low) * 0.05);
             range.Low -= pad;
             range.High += pad;
         }
+    }
+    for (int p = 0; p < plots; ++p) {
+        for (size_t s = 0; s < Shown.size(); ++s) {
+            if (PlotOfShown(s) == p && PlotSharesScale(p)) {
+                DrawValueAxis(painter, PlotRect(p), Ranges[s], Data->ChannelDecimals(Shown[s]));
+                break;
+            }
+        }
+    }
+
+    PlotColumns columns;
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    for (size_t s = 0; s < Shown.size(); ++s) {
+        const size_t channel = Shown[s];
+        const QRect rect = PlotRect(PlotOfShown(s));
+        const ShownRange& range = Ranges[s];
         Data->Decimate(channel, Start, End, rect.width(), columns);
         painter.save();
         painter.setClipRect(rect);
@@ -296,6 +376,33 @@ void LogPlotWidget::BuildLayer()
                                                                        : QStringLiteral("No channel is shown."));
     }
     LayerValid = true;
+}
+
+void LogPlotWidget::DrawValueAxis(QPainter& painter, const QRect& rect, const ShownRange& range, int decimals) const
+{
+    const QFontMetrics metrics(font());
+    const double span = range.High - range.Low;
+    if (!(span > 0) || !std::isfinite(span) || rect.height() < metrics.height())
+        return;
+    const double step = NiceStep(span / std::max(1.0, rect.height() / (metrics.height() * 2.5)));
+    const double first = std::ceil(range.Low / step) * step;
+    const int labelDecimals = std::clamp(static_cast<int>(-std::floor(std::log10(step))), 0, std::max(decimals, 0));
+    for (int k = 0; k < 64; ++k) {
+        const double value = first + k * step;
+        if (value > range.High)
+            break;
+        const double y = rect.bottom() - (value - range.Low) * rect.height() / span;
+        const int yi = static_cast<int>(std::lround(Clamp(y)));
+        painter.setPen(QColor(0xe4, 0xe4, 0xe4));
+        painter.drawLine(rect.left(), yi, rect.right(), yi);
+        painter.setPen(ToQColor(clCaptionText));
+        const QString label = NumberText(std::fabs(value) < step * 1e-9 ? 0.0 : value, labelDecimals, Separator);
+        const int w = metrics.horizontalAdvance(label);
+        painter.drawText(std::max(0, rect.left() - 4 - w),
+                         std::clamp(yi + metrics.ascent() / 2 - 1, rect.top() + metrics.ascent() - 2,
+                                    rect.bottom() + 2),
+                         label);
+    }
 }
 
 void LogPlotWidget::DrawTimeAxis(QPainter& painter, const QRect& area) const
@@ -420,23 +527,26 @@ void LogPlotWidget::DrawOverlay(QPainter& painter) const
     }
     // Per plot, a legend: each channel's name and, with the cursor, its value there, else the
     // range its y axis spans.
-    for (size_t s = 0; s < Shown.size() && s < Ranges.size();) {
-        const int plot = PlotOfShown(s);
+    std::vector<std::vector<size_t>> byPlot(static_cast<size_t>(PlotCount()));
+    for (size_t s = 0; s < Shown.size() && s < Ranges.size(); ++s)
+        byPlot[static_cast<size_t>(PlotOfShown(s))].push_back(s);
+    for (int plot = 0; plot < PlotCount(); ++plot) {
+        const std::vector<size_t>& members = byPlot[static_cast<size_t>(plot)];
+        if (members.empty())
+            continue;
         const QRect rect = PlotRect(plot);
-        size_t end = s;
-        while (end < Shown.size() && PlotOfShown(end) == plot)
-            ++end;
         // Only the rows that fit are written: with thousands of channels shown, the rest would
         // cost their formatting on every move of the cursor.
-        const size_t fit = std::min(end - s, static_cast<size_t>(std::max(1, (rect.height() - 6) / line)));
+        const size_t fit = std::min(members.size(), static_cast<size_t>(std::max(1, (rect.height() - 6) / line)));
         int widest = 0;
         std::vector<QString> texts;
-        for (size_t k = s; k < s + fit; ++k) {
+        for (size_t i = 0; i < fit; ++i) {
+            const size_t k = members[i];
             const int decimals = Data->ChannelDecimals(Shown[k]);
             QString text = QString::fromStdString(Data->ChannelName(Shown[k])) + QStringLiteral("  ");
             if (CursorShown)
                 text += ReadoutText(Shown[k]);
-            else if (Ranges[k].HasValue)
+            else if (Ranges[k].HasValue && !PlotSharesScale(plot)) // a shared scale is on the axis
                 text += NumberText(Ranges[k].Low, decimals, Separator) + QStringLiteral(" \u2026 ") +
                         NumberText(Ranges[k].High, decimals, Separator);
             widest = std::max(widest, metrics.horizontalAdvance(text));
@@ -447,11 +557,11 @@ void LogPlotWidget::DrawOverlay(QPainter& painter) const
         painter.fillRect(box, QColor(255, 255, 255, 200));
         for (int r = 0; r < rows; ++r) {
             const int top = box.top() + 2 + r * line;
-            painter.fillRect(QRect(box.left() + 4, top + line / 2 - 4, 10, 8), ChannelColor(Shown[s + static_cast<size_t>(r)]));
+            painter.fillRect(QRect(box.left() + 4, top + line / 2 - 4, 10, 8),
+                             ChannelColor(Shown[members[static_cast<size_t>(r)]]));
             painter.setPen(QColor(0x10, 0x10, 0x10));
             painter.drawText(box.left() + 18, top + metrics.ascent(), texts[static_cast<size_t>(r)]);
         }
-        s = end;
     }
     if (CursorShown) {
         const QRect area = PlotsArea();

@@ -11,6 +11,7 @@
 // Keys: + and - zoom in and out about the cursor (or the middle of the view), Left and Right
 // pan a tenth of the view, Page Up and Page Down a whole view, Home shows the whole log.
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include <QImage>
@@ -30,11 +31,15 @@ public:
     // Channel indexes to show, in the order they are stacked.
     void SetShownChannels(std::vector<size_t> channels);
     [[nodiscard]] const std::vector<size_t>& ShownChannels() const { return Shown; }
-    // Number of stacked plots; 0 chooses one plot per six channels, at most four.
+    // Number of stacked plots, the channels split among them in their order; 0 (automatic) puts
+    // each kind of channel (ChannelGroups.h) in plots of its own, at most six channels to a plot.
     void SetPlotCount(int count);
     [[nodiscard]] int PlotCount() const;
     // The plot a shown channel is drawn in (its position among the shown channels).
     [[nodiscard]] int PlotOfShown(size_t position) const;
+    // True when the plot's channels share one scale, shown on its y axis (one channel, or
+    // channels of one kind); otherwise each is fitted alone and its legend entry gives its range.
+    [[nodiscard]] bool PlotSharesScale(int plot) const;
     // Numbers are written with this decimal separator (the CSV's).
     void SetDecimalSeparator(char separator);
 
@@ -97,7 +102,9 @@ private:
 
     void Invalidate();
     void BuildLayer();
+    void Arrange();
     void DrawTimeAxis(QPainter& painter, const QRect& area) const;
+    void DrawValueAxis(QPainter& painter, const QRect& rect, const ShownRange& range, int decimals) const;
     void DrawChannel(QPainter& painter, const PlotColumns& columns, const QRect& rect, const ShownRange& range,
                      QRgb color);
     void DrawOverlay(QPainter& painter) const;
@@ -105,6 +112,9 @@ private:
     const LogPlotData* Data = nullptr;
     std::vector<size_t> Shown;
     std::vector<ShownRange> Ranges; // per shown channel, as last drawn
+    std::vector<int> PlotOf;        // per shown channel, its plot
+    std::vector<uint8_t> SharedScale; // per plot
+    int Plots = 1;
     int PlotSetting = 0;
     char Separator = '.';
     double Start = 0.0;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <map>
+
 #include <QApplication>
 #include <QFileInfo>
 #include <QImage>
@@ -19,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ChannelGroups.h"
 #include "LogBytes.h"
 #include "LogCsv.h"
 #include "LogGenerator.h"
@@ -349,6 +352,40 @@ TEST_F(ViewerWindows, ZoomPanAndReset)
     QTest::mouseDClick(&plot, Qt::LeftButton, Qt::NoModifier, area.center());
     EXPECT_EQ(plot.ViewStart(), fullStart);
     EXPECT_EQ(plot.ViewEnd(), fullEnd);
+}
+
+// Automatic plots hold one kind of channel each, at most six, on one scale; plots asked for by
+// number take the channels in order, and a plot of mixed kinds fits each channel alone.
+TEST_F(ViewerWindows, AutomaticPlotsGroupChannelsByKind)
+{
+    LogSpec spec = SmallLog();
+    spec.Channels = RealisticChannels(2, 24);
+    LogViewerWindow* window = OpenLogViewer(WriteLog("kinds.displog", spec), nullptr, Services);
+    ASSERT_NE(window, nullptr);
+    const LogPlotWidget& plot = *window->Plot;
+    const std::vector<size_t>& shown = plot.ShownChannels();
+    ASSERT_GT(shown.size(), 6u);
+    std::map<int, std::vector<ChannelGroup>> kinds;
+    for (size_t s = 0; s < shown.size(); ++s)
+        kinds[plot.PlotOfShown(s)].push_back(ChannelGroupOf(window->Data().ChannelName(shown[s])));
+    EXPECT_EQ(static_cast<int>(kinds.size()), plot.PlotCount());
+    std::map<ChannelGroup, int> plotsOfKind;
+    for (const auto& [index, members] : kinds) {
+        EXPECT_LE(members.size(), 6u);
+        EXPECT_TRUE(std::all_of(members.begin(), members.end(), [&](ChannelGroup g) { return g == members[0]; }));
+        EXPECT_EQ(plot.PlotSharesScale(index), members.size() == 1 || members[0] != ChannelGroup::Other) << index;
+        ++plotsOfKind[members[0]];
+    }
+    for (const auto& [group, count] : plotsOfKind) {
+        const auto members = std::count_if(shown.begin(), shown.end(), [&](size_t c) {
+            return ChannelGroupOf(window->Data().ChannelName(c)) == group;
+        });
+        EXPECT_EQ(count, (members + 5) / 6) << static_cast<int>(group);
+    }
+
+    window->Plot->SetPlotCount(1);
+    EXPECT_EQ(plot.PlotCount(), 1);
+    EXPECT_FALSE(plot.PlotSharesScale(0));
 }
 
 // The keys: + and - zoom about the middle of the view (or the cursor), Left and Right pan a
