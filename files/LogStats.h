@@ -23,9 +23,17 @@ struct StatsRange {
     double To = std::numeric_limits<double>::infinity();
 };
 
-// The statistics of every channel, in the log's order, over the samples whose time t (seconds
-// since the first time stamp) lies in [From, To].
+// The statistics of one channel over the samples whose time t (seconds since the first time
+// stamp) lies in [From, To].
+ChannelStats StatsOfChannel(const DispLogFile& log, uint32_t index, const StatsRange& range);
+
+// StatsOfChannel of every channel, in the log's order.
 std::vector<ChannelStats> LogChannelStats(const DispLogFile& log, const StatsRange& range);
+
+// Seconds within the range during which the channel's value lay above `threshold`: each sample
+// with a finite value above it counts until the channel's next sample (its value holds until
+// then); the last sample counts nothing.
+double TimeAbove(const DispLogFile& log, uint32_t index, const StatsRange& range, double threshold);
 
 // The channel name a log's column header gives, without its trailing blanks.
 std::string StatsChannelName(const DispLogFile& log, uint32_t index);

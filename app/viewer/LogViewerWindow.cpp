@@ -2,9 +2,15 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDialog>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -24,6 +30,7 @@
 
 #include "Displogfile.h"
 #include "LogCsv.h"
+#include "LogStats.h"
 #include "LogPlotData.h"
 #include "LogPlotWidget.h"
 #include "LogRangeCsv.h"
@@ -55,11 +62,17 @@ QPixmap Swatch(const QColor& color)
     return pixmap;
 }
 
-QString SecondsText(double seconds, char separator)
+// A number as the CSV writes it, with 0 to 3 decimals.
+QString NumberText(double value, int decimals, char separator)
 {
     char text[CsvNumberMaxLength];
-    const size_t length = FormatCsvNumber(seconds, 3, separator, text);
+    const size_t length = FormatCsvNumber(value, decimals, separator, text);
     return QString::fromLatin1(text, static_cast<qsizetype>(length));
+}
+
+QString SecondsText(double seconds, char separator)
+{
+    return NumberText(seconds, 3, separator);
 }
 
 // Keeps the channels whose name contains the text, in any case: a plain search on each name,
@@ -267,6 +280,7 @@ void LogViewerWindow::BuildDesign()
                                            "the view, Page Up and Page Down a whole view."));
     ButtonSavePicture = makeButton(QStringLiteral("Save Picture..."));
     ButtonSaveCsv = makeButton(QStringLiteral("Save Range as .csv..."));
+    ButtonStatistics = makeButton(QStringLiteral("Statistics..."));
     LabelStatus = new QLabel(PanelCommands);
     commands->addWidget(LabelStatus, 1);
     right->addWidget(Plot, 1);
@@ -286,6 +300,7 @@ void LogViewerWindow::BuildDesign()
     connect(ButtonReset, &TQXGradButton::clicked, this, [this] { Plot->ResetView(); });
     connect(ButtonSavePicture, &TQXGradButton::clicked, this, [this] { SavePictureExecute(); });
     connect(ButtonSaveCsv, &TQXGradButton::clicked, this, [this] { SaveCsvExecute(); });
+    connect(ButtonStatistics, &TQXGradButton::clicked, this, [this] { StatisticsExecute(); });
     connect(Plot, &LogPlotWidget::ViewChanged, this, [this] { ShowStatus(); });
     connect(Plot, &LogPlotWidget::CursorMoved, this, [this] { ShowStatus(); });
     ShowStatus();
@@ -406,6 +421,84 @@ void LogViewerWindow::SaveCsvExecute()
         return;
     }
     Services.ShowMessage(this, QStringLiteral("Saved %1.").arg(QDir::toNativeSeparators(file)), ViewerCaption);
+}
+
+QString LogViewerWindow::StatisticsText(double threshold) const
+{
+    const char separator = Options.DecimalSeparator;
+    const StatsRange range{Plot->ViewStart(), Plot->ViewEnd()};
+    const DispLogFile& log = PlotData->Log();
+    auto number = [separator](double value, int decimals, bool any) {
+        return any ? NumberText(value, decimals, separator) : QStringLiteral("NAN");
+    };
+    QString text = QStringLiteral("channel\tcount\tmin\tmax\tmean\ttime above %1 s\n")
+                       .arg(QString::number(threshold, 'g', 10).replace(QLatin1Char('.'), QLatin1Char(separator)));
+    for (const size_t channel : Plot->ShownChannels()) {
+        const auto index = static_cast<uint32_t>(channel);
+        const ChannelStats stats = StatsOfChannel(log, index, range);
+        const bool any = stats.Finite != 0;
+        text += QString::fromStdString(stats.Name) + QLatin1Char('\t') + QString::number(stats.Count) +
+                QLatin1Char('\t') + number(stats.Min, stats.Decimals, any) + QLatin1Char('\t') +
+                number(stats.Max, stats.Decimals, any) + QLatin1Char('\t') +
+                number(stats.Mean, std::min(stats.Decimals + 2, 3), any) + QLatin1Char('\t') +
+                NumberText(TimeAbove(log, index, range, threshold), 3, separator) + QLatin1Char('\n');
+    }
+    return text;
+}
+
+void LogViewerWindow::StatisticsExecute()
+{
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Statistics of %1").arg(QFileInfo(LogPath).fileName()));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* range = new QLabel(&dialog);
+    auto* thresholdRow = new QHBoxLayout;
+    auto* threshold = new QLineEdit(QStringLiteral("0"), &dialog);
+    thresholdRow->addWidget(new QLabel(QStringLiteral("Time above:"), &dialog));
+    thresholdRow->addWidget(threshold, 1);
+    auto* table = new QTableWidget(&dialog);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    auto* copy = new QPushButton(QStringLiteral("Copy as Text"), &dialog);
+    auto* close = new QPushButton(QStringLiteral("Close"), &dialog);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(copy);
+    buttons->addWidget(close);
+    layout->addWidget(range);
+    layout->addLayout(thresholdRow);
+    layout->addWidget(table, 1);
+    layout->addLayout(buttons);
+    const char separator = Options.DecimalSeparator;
+    range->setText(SecondsText(Plot->ViewStart(), separator) + QStringLiteral(" to ") +
+                   SecondsText(Plot->ViewEnd(), separator) + QStringLiteral(" s"));
+    auto value = [&threshold] {
+        bool ok = false;
+        const double number = QLocale().toDouble(threshold->text(), &ok);
+        return ok && std::isfinite(number) ? number : threshold->text().toDouble();
+    };
+    auto fill = [this, table, value] {
+        const QStringList lines = StatisticsText(value()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        table->clear();
+        table->setRowCount(std::max(0, static_cast<int>(lines.size()) - 1));
+        for (int row = 0; row < lines.size(); ++row) {
+            const QStringList cells = lines[row].split(QLatin1Char('\t'));
+            if (row == 0) {
+                table->setColumnCount(static_cast<int>(cells.size()));
+                table->setHorizontalHeaderLabels(cells);
+                continue;
+            }
+            for (int column = 0; column < cells.size(); ++column)
+                table->setItem(row - 1, column, new QTableWidgetItem(cells[column]));
+        }
+        table->resizeColumnsToContents();
+    };
+    fill();
+    connect(threshold, &QLineEdit::editingFinished, &dialog, fill);
+    connect(copy, &QPushButton::clicked, &dialog,
+            [this, value] { QGuiApplication::clipboard()->setText(StatisticsText(value())); });
+    connect(close, &QPushButton::clicked, &dialog, &QDialog::accept);
+    dialog.resize(640, 360);
+    (void)Services.ExecDialog(dialog);
 }
 
 void LogViewerWindow::OpenDroppedFiles(const QStringList& paths)

@@ -98,6 +98,13 @@ public:
     // Saves the shown channels over the visible time range at the export interval as
     // "<log name> <from>-<to> s.csv" in a folder the user chooses.
     void SaveCsvExecute();
+    // The statistics of the shown channels over the visible time range, as tab-separated text:
+    // a header line "channel, count, min, max, mean, time above THRESHOLD s", then a line per
+    // channel (values with the channel's CSV decimals, "NAN" without a finite value).
+    [[nodiscard]] QString StatisticsText(double threshold) const;
+    // Shows StatisticsText as a table with the threshold to edit and a command that copies the
+    // text.
+    void StatisticsExecute();
     // Offset of a new viewer from the newest one open, in pixels.
     static constexpr int CascadeStep = 32;
     // Opens each dropped ".displog" file in a window of its own.
@@ -116,6 +123,7 @@ public:
     TQXGradButton* ButtonReset = nullptr;
     TQXGradButton* ButtonSavePicture = nullptr;
     TQXGradButton* ButtonSaveCsv = nullptr;
+    TQXGradButton* ButtonStatistics = nullptr;
     QLabel* LabelStatus = nullptr;
 
 protected:

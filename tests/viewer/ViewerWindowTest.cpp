@@ -388,6 +388,28 @@ TEST_F(ViewerWindows, AutomaticPlotsGroupChannelsByKind)
     EXPECT_FALSE(plot.PlotSharesScale(0));
 }
 
+// The statistics of the shown channels over the visible range, as text to copy: count, the
+// least, greatest and mean value, and the time the value stayed above the threshold.
+TEST_F(ViewerWindows, StatisticsOfTheVisibleRange)
+{
+    LogBytes bytes(2, 1000);
+    for (uint32_t i = 0; i < 4; ++i)
+        bytes.TimeStamp(i * 1000).Sample(0x01000101, static_cast<float>(1 + 2 * i));
+    LogViewerWindow* window =
+        OpenLogViewer(QString::fromStdString(Folder.Write("stats.displog", bytes.Bytes)), nullptr, Services);
+    ASSERT_NE(window, nullptr);
+    window->Plot->SetView(0.0, 3.0);
+    EXPECT_EQ(window->StatisticsText(2.0).toStdString(),
+              "channel\tcount\tmin\tmax\tmean\ttime above 2 s\n"
+              "LQR Lambda 1\t4\t1.000\t7.000\t4.000\t2.000\n");
+    window->Plot->SetView(1.5, 3.0);
+    EXPECT_EQ(window->StatisticsText(6.0).toStdString(),
+              "channel\tcount\tmin\tmax\tmean\ttime above 6 s\n"
+              "LQR Lambda 1\t2\t5.000\t7.000\t6.000\t0.000\n");
+    window->StatisticsExecute(); // the scripted services close the dialog at once
+    EXPECT_TRUE(Services.Errors.isEmpty());
+}
+
 // The keys: + and - zoom about the middle of the view (or the cursor), Left and Right pan a
 // tenth of the view, Page Up and Page Down a whole view, Home shows the whole log.
 TEST_F(ViewerWindows, KeysZoomAndPan)
