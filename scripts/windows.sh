@@ -86,8 +86,16 @@ listing=$(wine "$cli" --simulate="$check/card" ls 'A:\Maps')
 for name in Street.qxm "Track Day.qxm" Dyno.wzm; do
   grep -qF "$name" <<<"$listing" || { echo "ls 'A:\\Maps' does not list $name:" >&2; echo "$listing" >&2; exit 1; }
 done
-# A file with a name outside ASCII goes to the unit and comes back byte for byte.
-name=$'Stra\u00dfe \u03a9.qxm'
+# A file with a name outside ASCII (of the unit's code page) goes to the unit and comes back byte
+# for byte; a name the unit cannot store is refused before anything is sent.
+refused=$'\u03a9.qxm'
+head -c 100 /dev/urandom >"$check/$refused"
+if wine "$cli" --simulate="$check/card" put 'A:\Maps' "$check/$refused"; then
+  echo "put of $refused was not refused" >&2
+  exit 1
+fi
+[ ! -e "$check/card/Maps/$refused" ] || { echo "$refused reached the card" >&2; exit 1; }
+name=$'Stra\u00dfe Caf\u00e9.qxm'
 head -c 70000 /dev/urandom >"$check/$name"
 wine "$cli" --simulate="$check/card" put 'A:\Maps' "$check/$name"
 wine "$cli" --simulate="$check/card" get 'A:\Maps' "$name" --to "$check/out"
