@@ -88,31 +88,30 @@ int RunStatsCommand(const std::vector<std::string>& args, bool json)
         return 1;
     }
 
-    const std::vector<ChannelStats> all = LogChannelStats(log, range);
-    std::vector<const ChannelStats*> shown;
+    // Only the channels asked for are counted: a log may hold a million of them.
+    std::vector<ChannelStats> shown;
+    if (wanted.empty())
+        shown = LogChannelStats(log, range);
     for (const std::string& name : wanted) {
         const size_t before = shown.size();
-        for (const ChannelStats& stats : all)
-            if (stats.Name == name)
-                shown.push_back(&stats);
+        for (uint32_t index = 0; index < log.GetChannelCount(); ++index)
+            if (StatsChannelName(log, index) == name)
+                shown.push_back(StatsOfChannel(log, index, range));
         if (shown.size() == before) {
             std::fprintf(stderr, "tessaly-cli stats: %s: no channel \"%s\" in the log\n", files[0].c_str(),
                          TerminalText(name).c_str());
             return 1;
         }
     }
-    if (wanted.empty())
-        for (const ChannelStats& stats : all)
-            shown.push_back(&stats);
 
     if (json) {
         Json channels = Json::array();
-        for (const ChannelStats* stats : shown) {
-            Json item{{"name", stats->Name}, {"count", stats->Count}};
-            const bool any = stats->Finite != 0;
-            item["min"] = any ? Json(stats->Min) : Json(nullptr);
-            item["max"] = any ? Json(stats->Max) : Json(nullptr);
-            item["mean"] = any ? Json(stats->Mean) : Json(nullptr);
+        for (const ChannelStats& stats : shown) {
+            Json item{{"name", stats.Name}, {"count", stats.Count}};
+            const bool any = stats.Finite != 0;
+            item["min"] = any ? Json(stats.Min) : Json(nullptr);
+            item["max"] = any ? Json(stats.Max) : Json(nullptr);
+            item["mean"] = any ? Json(stats.Mean) : Json(nullptr);
             channels.push_back(std::move(item));
         }
         Json document{{"file", files[0]}, {"channels", channels}};
@@ -124,13 +123,13 @@ int RunStatsCommand(const std::vector<std::string>& args, bool json)
         return 0;
     }
     std::printf("channel\tcount\tmin\tmax\tmean\n");
-    for (const ChannelStats* stats : shown) {
-        const bool any = stats->Finite != 0;
-        std::printf("%s\t%llu\t%s\t%s\t%s\n", TerminalText(stats->Name).c_str(),
-                    static_cast<unsigned long long>(stats->Count), Number(stats->Min, stats->Decimals, any).c_str(),
-                    Number(stats->Max, stats->Decimals, any).c_str(),
+    for (const ChannelStats& stats : shown) {
+        const bool any = stats.Finite != 0;
+        std::printf("%s\t%llu\t%s\t%s\t%s\n", TerminalText(stats.Name).c_str(),
+                    static_cast<unsigned long long>(stats.Count), Number(stats.Min, stats.Decimals, any).c_str(),
+                    Number(stats.Max, stats.Decimals, any).c_str(),
                     // The mean with up to two decimals more than the channel's.
-                    Number(stats->Mean, std::min(stats->Decimals + 2, 3), any).c_str());
+                    Number(stats.Mean, std::min(stats.Decimals + 2, 3), any).c_str());
     }
     return 0;
 }
