@@ -24,6 +24,7 @@ struct Arguments {
     QString Screenshot;
     bool View = false;
     QStringList ViewFiles; // the files after --view
+    ViewerStart Start;     // --xy and --compare
     QString Error;
 };
 
@@ -39,6 +40,10 @@ Arguments ParseArguments(const QStringList& args)
             parsed.Card = arg.mid(int(sizeof("--simulate=")) - 1);
         } else if (arg == QLatin1String("--screenshot") && i + 1 < args.size()) {
             parsed.Screenshot = args[++i];
+        } else if (arg == QLatin1String("--xy") && i + 1 < args.size()) {
+            parsed.Start.XYChannels = args[++i];
+        } else if (arg == QLatin1String("--compare") && i + 1 < args.size()) {
+            parsed.Start.Compare = args[++i];
         } else if (arg == QLatin1String("--view")) {
             parsed.View = true;
         } else if (parsed.View && !arg.startsWith(QLatin1String("--"))) {
@@ -46,7 +51,8 @@ Arguments ParseArguments(const QStringList& args)
         } else {
             parsed.Error = QStringLiteral("unknown argument \"%1\"\n"
                                           "usage: tessaly [--simulate[=CARD_FOLDER]] [--screenshot FILE]\n"
-                                          "       tessaly --view FILE.displog... [--screenshot FILE]\n"
+                                          "       tessaly --view FILE.displog... [--xy X,Y[,COLOUR]] [--compare FILE.displog]\n"
+                                          "               [--screenshot FILE]\n"
                                           "       tessaly --version")
                                .arg(arg);
         }
@@ -97,6 +103,11 @@ int RunTessaly(int argc, char** argv)
     QtPlatformServices services;
 
     const Arguments args = ParseArguments(QCoreApplication::arguments());
+    if (args.Error.isEmpty() && (!args.Start.XYChannels.isEmpty() || !args.Start.Compare.isEmpty()) &&
+        (!args.View || args.ViewFiles.isEmpty())) {
+        std::fprintf(stderr, "tessaly: --xy and --compare go with --view FILE.displog\n");
+        return 2;
+    }
     if (!args.Error.isEmpty()) {
         std::fprintf(stderr, "tessaly: %s\n", qPrintable(args.Error));
         return 2;
@@ -110,7 +121,7 @@ int RunTessaly(int argc, char** argv)
         options.ExportInterval = StoredExportInterval();
         options.DecimalSeparator = RegionalCsvSeparator();
         PlatformServices& viewerServices = interactive ? static_cast<PlatformServices&>(services) : console;
-        return RunLogViewers(args.ViewFiles, args.Screenshot, viewerServices, options);
+        return RunLogViewers(args.ViewFiles, args.Screenshot, viewerServices, options, args.Start);
     }
     UnitHostChoice choice = OpenUnitHost({args.Simulate, args.Card.toStdString(), false});
     if (!choice.Host) {

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QWheelEvent>
 
+#include "AxisTicks.h"
 #include "ChannelGroups.h"
 #include "Drawingutils.h"
 #include "LogCsv.h"
@@ -18,10 +19,19 @@ namespace {
 // Room for the value labels of a plot's y axis.
 constexpr int MarginLeft = 56;
 constexpr int MarginRight = 8;
-constexpr int MarginTop = 6;
 constexpr int AxisHeight = 22;
 constexpr int PlotGap = 6;
 constexpr int ChannelsPerAutoPlot = 6;
+// The legend column: never wider than this share of the widget, and folded away below the
+// narrowest width that leaves the plots room.
+constexpr double LegendShare = 0.3;
+constexpr int LegendLeast = 90;
+constexpr int FoldLegendsBelow = 480;
+// Second-log traces: this many pixel columns drawn, as many left out.
+constexpr int DashColumns = 4;
+// A click farther than this from where the button went down is a drag, not a click.
+constexpr int ClickSlack = 3;
+const QColor MarkerColor(0xc0, 0x50, 0x00);
 // Coordinates handed to the painter stay within this distance of the widget: a sample years
 // outside the view would otherwise overflow the rasteriser's fixed-point numbers.
 constexpr double CoordinateLimit = 1e6;
@@ -29,19 +39,6 @@ constexpr double CoordinateLimit = 1e6;
 double Clamp(double value)
 {
     return std::clamp(value, -CoordinateLimit, CoordinateLimit);
-}
-
-// 1, 2 or 5 times a power of ten, at least `raw`.
-double NiceStep(double raw)
-{
-    if (!(raw > 0) || !std::isfinite(raw))
-        return 1.0;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (const double factor : {1.0, 2.0, 5.0, 10.0}) {
-        if (factor * power >= raw)
-            return factor * power;
-    }
-    return 10.0 * power;
 }
 
 QString TimeLabel(double t, double step)
@@ -54,9 +51,7 @@ QString TimeLabel(double t, double step)
 
 QString NumberText(double value, int decimals, char separator)
 {
-    char text[CsvNumberMaxLength];
-    const size_t length = FormatCsvNumber(value, decimals, separator, text);
-    return QString::fromLatin1(text, static_cast<qsizetype>(length));
+    return CsvNumberText(value, decimals, separator);
 }
 
 } // namespace
@@ -74,9 +69,85 @@ void LogPlotWidget::SetData(const LogPlotData* data)
     Data = data;
     Shown.clear();
     Ranges.clear();
+    Second = nullptr;
+    SecondByName.clear();
+    MarkerTimes.clear();
     Arrange();
     CursorShown = false;
     ResetView();
+}
+
+void LogPlotWidget::SetSecondLog(const LogPlotData* second, double offset)
+{
+    Second = second;
+    Offset = std::isfinite(offset) ? offset : 0.0;
+    SecondByName.clear();
+    if (Second != nullptr) {
+        SecondByName.reserve(Second->ChannelCount());
+        for (size_t c = 0; c < Second->ChannelCount(); ++c)
+            SecondByName.emplace(Second->ChannelName(c), c);
+    }
+    Arrange();
+    // The whole of both logs stays within reach.
+    SetView(Start, End);
+    Invalidate();
+    emit ViewChanged();
+}
+
+size_t LogPlotWidget::SecondChannelOfShown(size_t position) const
+{
+    return position < SecondOf.size() ? SecondOf[position] : NoChannel;
+}
+
+QString LogPlotWidget::SecondReadoutText(size_t position) const
+{
+    const size_t channel = SecondChannelOfShown(position);
+    if (!CursorShown || Second == nullptr || channel == NoChannel)
+        return {};
+    return QString::fromStdString(Second->ValueText(channel, Cursor - Offset, Separator));
+}
+
+void LogPlotWidget::AddMarker(double t)
+{
+    if (!std::isfinite(t))
+        return;
+    if (MarkerTimes.size() == MaxMarkers)
+        MarkerTimes.erase(MarkerTimes.begin());
+    MarkerTimes.push_back(t);
+    update();
+    emit MarkersChanged();
+}
+
+void LogPlotWidget::RemoveMarker(size_t index)
+{
+    if (index >= MarkerTimes.size())
+        return;
+    MarkerTimes.erase(MarkerTimes.begin() + static_cast<std::ptrdiff_t>(index));
+    update();
+    emit MarkersChanged();
+}
+
+void LogPlotWidget::ClearMarkers()
+{
+    if (MarkerTimes.empty())
+        return;
+    MarkerTimes.clear();
+    update();
+    emit MarkersChanged();
+}
+
+size_t LogPlotWidget::MarkerNear(int x) const
+{
+    size_t nearest = NoChannel;
+    double distance = ClickSlack + 3.0;
+    for (size_t m = 0; m < MarkerTimes.size(); ++m) {
+        const double d = std::fabs(XOfTime(MarkerTimes[m]) - x);
+        if (d <= distance) {
+            distance = d;
+            nearest = m;
+        }
+    }
+    return nearest;
 }
 
 void LogPlotWidget::SetShownChannels(std::vector<size_t> channels)
@@ -101,8 +172,24 @@ void LogPlotWidget::Arrange()
     PlotOf.assign(shown, 0);
     Plots = 1;
     SharedScale.assign(1, true);
+    SecondOf.assign(shown, NoChannel);
+    LegendNeed = 0;
     if (shown == 0)
         return;
+    // The legend column is as wide as a name and its readout (two with a second log) ask, of the
+    // channels a legend can list.
+    const QFontMetrics metrics(font());
+    const int valueWidth = metrics.horizontalAdvance(QStringLiteral("-00000.000  ")) * (Second != nullptr ? 2 : 1);
+    for (size_t s = 0; s < std::min<size_t>(shown, 64); ++s)
+        LegendNeed = std::max(LegendNeed, metrics.horizontalAdvance(QString::fromStdString(Data->ChannelName(Shown[s]))));
+    LegendNeed += valueWidth + 30;
+    if (Second != nullptr) {
+        for (size_t s = 0; s < shown; ++s) {
+            const auto found = SecondByName.find(Data->ChannelName(Shown[s]));
+            if (found != SecondByName.end())
+                SecondOf[s] = found->second;
+        }
+    }
     std::vector<ChannelGroup> groups(shown);
     for (size_t s = 0; s < shown; ++s)
         groups[s] = ChannelGroupOf(Data->ChannelName(Shown[s]));
@@ -168,13 +255,16 @@ void LogPlotWidget::SetDecimalSeparator(char separator)
 
 double LogPlotWidget::FullStart() const
 {
-    return Data != nullptr ? Data->FirstTime() : 0.0;
+    const double start = Data != nullptr ? Data->FirstTime() : 0.0;
+    return Second != nullptr ? std::min(start, Second->FirstTime() + Offset) : start;
 }
 
 double LogPlotWidget::FullEnd() const
 {
     const double start = FullStart();
-    const double end = Data != nullptr ? Data->LastTime() : 1.0;
+    double end = Data != nullptr ? Data->LastTime() : 1.0;
+    if (Second != nullptr)
+        end = std::max(end, Second->LastTime() + Offset);
     // A log of one instant (or a tick rate of 0) still gets a time axis to draw on.
     return end - start >= MinimumSpan ? end : start + 1.0;
 }
@@ -244,10 +334,24 @@ QString LogPlotWidget::ReadoutText(size_t channel) const
     return QString::fromStdString(Data->ValueText(channel, Cursor, Separator));
 }
 
+int LogPlotWidget::TopMargin() const
+{
+    // Room for the cursor's time and the markers' names above the plots.
+    return QFontMetrics(font()).height() + 8;
+}
+
+int LogPlotWidget::LegendWidth() const
+{
+    if (Shown.empty() || width() < FoldLegendsBelow)
+        return 0;
+    return std::clamp(LegendNeed, LegendLeast, std::max(LegendLeast, static_cast<int>(width() * LegendShare)));
+}
+
 QRect LogPlotWidget::PlotsArea() const
 {
-    return QRect(MarginLeft, MarginTop, std::max(1, width() - MarginLeft - MarginRight),
-                 std::max(1, height() - MarginTop - AxisHeight));
+    const int top = TopMargin();
+    return QRect(MarginLeft, top, std::max(1, width() - MarginLeft - MarginRight - LegendWidth()),
+                 std::max(1, height() - top - AxisHeight));
 }
 
 QRect LogPlotWidget::PlotRect(int plot) const
@@ -326,6 +430,13 @@ void LogPlotWidget::BuildLayer()
             range.Low = low;
             range.High = high;
         }
+        // The second log's namesake is drawn on the same scale: its values in view count too.
+        const size_t second = SecondChannelOfShown(s);
+        if (second != NoChannel && Second->ValueRange(second, Start - Offset, End - Offset, low, high)) {
+            range.Low = range.HasValue ? std::min<double>(range.Low, low) : low;
+            range.High = range.HasValue ? std::max<double>(range.High, high) : high;
+            range.HasValue = true;
+        }
     }
     // Channels of a plot with one scale share the range of them all.
     std::vector<ShownRange> plotRanges(static_cast<size_t>(plots));
@@ -347,10 +458,13 @@ void LogPlotWidget::BuildLayer()
             range.High += pad;
         }
     }
+    // Every plot has a y axis: its shared scale, or else the scale of its first channel, labelled
+    // in that channel's colour (the legend gives the others' ranges).
     for (int p = 0; p < plots; ++p) {
         for (size_t s = 0; s < Shown.size(); ++s) {
-            if (PlotOfShown(s) == p && PlotSharesScale(p)) {
-                DrawValueAxis(painter, PlotRect(p), Ranges[s], Data->ChannelDecimals(Shown[s]));
+            if (PlotOfShown(s) == p) {
+                DrawValueAxis(painter, PlotRect(p), Ranges[s], Data->ChannelDecimals(Shown[s]),
+                              PlotSharesScale(p) ? ToQColor(clCaptionText) : ChannelColor(Shown[s]));
                 break;
             }
         }
@@ -366,7 +480,13 @@ void LogPlotWidget::BuildLayer()
         painter.save();
         painter.setClipRect(rect);
         painter.setPen(QPen(ChannelColor(channel), 0));
-        DrawChannel(painter, columns, rect, range, ChannelColor(channel).rgb());
+        DrawChannel(painter, columns, rect, range, ChannelColor(channel).rgb(), 0.0, false);
+        const size_t second = SecondChannelOfShown(s);
+        if (second != NoChannel) {
+            Second->Decimate(second, Start - Offset, End - Offset, rect.width(), columns);
+            painter.setPen(QPen(ChannelColor(channel), 0, Qt::DashLine));
+            DrawChannel(painter, columns, rect, range, ChannelColor(channel).rgb(), Offset, true);
+        }
         painter.restore();
     }
     if (Data == nullptr || Data->ChannelCount() == 0 || Shown.empty()) {
@@ -378,7 +498,8 @@ void LogPlotWidget::BuildLayer()
     LayerValid = true;
 }
 
-void LogPlotWidget::DrawValueAxis(QPainter& painter, const QRect& rect, const ShownRange& range, int decimals) const
+void LogPlotWidget::DrawValueAxis(QPainter& painter, const QRect& rect, const ShownRange& range, int decimals,
+                                  const QColor& labelColor) const
 {
     const QFontMetrics metrics(font());
     const double span = range.High - range.Low;
@@ -386,7 +507,6 @@ void LogPlotWidget::DrawValueAxis(QPainter& painter, const QRect& rect, const Sh
         return;
     const double step = NiceStep(span / std::max(1.0, rect.height() / (metrics.height() * 2.5)));
     const double first = std::ceil(range.Low / step) * step;
-    const int labelDecimals = std::clamp(static_cast<int>(-std::floor(std::log10(step))), 0, std::max(decimals, 0));
     for (int k = 0; k < 64; ++k) {
         const double value = first + k * step;
         if (value > range.High)
@@ -395,8 +515,8 @@ void LogPlotWidget::DrawValueAxis(QPainter& painter, const QRect& rect, const Sh
         const int yi = static_cast<int>(std::lround(Clamp(y)));
         painter.setPen(QColor(0xe4, 0xe4, 0xe4));
         painter.drawLine(rect.left(), yi, rect.right(), yi);
-        painter.setPen(ToQColor(clCaptionText));
-        const QString label = NumberText(std::fabs(value) < step * 1e-9 ? 0.0 : value, labelDecimals, Separator);
+        painter.setPen(labelColor);
+        const QString label = TickText(value, step, decimals, Separator);
         const int w = metrics.horizontalAdvance(label);
         painter.drawText(std::max(0, rect.left() - 4 - w),
                          std::clamp(yi + metrics.ascent() / 2 - 1, rect.top() + metrics.ascent() - 2,
@@ -433,7 +553,7 @@ void LogPlotWidget::DrawTimeAxis(QPainter& painter, const QRect& area) const
 }
 
 void LogPlotWidget::DrawChannel(QPainter& painter, const PlotColumns& data, const QRect& rect,
-                                const ShownRange& range, QRgb color)
+                                const ShownRange& range, QRgb color, double shift, bool dashed)
 {
     // Pixels are written straight into the image below: only inside it.
     if (!Layer.rect().contains(rect))
@@ -442,7 +562,7 @@ void LogPlotWidget::DrawChannel(QPainter& painter, const PlotColumns& data, cons
     const double height = std::max(1.0, rect.height() - 7.0);
     const double scale = height / (range.High - range.Low);
     auto y = [&](double value) { return Clamp(top + (range.High - value) * scale); };
-    auto x = [&](double t) { return Clamp(XOfTime(t)); };
+    auto x = [&](double t) { return Clamp(XOfTime(t + shift)); };
     auto row = [&](double yy) { return std::clamp(static_cast<int>(std::lround(yy)), rect.top(), rect.bottom()); };
 
     // A column full of samples is one vertical run of pixels from its lowest to its highest
@@ -453,6 +573,8 @@ void LogPlotWidget::DrawChannel(QPainter& painter, const PlotColumns& data, cons
     auto* bits = reinterpret_cast<QRgb*>(Layer.bits());
     const qsizetype stride = Layer.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
     auto run = [&](int column, int from, int to) {
+        if (dashed && (column / DashColumns) % 2 == 1)
+            return;
         if (from > to)
             std::swap(from, to);
         QRgb* pixel = bits + from * stride + column;
@@ -508,25 +630,58 @@ void LogPlotWidget::DrawChannel(QPainter& painter, const PlotColumns& data, cons
 void LogPlotWidget::DrawOverlay(QPainter& painter) const
 {
     const QFontMetrics metrics(font());
-    const int line = metrics.height();
+    const QRect area = PlotsArea();
     if (Dragging == Drag::Band) {
-        const QRect area = PlotsArea();
         const QRect band(QPoint(std::min(PressPoint.x(), DragPoint.x()), area.top()),
                          QPoint(std::max(PressPoint.x(), DragPoint.x()), area.bottom()));
         painter.fillRect(band, QColor(40, 90, 200, 50));
         painter.setPen(QColor(40, 90, 200));
         painter.drawRect(band);
     }
+    // Markers: a line through the plots, named above them.
+    for (size_t m = 0; m < MarkerTimes.size(); ++m) {
+        const double x = XOfTime(MarkerTimes[m]);
+        if (x < area.left() || x > area.right())
+            continue;
+        painter.setPen(QPen(MarkerColor, 1));
+        painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+        const QString name = QStringLiteral("M%1").arg(m + 1);
+        const int w = metrics.horizontalAdvance(name) + 6;
+        const QRect box(std::clamp(static_cast<int>(x) - w / 2, 0, std::max(0, width() - w)), 2, w,
+                        area.top() - 4);
+        painter.fillRect(box, MarkerColor);
+        painter.setPen(Qt::white);
+        painter.drawText(box, Qt::AlignCenter, name);
+    }
     if (CursorShown) {
-        const QRect area = PlotsArea();
         const double x = XOfTime(Cursor);
         if (x >= area.left() && x <= area.right()) {
             painter.setPen(QPen(QColor(0x30, 0x30, 0x30), 1, Qt::DashLine));
             painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+            // The cursor's time above the plots, clear of the time axis and its labels.
+            const QString label = NumberText(Cursor, 3, Separator) + QStringLiteral(" s");
+            const int w = metrics.horizontalAdvance(label) + 8;
+            const QRect box(std::clamp(static_cast<int>(x) - w / 2, 0, std::max(0, width() - w)), 2, w,
+                            area.top() - 4);
+            painter.fillRect(box, QColor(0x30, 0x30, 0x30));
+            painter.setPen(Qt::white);
+            painter.drawText(box, Qt::AlignCenter, label);
         }
     }
-    // Per plot, a legend: each channel's name and, with the cursor, its value there, else the
-    // range its y axis spans.
+    DrawLegends(painter);
+}
+
+void LogPlotWidget::DrawLegends(QPainter& painter) const
+{
+    const int legendWidth = LegendWidth();
+    if (legendWidth == 0)
+        return;
+    const QFontMetrics metrics(font());
+    const int line = metrics.height();
+    const int left = PlotsArea().right() + 8;
+    const int textWidth = legendWidth - 30;
+    // Per plot, beside it: each channel's name and, with the cursor, its value there (and the
+    // second log's after it), else the range its own scale spans.
     std::vector<std::vector<size_t>> byPlot(static_cast<size_t>(PlotCount()));
     for (size_t s = 0; s < Shown.size() && s < Ranges.size(); ++s)
         byPlot[static_cast<size_t>(PlotOfShown(s))].push_back(s);
@@ -535,45 +690,38 @@ void LogPlotWidget::DrawOverlay(QPainter& painter) const
         if (members.empty())
             continue;
         const QRect rect = PlotRect(plot);
-        // Only the rows that fit are written: with thousands of channels shown, the rest would
-        // cost their formatting on every move of the cursor.
-        const size_t fit = std::min(members.size(), static_cast<size_t>(std::max(1, (rect.height() - 6) / line)));
-        int widest = 0;
-        std::vector<QString> texts;
-        for (size_t i = 0; i < fit; ++i) {
+        // Only the rows that fit are written, the last of them counting the rest: with
+        // thousands of channels shown, the others would cost their formatting on every move of
+        // the cursor.
+        const size_t rowsThatFit = static_cast<size_t>(std::max(1, rect.height() / line));
+        const size_t listed = members.size() <= rowsThatFit ? members.size() : rowsThatFit - 1;
+        for (size_t i = 0; i < listed; ++i) {
             const size_t k = members[i];
             const int decimals = Data->ChannelDecimals(Shown[k]);
             QString text = QString::fromStdString(Data->ChannelName(Shown[k])) + QStringLiteral("  ");
-            if (CursorShown)
+            if (CursorShown) {
                 text += ReadoutText(Shown[k]);
-            else if (Ranges[k].HasValue && !PlotSharesScale(plot)) // a shared scale is on the axis
+                if (SecondChannelOfShown(k) != NoChannel)
+                    text += QStringLiteral("  ") + SecondReadoutText(k);
+            } else if (Ranges[k].HasValue && !PlotSharesScale(plot)) { // a shared scale is on the axis
                 text += NumberText(Ranges[k].Low, decimals, Separator) + QStringLiteral(" \u2026 ") +
                         NumberText(Ranges[k].High, decimals, Separator);
-            widest = std::max(widest, metrics.horizontalAdvance(text));
-            texts.push_back(std::move(text));
-        }
-        const int rows = static_cast<int>(texts.size());
-        const QRect box(rect.left() + 4, rect.top() + 4, widest + 22, rows * line + 4);
-        painter.fillRect(box, QColor(255, 255, 255, 200));
-        for (int r = 0; r < rows; ++r) {
-            const int top = box.top() + 2 + r * line;
-            painter.fillRect(QRect(box.left() + 4, top + line / 2 - 4, 10, 8),
-                             ChannelColor(Shown[members[static_cast<size_t>(r)]]));
+            }
+            const int top = rect.top() + static_cast<int>(i) * line;
+            const QColor color = ChannelColor(Shown[k]);
+            painter.fillRect(QRect(left, top + line / 2 - 2, 8, 4), color);
+            if (SecondChannelOfShown(k) != NoChannel) {
+                // The second log's trace is dashed: so is its mark.
+                painter.fillRect(QRect(left + 10, top + line / 2 - 2, 3, 4), color);
+                painter.fillRect(QRect(left + 15, top + line / 2 - 2, 3, 4), color);
+            }
             painter.setPen(QColor(0x10, 0x10, 0x10));
-            painter.drawText(box.left() + 18, top + metrics.ascent(), texts[static_cast<size_t>(r)]);
+            painter.drawText(left + 22, top + metrics.ascent(), metrics.elidedText(text, Qt::ElideMiddle, textWidth));
         }
-    }
-    if (CursorShown) {
-        const QRect area = PlotsArea();
-        const double x = XOfTime(Cursor);
-        if (x >= area.left() && x <= area.right()) {
-            const QString label = NumberText(Cursor, 3, Separator) + QStringLiteral(" s");
-            const int w = metrics.horizontalAdvance(label) + 8;
-            const QRect box(std::clamp(static_cast<int>(x) - w / 2, 0, std::max(0, width() - w)), area.bottom() + 2, w,
-                            AxisHeight - 3);
-            painter.fillRect(box, QColor(0x30, 0x30, 0x30));
-            painter.setPen(Qt::white);
-            painter.drawText(box, Qt::AlignCenter, label);
+        if (listed < members.size()) {
+            painter.setPen(ToQColor(clCaptionText));
+            painter.drawText(left + 22, rect.top() + static_cast<int>(listed) * line + metrics.ascent(),
+                             QStringLiteral("and %1 more").arg(members.size() - listed));
         }
     }
 }
@@ -614,6 +762,17 @@ void LogPlotWidget::keyPressEvent(QKeyEvent* event)
     case Qt::Key_PageUp: PanBy(-span); break;
     case Qt::Key_PageDown: PanBy(span); break;
     case Qt::Key_Home: ResetView(); break;
+    case Qt::Key_M:
+        if (!CursorShown)
+            return QWidget::keyPressEvent(event);
+        AddMarker(Cursor);
+        break;
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+        if (MarkerTimes.empty())
+            return QWidget::keyPressEvent(event);
+        RemoveMarker(MarkerTimes.size() - 1);
+        break;
     default: QWidget::keyPressEvent(event); return;
     }
     event->accept();
@@ -624,6 +783,7 @@ void LogPlotWidget::mousePressEvent(QMouseEvent* event)
     PressPoint = event->position().toPoint();
     DragPoint = PressPoint;
     PressStart = Start;
+    PressMoved = false;
     if (event->button() == Qt::RightButton ||
         (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ShiftModifier)))
         Dragging = Drag::Band;
@@ -634,7 +794,10 @@ void LogPlotWidget::mousePressEvent(QMouseEvent* event)
 void LogPlotWidget::mouseMoveEvent(QMouseEvent* event)
 {
     const QPoint point = event->position().toPoint();
-    if (Dragging == Drag::Pan) {
+    // A few pixels of wobble keep a click a click.
+    if (Dragging != Drag::None && (point - PressPoint).manhattanLength() > ClickSlack)
+        PressMoved = true;
+    if (Dragging == Drag::Pan && PressMoved) {
         const double perPixel = (End - Start) / PlotsArea().width();
         const double span = End - Start;
         const double start = PressStart - (point.x() - PressPoint.x()) * perPixel;
@@ -656,17 +819,37 @@ void LogPlotWidget::mouseReleaseEvent(QMouseEvent* event)
         const int x0 = std::min(PressPoint.x(), event->position().toPoint().x());
         const int x1 = std::max(PressPoint.x(), event->position().toPoint().x());
         Dragging = Drag::None;
-        // A click without a band is no zoom.
-        if (x1 - x0 >= 3)
+        // A click without a band is no zoom; a right click on a marker removes it.
+        if (PressMoved && x1 - x0 >= 3)
             SetView(TimeAtX(x0), TimeAtX(x1));
+        else if (event->button() == Qt::RightButton)
+            RemoveMarker(MarkerNear(event->position().toPoint().x()));
         update();
         return;
+    }
+    const QRect area = PlotsArea();
+    const int x = event->position().toPoint().x();
+    if (Dragging == Drag::Pan && !PressMoved && event->button() == Qt::LeftButton && x >= area.left() &&
+        x <= area.right()) {
+        AddMarker(TimeAtX(x));
+        ClickPlacedMarker = true;
+    } else {
+        ClickPlacedMarker = false;
     }
     Dragging = Drag::None;
 }
 
-void LogPlotWidget::mouseDoubleClickEvent(QMouseEvent*)
+void LogPlotWidget::mouseDoubleClickEvent(QMouseEvent* event)
 {
+    // Two quick clicks far apart are two clicks (two markers), not a double click.
+    if ((event->position().toPoint() - PressPoint).manhattanLength() > 2 * ClickSlack) {
+        mousePressEvent(event);
+        return;
+    }
+    // The first click of a double click placed a marker: it was not meant.
+    if (ClickPlacedMarker && !MarkerTimes.empty())
+        RemoveMarker(MarkerTimes.size() - 1);
+    ClickPlacedMarker = false;
     ResetView();
 }
 

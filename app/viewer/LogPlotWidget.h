@@ -6,12 +6,19 @@
 // number of samples. The plots are kept in an image that is rebuilt only when the view changes;
 // the time cursor and the readout are drawn over it.
 //
+// Each plot's legend sits in a column right of the plots (it folds away when the widget is too
+// narrow for it), the cursor's time above them, so neither covers a trace or an axis.
+//
 // Mouse: the wheel zooms around the pointer, dragging pans, dragging with the right button (or
-// with Shift) zooms to the band, a double click shows the whole log again.
+// with Shift) zooms to the band, a double click shows the whole log again; a click places a
+// marker, a right click on a marker removes it.
 // Keys: + and - zoom in and out about the cursor (or the middle of the view), Left and Right
-// pan a tenth of the view, Page Up and Page Down a whole view, Home shows the whole log.
+// pan a tenth of the view, Page Up and Page Down a whole view, Home shows the whole log; M places
+// a marker at the cursor, Delete removes the newest marker.
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <QImage>
@@ -38,7 +45,8 @@ public:
     // The plot a shown channel is drawn in (its position among the shown channels).
     [[nodiscard]] int PlotOfShown(size_t position) const;
     // True when the plot's channels share one scale, shown on its y axis (one channel, or
-    // channels of one kind); otherwise each is fitted alone and its legend entry gives its range.
+    // channels of one kind); otherwise each is fitted alone, its legend entry gives its range,
+    // and the y axis is the first channel's, labelled in its colour.
     [[nodiscard]] bool PlotSharesScale(int plot) const;
     // Numbers are written with this decimal separator (the CSV's).
     void SetDecimalSeparator(char separator);
@@ -54,6 +62,31 @@ public:
     // Zooms by factor (below 1 zooms in) keeping time t at its place.
     void ZoomAt(double t, double factor);
     void PanBy(double seconds);
+
+    // A second log drawn over the first for comparison: each shown channel's namesake in it, in
+    // the same colour but dashed, on the same scale, its times moved on by `offset` seconds (at 0
+    // the two logs' starts coincide, as both count from their first time stamp). Not owned; it
+    // must outlive the widget or be replaced first. Null ends the comparison.
+    void SetSecondLog(const LogPlotData* second, double offset = 0.0);
+    [[nodiscard]] const LogPlotData* SecondLog() const { return Second; }
+    [[nodiscard]] double SecondOffset() const { return Offset; }
+    // The second log's channel drawn with the shown channel at `position`; NoChannel when it has
+    // none of that name (or there is no second log).
+    [[nodiscard]] size_t SecondChannelOfShown(size_t position) const;
+    // Its value at the cursor as the CSV writes it; empty without a cursor or a namesake.
+    [[nodiscard]] QString SecondReadoutText(size_t position) const;
+    static constexpr size_t NoChannel = static_cast<size_t>(-1);
+
+    // Markers, in the order they were placed; at most MaxMarkers, a further one replaces the
+    // oldest.
+    void AddMarker(double t);
+    void RemoveMarker(size_t index);
+    void ClearMarkers();
+    [[nodiscard]] const std::vector<double>& Markers() const { return MarkerTimes; }
+    static constexpr size_t MaxMarkers = 8;
+
+    // Width of the legend column right of the plots; 0 when it is folded away.
+    [[nodiscard]] int LegendWidth() const;
 
     void SetCursorTime(double t);
     void ClearCursor();
@@ -80,6 +113,7 @@ public:
 signals:
     void ViewChanged();
     void CursorMoved();
+    void MarkersChanged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -104,16 +138,30 @@ private:
     void BuildLayer();
     void Arrange();
     void DrawTimeAxis(QPainter& painter, const QRect& area) const;
-    void DrawValueAxis(QPainter& painter, const QRect& rect, const ShownRange& range, int decimals) const;
+    void DrawValueAxis(QPainter& painter, const QRect& rect, const ShownRange& range, int decimals,
+                       const QColor& labelColor) const;
+    // shift: seconds added to the data's times; dashed: every other few pixel columns left out.
     void DrawChannel(QPainter& painter, const PlotColumns& columns, const QRect& rect, const ShownRange& range,
-                     QRgb color);
+                     QRgb color, double shift, bool dashed);
     void DrawOverlay(QPainter& painter) const;
+    void DrawLegends(QPainter& painter) const;
+    [[nodiscard]] int TopMargin() const;
+    // The marker within a few pixels of x, or NoChannel.
+    [[nodiscard]] size_t MarkerNear(int x) const;
 
     const LogPlotData* Data = nullptr;
     std::vector<size_t> Shown;
     std::vector<ShownRange> Ranges; // per shown channel, as last drawn
     std::vector<int> PlotOf;        // per shown channel, its plot
     std::vector<uint8_t> SharedScale; // per plot
+    int LegendNeed = 0;               // width the legends ask for
+    const LogPlotData* Second = nullptr;
+    double Offset = 0.0;
+    std::unordered_map<std::string, size_t> SecondByName; // first channel of each name
+    std::vector<size_t> SecondOf;     // per shown channel, its namesake in Second
+    std::vector<double> MarkerTimes;
+    bool PressMoved = false;
+    bool ClickPlacedMarker = false;
     int Plots = 1;
     int PlotSetting = 0;
     char Separator = '.';

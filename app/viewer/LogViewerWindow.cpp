@@ -10,10 +10,12 @@
 #include <QDialog>
 #include <QGuiApplication>
 #include <QPushButton>
+#include <QHeaderView>
 #include <QTableWidget>
 #include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
+#include <QDoubleSpinBox>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -25,6 +27,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSortFilterProxyModel>
+#include <QStackedWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -32,8 +35,11 @@
 #include "LogCsv.h"
 #include "LogStats.h"
 #include "LogPlotData.h"
+#include "ChannelGroups.h"
 #include "LogPlotWidget.h"
 #include "LogRangeCsv.h"
+#include "LogXYPoints.h"
+#include "LogXYWidget.h"
 #include "Qxgradbutton.h"
 #include "Qxgradpanel.h"
 #include "ResultCodes.h"
@@ -103,6 +109,63 @@ protected:
 private:
     QString Text;
 };
+
+// The log's channel names for a choice box, each made when the box shows it; with `none`, a first
+// row "(none)".
+class ChannelNamesModel : public QAbstractListModel {
+public:
+    ChannelNamesModel(const LogPlotData& data, bool none, QObject* parent)
+        : QAbstractListModel(parent), Data(data), None(none)
+    {
+    }
+    [[nodiscard]] int rowCount(const QModelIndex& parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : static_cast<int>(Data.ChannelCount() + (None ? 1 : 0));
+    }
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!index.isValid() || role != Qt::DisplayRole)
+            return {};
+        if (None && index.row() == 0)
+            return QStringLiteral("(none)");
+        return QString::fromStdString(Data.ChannelName(static_cast<size_t>(index.row() - (None ? 1 : 0))));
+    }
+
+private:
+    const LogPlotData& Data;
+    const bool None;
+};
+
+// A choice box of the log's channels: sized by a typical name, not by asking every row.
+QComboBox* ChannelChoice(const LogPlotData& data, bool none, QWidget* parent)
+{
+    auto* combo = new QComboBox(parent);
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    combo->setMinimumContentsLength(16);
+    combo->setModel(new ChannelNamesModel(data, none, combo));
+    if (auto* list = qobject_cast<QListView*>(combo->view()))
+        list->setUniformItemSizes(true);
+    return combo;
+}
+
+// The channel name the CSV header gives, without trailing blanks: how a user names a channel.
+QString TrimmedName(const LogPlotData& data, size_t channel)
+{
+    std::string name = data.ChannelName(channel);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+        name.pop_back();
+    return QString::fromStdString(name);
+}
+
+// The first channel of a kind, if the log has one.
+std::optional<size_t> FirstOfGroup(const LogPlotData& data, ChannelGroup group, size_t other)
+{
+    for (size_t c = 0; c < data.ChannelCount() && c < 4096; ++c) {
+        if (c != other && ChannelGroupOf(data.ChannelName(c)) == group)
+            return c;
+    }
+    return std::nullopt;
+}
 
 } // namespace
 
@@ -270,21 +333,60 @@ void LogViewerWindow::BuildDesign()
         auto* button = new TQXGradButton(PanelCommands);
         button->SetCaption(caption);
         button->SetColorFocusRect(clCaptionText);
-        button->setFixedSize(130, 25);
+        button->setFixedSize(std::max(96, QFontMetrics(ViewerFont()).horizontalAdvance(caption) + 30), 25);
         commands->addWidget(button);
         return button;
     };
     ButtonReset = makeButton(QStringLiteral("Show Whole Log"));
     // The viewer has no menu: its keys are told here.
     ButtonReset->setToolTip(QStringLiteral("Home. Keys on the plots: + and - zoom, Left and Right pan a tenth of "
-                                           "the view, Page Up and Page Down a whole view."));
+                                           "the view, Page Up and Page Down a whole view; M places a marker at "
+                                           "the cursor (or click), Delete removes the newest."));
     ButtonSavePicture = makeButton(QStringLiteral("Save Picture..."));
     ButtonSaveCsv = makeButton(QStringLiteral("Save Range as .csv..."));
     ButtonStatistics = makeButton(QStringLiteral("Statistics..."));
-    LabelStatus = new QLabel(PanelCommands);
-    commands->addWidget(LabelStatus, 1);
-    right->addWidget(Plot, 1);
+    ButtonXY = makeButton(QStringLiteral("XY View"));
+    ButtonCompare = makeButton(QStringLiteral("Compare Log..."));
+    commands->addStretch(1);
+    auto* statusPanel = new TQXGradPanel(this);
+    statusPanel->setFixedHeight(22);
+    auto* statusRow = new QHBoxLayout(statusPanel);
+    statusRow->setContentsMargins(8, 2, 8, 2);
+    LabelStatus = new QLabel(statusPanel);
+    statusRow->addWidget(LabelStatus, 1);
+
+    Views = new QStackedWidget(this);
+    Views->addWidget(Plot);
+    BuildXYPage();
+    Views->addWidget(PageXY);
+
+    PanelCompare = new TQXGradPanel(this);
+    PanelCompare->setFixedHeight(33);
+    auto* compare = new QHBoxLayout(PanelCompare);
+    compare->setContentsMargins(6, 4, 6, 4);
+    LabelCompare = new QLabel(PanelCompare);
+    SpinOffset = new QDoubleSpinBox(PanelCompare);
+    SpinOffset->setRange(-1e7, 1e7);
+    SpinOffset->setDecimals(3);
+    SpinOffset->setSingleStep(0.1);
+    SpinOffset->setSuffix(QStringLiteral(" s"));
+    SpinOffset->setKeyboardTracking(false);
+    ButtonEndCompare = new TQXGradButton(PanelCompare);
+    ButtonEndCompare->SetCaption(QStringLiteral("End Comparison"));
+    ButtonEndCompare->setFixedSize(120, 25);
+    compare->addWidget(LabelCompare);
+    compare->addWidget(new QLabel(QStringLiteral("shifted by"), PanelCompare));
+    compare->addWidget(SpinOffset);
+    compare->addStretch(1);
+    compare->addWidget(ButtonEndCompare);
+    PanelCompare->hide();
+    BuildMarkersPanel();
+
+    right->addWidget(Views, 1);
+    right->addWidget(PanelCompare);
+    right->addWidget(PanelMarkers);
     right->addWidget(PanelCommands);
+    right->addWidget(statusPanel);
     row->addWidget(PanelChannels);
     row->addLayout(right, 1);
 
@@ -301,7 +403,19 @@ void LogViewerWindow::BuildDesign()
     connect(ButtonSavePicture, &TQXGradButton::clicked, this, [this] { SavePictureExecute(); });
     connect(ButtonSaveCsv, &TQXGradButton::clicked, this, [this] { SaveCsvExecute(); });
     connect(ButtonStatistics, &TQXGradButton::clicked, this, [this] { StatisticsExecute(); });
-    connect(Plot, &LogPlotWidget::ViewChanged, this, [this] { ShowStatus(); });
+    connect(ButtonXY, &TQXGradButton::clicked, this, [this] { ShowXYView(!XYViewShown()); });
+    connect(ButtonCompare, &TQXGradButton::clicked, this, [this] { CompareExecute(); });
+    connect(ButtonEndCompare, &TQXGradButton::clicked, this, [this] { EndComparison(); });
+    connect(SpinOffset, &QDoubleSpinBox::valueChanged, this, [this](double value) { SetComparisonOffset(value); });
+    connect(ButtonClearMarkers, &TQXGradButton::clicked, this, [this] { Plot->ClearMarkers(); });
+    connect(Plot, &LogPlotWidget::MarkersChanged, this, [this] { ShowMarkers(); });
+    connect(Plot, &LogPlotWidget::ViewChanged, this, [this] {
+        ShowStatus();
+        // The XY view shows the time plots' range.
+        XYStale = true;
+        if (XYViewShown())
+            RefreshXY();
+    });
     connect(Plot, &LogPlotWidget::CursorMoved, this, [this] { ShowStatus(); });
     ShowStatus();
 }
@@ -335,6 +449,7 @@ void LogViewerWindow::ShownChanged()
     const auto* filter = static_cast<ChannelFilterModel*>(ChannelFilter);
     std::erase_if(shown, [filter](size_t channel) { return !filter->Accepts(static_cast<int>(channel)); });
     Plot->SetShownChannels(std::move(shown));
+    ShowMarkers();
 }
 
 void LogViewerWindow::ShowStatus()
@@ -364,7 +479,7 @@ QString LogViewerWindow::StartFolder() const
 
 QImage LogViewerWindow::Picture() const
 {
-    const QImage plots = Plot->grab().toImage();
+    const QImage plots = Views->currentWidget()->grab().toImage();
     const QFontMetrics metrics(font());
     const int titleHeight = metrics.height() + 8;
     QImage picture(plots.width(), plots.height() + titleHeight, QImage::Format_RGB32);
@@ -373,9 +488,14 @@ QImage LogViewerWindow::Picture() const
     painter.setFont(font());
     painter.setPen(Qt::black);
     const char separator = Options.DecimalSeparator;
-    const QString title = QFileInfo(LogPath).fileName() + QStringLiteral("    ") +
-                          SecondsText(Plot->ViewStart(), separator) + QStringLiteral(" to ") +
-                          SecondsText(Plot->ViewEnd(), separator) + QStringLiteral(" s");
+    QString title = QFileInfo(LogPath).fileName() + QStringLiteral("    ") +
+                    SecondsText(Plot->ViewStart(), separator) + QStringLiteral(" to ") +
+                    SecondsText(Plot->ViewEnd(), separator) + QStringLiteral(" s");
+    if (XYViewShown())
+        title += QStringLiteral("    %1 against %2").arg(ComboY->currentText().trimmed(), ComboX->currentText().trimmed());
+    if (SecondData)
+        title += QStringLiteral("    dashed: %1 shifted by %2 s")
+                     .arg(QFileInfo(SecondPath).fileName(), SecondsText(Plot->SecondOffset(), separator));
     painter.drawText(QRect(6, 0, plots.width() - 12, titleHeight), Qt::AlignVCenter | Qt::AlignLeft,
                      metrics.elidedText(title, Qt::ElideMiddle, plots.width() - 12));
     painter.drawImage(0, titleHeight, plots);
@@ -501,6 +621,269 @@ void LogViewerWindow::StatisticsExecute()
     (void)Services.ExecDialog(dialog);
 }
 
+void LogViewerWindow::BuildXYPage()
+{
+    PageXY = new QWidget(this);
+    auto* layout = new QVBoxLayout(PageXY);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* controls = new TQXGradPanel(PageXY);
+    controls->setFixedHeight(33);
+    auto* row = new QHBoxLayout(controls);
+    row->setContentsMargins(6, 4, 6, 4);
+    ComboX = ChannelChoice(*PlotData, false, controls);
+    ComboY = ChannelChoice(*PlotData, false, controls);
+    ComboColour = ChannelChoice(*PlotData, true, controls);
+    ComboGrid = new QComboBox(controls);
+    ComboGrid->addItem(QStringLiteral("CSV rows (export interval)"), static_cast<int>(XYGrid::ExportInterval));
+    ComboGrid->addItem(QStringLiteral("every sample of X"), static_cast<int>(XYGrid::SamplesOfX));
+    for (const auto& [caption, widget] : {std::pair{QStringLiteral("X:"), static_cast<QWidget*>(ComboX)},
+                                          std::pair{QStringLiteral("Y:"), static_cast<QWidget*>(ComboY)},
+                                          std::pair{QStringLiteral("Colour:"), static_cast<QWidget*>(ComboColour)},
+                                          std::pair{QStringLiteral("Points at:"), static_cast<QWidget*>(ComboGrid)}}) {
+        row->addWidget(new QLabel(caption, controls));
+        row->addWidget(widget);
+    }
+    row->addStretch(1);
+    PlotXY = new LogXYWidget(PageXY);
+    PlotXY->setFont(ViewerFont());
+    PlotXY->SetDecimalSeparator(Options.DecimalSeparator);
+    layout->addWidget(controls);
+    layout->addWidget(PlotXY, 1);
+
+    // Engine speed across and the mixture up, where the log has them: the view tuners ask first.
+    const size_t count = PlotData->ChannelCount();
+    if (count != 0) {
+        const size_t x = FirstOfGroup(*PlotData, ChannelGroup::EngineSpeed, count).value_or(0);
+        const size_t y = FirstOfGroup(*PlotData, ChannelGroup::Mixture, x).value_or(count > 1 && x == 0 ? 1 : 0);
+        ComboX->setCurrentIndex(static_cast<int>(x));
+        ComboY->setCurrentIndex(static_cast<int>(y));
+    }
+    ComboColour->setCurrentIndex(0);
+    for (QComboBox* combo : {ComboX, ComboY, ComboColour, ComboGrid})
+        connect(combo, &QComboBox::currentIndexChanged, this, [this] { RefreshXY(); });
+}
+
+void LogViewerWindow::ShowXYView(bool shown)
+{
+    Views->setCurrentWidget(shown ? PageXY : static_cast<QWidget*>(Plot));
+    ButtonXY->SetCaption(shown ? QStringLiteral("Time Plots") : QStringLiteral("XY View"));
+    if (shown && XYStale)
+        RefreshXY();
+}
+
+bool LogViewerWindow::XYViewShown() const
+{
+    return Views->currentWidget() == PageXY;
+}
+
+void LogViewerWindow::SetXYChannels(size_t x, size_t y, std::optional<size_t> colour)
+{
+    const QSignalBlocker blockX(ComboX);
+    const QSignalBlocker blockY(ComboY);
+    const QSignalBlocker blockColour(ComboColour);
+    ComboX->setCurrentIndex(static_cast<int>(x));
+    ComboY->setCurrentIndex(static_cast<int>(y));
+    ComboColour->setCurrentIndex(colour ? static_cast<int>(*colour) + 1 : 0);
+    RefreshXY();
+}
+
+QString LogViewerWindow::SetXYChannelsByName(const QStringList& names)
+{
+    if (names.size() < 2 || names.size() > 3)
+        return QStringLiteral("The XY view takes two or three channel names, X,Y or X,Y,COLOUR.");
+    std::vector<std::optional<size_t>> found(static_cast<size_t>(names.size()));
+    for (size_t c = 0; c < PlotData->ChannelCount(); ++c) {
+        const QString name = TrimmedName(*PlotData, c);
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            if (!found[static_cast<size_t>(i)] && name == names[i].trimmed())
+                found[static_cast<size_t>(i)] = c;
+        }
+    }
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (!found[static_cast<size_t>(i)])
+            return QStringLiteral("There is no channel \"%1\" in %2.").arg(names[i].trimmed(), QFileInfo(LogPath).fileName());
+    }
+    SetXYChannels(*found[0], *found[1], names.size() == 3 ? found[2] : std::nullopt);
+    return {};
+}
+
+void LogViewerWindow::RefreshXY()
+{
+    XYStale = false;
+    if (PlotData->ChannelCount() == 0) {
+        PlotXY->SetMessage(QStringLiteral("This log has no channels."));
+        return;
+    }
+    XYRequest request;
+    request.X = static_cast<uint32_t>(std::max(0, ComboX->currentIndex()));
+    request.Y = static_cast<uint32_t>(std::max(0, ComboY->currentIndex()));
+    request.HasColour = ComboColour->currentIndex() > 0;
+    request.Colour = static_cast<uint32_t>(std::max(0, ComboColour->currentIndex() - 1));
+    request.From = Plot->ViewStart();
+    request.To = Plot->ViewEnd();
+    request.Grid = static_cast<XYGrid>(ComboGrid->currentData().toInt());
+    request.Interval = static_cast<float>(Options.ExportInterval);
+    XYPoints points;
+    const std::string problem = CollectXYPoints(PlotData->Log(), request, points);
+    if (!problem.empty()) {
+        PlotXY->SetMessage(QString::fromStdString(problem));
+        return;
+    }
+    auto axis = [this](uint32_t channel) {
+        return XYAxis{TrimmedName(*PlotData, channel), PlotData->ChannelDecimals(channel)};
+    };
+    const char separator = Options.DecimalSeparator;
+    const QString caption =
+        QStringLiteral("%1 points, %2 to %3 s, ")
+            .arg(points.Count())
+            .arg(SecondsText(request.From, separator), SecondsText(request.To, separator)) +
+        (request.Grid == XYGrid::SamplesOfX
+             ? QStringLiteral("at every sample of X")
+             : QStringLiteral("every %1 s as the CSV").arg(QString::number(request.Interval, 'g', 6)));
+    PlotXY->SetPoints(std::move(points), axis(request.X), axis(request.Y),
+                      request.HasColour ? axis(request.Colour) : XYAxis{}, caption);
+}
+
+void LogViewerWindow::CompareExecute()
+{
+    OpenDialogRequest request;
+    request.Filter = QStringLiteral("Display logs (*.displog)|*.displog");
+    request.InitialDir = QFileInfo(LogPath).absolutePath();
+    const QStringList files = Services.OpenFiles(this, request);
+    if (!files.isEmpty())
+        (void)CompareWith(files.front());
+}
+
+bool LogViewerWindow::CompareWith(const QString& path)
+{
+    auto data = std::make_unique<LogPlotData>();
+    const std::string name = QFile::encodeName(path).toStdString();
+    if (const uint32_t result = data->Open(name); result != 0) {
+        Services.ShowError(this, QStringLiteral("Cannot open the log file \"%1\": %2")
+                                     .arg(QDir::toNativeSeparators(path), QString::fromStdString(DispLogOpenFailure(name, result))));
+        return false;
+    }
+    Plot->SetSecondLog(data.get(), 0.0);
+    SecondData = std::move(data);
+    SecondPath = path;
+    {
+        const QSignalBlocker block(SpinOffset);
+        SpinOffset->setValue(0.0);
+    }
+    size_t matched = 0;
+    for (size_t s = 0; s < Plot->ShownChannels().size(); ++s)
+        matched += Plot->SecondChannelOfShown(s) != LogPlotWidget::NoChannel ? 1 : 0;
+    LabelCompare->setText(QStringLiteral("Dashed: %1 (%2 of the shown channels),")
+                              .arg(QFileInfo(path).fileName())
+                              .arg(matched));
+    PanelCompare->show();
+    return true;
+}
+
+void LogViewerWindow::EndComparison()
+{
+    Plot->SetSecondLog(nullptr);
+    SecondData.reset();
+    SecondPath.clear();
+    PanelCompare->hide();
+}
+
+void LogViewerWindow::SetComparisonOffset(double seconds)
+{
+    if (!SecondData)
+        return;
+    if (SpinOffset->value() != seconds) {
+        const QSignalBlocker block(SpinOffset);
+        SpinOffset->setValue(seconds);
+    }
+    Plot->SetSecondLog(SecondData.get(), SpinOffset->value());
+}
+
+void LogViewerWindow::BuildMarkersPanel()
+{
+    PanelMarkers = new TQXGradPanel(this);
+    auto* layout = new QHBoxLayout(PanelMarkers);
+    layout->setContentsMargins(6, 4, 6, 4);
+    TableMarkers = new QTableWidget(PanelMarkers);
+    TableMarkers->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    TableMarkers->verticalHeader()->hide();
+    TableMarkers->setFixedHeight(150);
+    ButtonClearMarkers = new TQXGradButton(PanelMarkers);
+    ButtonClearMarkers->SetCaption(QStringLiteral("Clear Markers"));
+    ButtonClearMarkers->setFixedSize(110, 25);
+    layout->addWidget(TableMarkers, 1);
+    layout->addWidget(ButtonClearMarkers, 0, Qt::AlignTop);
+    PanelMarkers->hide();
+}
+
+QString LogViewerWindow::MarkersText() const
+{
+    const std::vector<double>& markers = Plot->Markers();
+    if (markers.empty())
+        return {};
+    const char separator = Options.DecimalSeparator;
+    const size_t count = markers.size();
+    const bool difference = count >= 2;
+    const double first = markers[count - 2 + (difference ? 0 : 1)];
+    const double second = markers[count - 1];
+    QString text = QStringLiteral("channel");
+    for (size_t m = 0; m < count; ++m)
+        text += QStringLiteral("\tM%1").arg(m + 1);
+    if (difference)
+        text += QStringLiteral("\tM%1 - M%2").arg(count).arg(count - 1);
+    text += QStringLiteral("\ntime (s)");
+    for (const double t : markers)
+        text += QLatin1Char('\t') + SecondsText(t, separator);
+    if (difference)
+        text += QLatin1Char('\t') + SecondsText(second - first, separator);
+    text += QLatin1Char('\n');
+    const DispLogFile& log = PlotData->Log();
+    const std::vector<size_t>& shown = Plot->ShownChannels();
+    const size_t rows = std::min(shown.size(), static_cast<size_t>(MaxMarkerRows));
+    for (size_t r = 0; r < rows; ++r) {
+        const size_t channel = shown[r];
+        text += QString::fromStdString(PlotData->ChannelName(channel));
+        for (const double t : markers)
+            text += QLatin1Char('\t') + QString::fromStdString(PlotData->ValueText(channel, t, separator));
+        if (difference) {
+            // The change from one marker to the next, where the channel has a value at both.
+            float a = 0;
+            float b = 0;
+            const auto index = static_cast<uint32_t>(channel);
+            text += QLatin1Char('\t') + (log.GetValueAt(index, first, a) && log.GetValueAt(index, second, b)
+                                             ? NumberText(static_cast<double>(b) - a, PlotData->ChannelDecimals(channel), separator)
+                                             : QStringLiteral("NAN"));
+        }
+        text += QLatin1Char('\n');
+    }
+    if (rows < shown.size())
+        text += QStringLiteral("and %1 more channels\n").arg(shown.size() - rows);
+    return text;
+}
+
+void LogViewerWindow::ShowMarkers()
+{
+    if (TableMarkers == nullptr)
+        return;
+    const QString text = MarkersText();
+    PanelMarkers->setVisible(!text.isEmpty());
+    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    TableMarkers->clear();
+    TableMarkers->setRowCount(std::max(0, static_cast<int>(lines.size()) - 1));
+    for (int row = 0; row < lines.size(); ++row) {
+        const QStringList cells = lines[row].split(QLatin1Char('\t'));
+        if (row == 0) {
+            TableMarkers->setColumnCount(static_cast<int>(cells.size()));
+            TableMarkers->setHorizontalHeaderLabels(cells);
+            continue;
+        }
+        for (int column = 0; column < cells.size(); ++column)
+            TableMarkers->setItem(row - 1, column, new QTableWidgetItem(cells[column]));
+    }
+    TableMarkers->resizeColumnsToContents();
+}
+
 void LogViewerWindow::OpenDroppedFiles(const QStringList& paths)
 {
     for (const QString& path : paths) {
@@ -583,7 +966,7 @@ int ConsoleServices::ExecDialog(QDialog&)
 }
 
 int RunLogViewers(const QStringList& paths, const QString& screenshot, PlatformServices& services,
-                  const ViewerOptions& options)
+                  const ViewerOptions& options, const ViewerStart& start)
 {
     LogViewerWindow* first = nullptr;
     for (const QString& path : paths) {
@@ -593,6 +976,16 @@ int RunLogViewers(const QStringList& paths, const QString& screenshot, PlatformS
     }
     if (first == nullptr)
         return 1;
+    if (!start.Compare.isEmpty() && !first->CompareWith(start.Compare))
+        return 1;
+    if (!start.XYChannels.isEmpty()) {
+        const QString problem = first->SetXYChannelsByName(start.XYChannels.split(QLatin1Char(',')));
+        if (!problem.isEmpty()) {
+            services.ShowError(first, problem);
+            return 1;
+        }
+        first->ShowXYView(true);
+    }
     if (!screenshot.isEmpty()) {
         QApplication::processEvents();
         if (!first->grab().toImage().save(screenshot, "PNG")) {

@@ -1,10 +1,12 @@
 #pragma once
 // The log viewer: one top-level window per ".displog" file, with the channel list (check boxes
 // and a filter) beside the stacked plots, and commands to show the whole log again, save the
-// view as a picture and save the visible time range as CSV. Files dropped on it open in windows
-// of their own.
+// view as a picture, save the visible time range as CSV, show its statistics, show one channel
+// against another (the XY view) and compare the log with a second one drawn over it. Markers
+// placed on the plots are listed under them. Files dropped on it open in windows of their own.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <QAbstractListModel>
@@ -19,7 +21,11 @@
 
 class LogPlotData;
 class LogPlotWidget;
+class LogXYWidget;
 class QComboBox;
+class QDoubleSpinBox;
+class QStackedWidget;
+class QTableWidget;
 class QLabel;
 class QLineEdit;
 class QListView;
@@ -105,6 +111,35 @@ public:
     // Shows StatisticsText as a table with the threshold to edit and a command that copies the
     // text.
     void StatisticsExecute();
+
+    // The XY view in place of the time plots (or back). It shows the visible time range of the
+    // plots, at the export interval's instants or at every sample of X.
+    void ShowXYView(bool shown);
+    [[nodiscard]] bool XYViewShown() const;
+    // Chooses the XY view's channels (colour: none when empty) and shows them.
+    void SetXYChannels(size_t x, size_t y, std::optional<size_t> colour);
+    // The same by the names the CSV header gives them (trailing blanks aside), X, Y and an
+    // optional colour channel; empty on success, else the text to show.
+    QString SetXYChannelsByName(const QStringList& names);
+    // Collects and draws the XY view's points again.
+    void RefreshXY();
+
+    // Draws the log at path over this one, dashed, for comparison; false (the user told why)
+    // when it cannot be read.
+    bool CompareWith(const QString& path);
+    // Asks for the log to compare with (it replaces one compared before), then CompareWith.
+    void CompareExecute();
+    void EndComparison();
+    // Moves the compared log's times on by seconds (negative: back).
+    void SetComparisonOffset(double seconds);
+
+    // The markers' table as tab-separated text: a header line ("channel", each marker with
+    // its time, and the difference of the last two), a line of times, then a line per shown
+    // channel with its values as the CSV writes them. Empty without markers.
+    [[nodiscard]] QString MarkersText() const;
+    // Rows of the markers' table at most: a log with thousands of channels shown lists the first.
+    static constexpr int MaxMarkerRows = 200;
+
     // Offset of a new viewer from the newest one open, in pixels.
     static constexpr int CascadeStep = 32;
     // Opens each dropped ".displog" file in a window of its own.
@@ -124,6 +159,22 @@ public:
     TQXGradButton* ButtonSavePicture = nullptr;
     TQXGradButton* ButtonSaveCsv = nullptr;
     TQXGradButton* ButtonStatistics = nullptr;
+    TQXGradButton* ButtonXY = nullptr;
+    TQXGradButton* ButtonCompare = nullptr;
+    QStackedWidget* Views = nullptr; // the time plots, or the XY view
+    QWidget* PageXY = nullptr;
+    QComboBox* ComboX = nullptr;
+    QComboBox* ComboY = nullptr;
+    QComboBox* ComboColour = nullptr; // row 0: none
+    QComboBox* ComboGrid = nullptr;
+    LogXYWidget* PlotXY = nullptr;
+    TQXGradPanel* PanelCompare = nullptr;
+    QLabel* LabelCompare = nullptr;
+    QDoubleSpinBox* SpinOffset = nullptr;
+    TQXGradButton* ButtonEndCompare = nullptr;
+    QWidget* PanelMarkers = nullptr;
+    QTableWidget* TableMarkers = nullptr;
+    TQXGradButton* ButtonClearMarkers = nullptr;
     QLabel* LabelStatus = nullptr;
 
 protected:
@@ -132,12 +183,18 @@ protected:
 
 private:
     void BuildDesign();
+    void BuildXYPage();
+    void BuildMarkersPanel();
+    void ShowMarkers();
     void ShownChanged();
     void ShowStatus();
     [[nodiscard]] QString BaseName() const;
     [[nodiscard]] QString StartFolder() const;
 
     std::unique_ptr<LogPlotData> PlotData;
+    std::unique_ptr<LogPlotData> SecondData; // the log compared with, while there is one
+    QString SecondPath;
+    bool XYStale = true; // the view changed while the XY view was hidden
     QString LogPath;
     PlatformServices& Services;
     ViewerOptions Options;
@@ -160,9 +217,17 @@ public:
     int ExecDialog(QDialog& dialog) override;
 };
 
-// tessaly --view FILE... [--screenshot PICTURE]: a viewer window per file, then the event loop
-// until the last one is closed. With a picture path, saves the first window once its log is drawn
-// and returns (services should then not show boxes). Returns the exit code: 1 when no file
-// opened or the picture cannot be written.
+// How tessaly --view opens its first window: straight into the XY view of these channels ("X,Y"
+// or "X,Y,COLOUR", by name), and with a second log drawn over it.
+struct ViewerStart {
+    QString XYChannels;
+    QString Compare;
+};
+
+// tessaly --view FILE... [--xy X,Y[,C]] [--compare FILE] [--screenshot PICTURE]: a viewer window
+// per file, then the event loop until the last one is closed. With a picture path, saves the
+// first window once its log is drawn and returns (services should then not show boxes). Returns
+// the exit code: 1 when no file opened, the XY channels or the compared log cannot be had, or
+// the picture cannot be written.
 int RunLogViewers(const QStringList& paths, const QString& screenshot, PlatformServices& services,
-                  const ViewerOptions& options);
+                  const ViewerOptions& options, const ViewerStart& start = {});

@@ -9,6 +9,7 @@
 #include <map>
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
@@ -16,6 +17,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSortFilterProxyModel>
+#include <QTableWidget>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -28,6 +30,8 @@
 #include "LogPlotData.h"
 #include "LogPlotWidget.h"
 #include "LogViewerWindow.h"
+#include "LogXYWidget.h"
+#include "Qxgradbutton.h"
 #include "ResultCodes.h"
 
 namespace {
@@ -611,4 +615,195 @@ TEST_F(ViewerWindows, ProgramEntryViewsAndSavesAPicture)
     ASSERT_TRUE(process.waitForFinished(30000));
     EXPECT_EQ(process.exitCode(), 1);
     EXPECT_TRUE(process.readAllStandardError().contains(ResultCodeName(ERR_FILE_READ).c_str()));
+
+    // Straight into the XY view of channels named as the CSV names them; a name the log lacks
+    // ends the run.
+    LogPlotData data;
+    ASSERT_EQ(data.Open(log.toStdString()), 0u);
+    const QString pair = QString::fromStdString(data.ChannelName(2)).trimmed() + QLatin1Char(',') +
+                         QString::fromStdString(data.ChannelName(0)).trimmed();
+    QFile::remove(picture);
+    process.start(QStringLiteral(TESSALY_WINDOW), {QStringLiteral("--view"), log, QStringLiteral("--xy"), pair,
+                                                   QStringLiteral("--screenshot"), picture});
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    EXPECT_FALSE(QImage(picture).isNull());
+    process.start(QStringLiteral(TESSALY_WINDOW), {QStringLiteral("--view"), log, QStringLiteral("--xy"),
+                                                   QStringLiteral("Nothing,Else"), QStringLiteral("--screenshot"), picture});
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_TRUE(process.readAllStandardError().contains("no channel \"Nothing\""));
+}
+
+// Legends stand beside the plots and the cursor's time above them: with the cursor on, what is
+// on screen inside the plots and on the time axis is the plot image itself. Every plot has
+// labels on its y axis.
+TEST_F(ViewerWindows, LegendsAndCursorLabelLeaveThePlotsAndAxesClear)
+{
+    LogSpec spec = SmallLog();
+    spec.Channels = RealisticChannels(2, 24);
+    LogViewerWindow* window = OpenLogViewer(WriteLog("legends.displog", spec), nullptr, Services);
+    ASSERT_NE(window, nullptr);
+    window->resize(1600, 900);
+    QApplication::processEvents();
+    LogPlotWidget& plot = *window->Plot;
+    const QRect area = plot.PlotsArea();
+    ASSERT_GT(plot.LegendWidth(), 0);
+    EXPECT_LE(area.right() + plot.LegendWidth(), plot.width());
+    plot.SetCursorTime((plot.ViewStart() + plot.ViewEnd()) / 2);
+    const QImage layer = plot.RenderLayer().copy();
+    const QImage screen = plot.grab().toImage().convertToFormat(layer.format());
+    const double cursorX = plot.XOfTime(plot.CursorTime());
+    size_t differing = 0;
+    for (int y = area.top(); y < plot.height(); ++y) {
+        for (int x = 0; x <= area.right(); ++x) {
+            // The cursor's own line is the one thing drawn over the plots.
+            if (std::abs(x - cursorX) <= 1 && y <= area.bottom())
+                continue;
+            differing += layer.pixel(x, y) != screen.pixel(x, y) ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(differing, 0u);
+    // Labels stand out of the gradient behind them, which is the same along a row.
+    for (int p = 0; p < plot.PlotCount(); ++p) {
+        const QRect rect = plot.PlotRect(p);
+        bool labelled = false;
+        for (int y = rect.top(); y <= rect.bottom() && !labelled; ++y) {
+            for (int x = 2; x < rect.left() - 3 && !labelled; ++x)
+                labelled = layer.pixel(x, y) != layer.pixel(1, y);
+        }
+        EXPECT_TRUE(labelled) << "plot " << p;
+    }
+    // Too narrow for a legend column: the legends fold away and the plots take the width.
+    window->resize(600, 500);
+    QApplication::processEvents();
+    if (plot.width() < 480) {
+        EXPECT_EQ(plot.LegendWidth(), 0);
+    }
+}
+
+// A click places a marker, a second one too; the table lists both with the values of every
+// shown channel as the CSV writes them and the difference of the two. A double click places
+// none, a right click on a marker removes it, M and Delete do the same at the cursor.
+TEST_F(ViewerWindows, MarkersListValuesAndTheirDifference)
+{
+    LogBytes bytes(2, 1000);
+    for (uint32_t i = 0; i <= 10; ++i)
+        bytes.TimeStamp(i * 1000).Sample(0x01000101, static_cast<float>(i) * 0.5f).Sample(0x03000101, 1000.0f + 100.0f * i);
+    LogViewerWindow* window =
+        OpenLogViewer(QString::fromStdString(Folder.Write("markers.displog", bytes.Bytes)), nullptr, Services);
+    ASSERT_NE(window, nullptr);
+    window->resize(1000, 600);
+    QApplication::processEvents();
+    LogPlotWidget& plot = *window->Plot;
+    plot.SetView(0.0, 10.0);
+    const int y = plot.PlotRect(0).center().y();
+    auto xOf = [&plot](double t) { return static_cast<int>(std::lround(plot.XOfTime(t))); };
+    QTest::mouseClick(&plot, Qt::LeftButton, {}, QPoint(xOf(2.0), y));
+    QTest::mouseClick(&plot, Qt::LeftButton, {}, QPoint(xOf(6.0), y));
+    ASSERT_EQ(plot.Markers().size(), 2u);
+    EXPECT_EQ(plot.ViewStart(), 0.0); // a click does not pan
+    const double t1 = plot.Markers()[0];
+    const double t2 = plot.Markers()[1];
+    EXPECT_NEAR(t1, 2.0, 0.02);
+    EXPECT_NEAR(t2, 6.0, 0.02);
+    const QStringList lines = window->MarkersText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[0], QStringLiteral("channel\tM1\tM2\tM2 - M1"));
+    const LogPlotData& data = window->Data();
+    auto csv = [&data](size_t channel, double t) { return QString::fromStdString(data.ValueText(channel, t)); };
+    EXPECT_EQ(lines[1].split(QLatin1Char('\t')).at(3), QString::number(t2 - t1, 'f', 3));
+    const QStringList lambda = lines[2].split(QLatin1Char('\t'));
+    EXPECT_EQ(lambda.at(1), csv(0, t1));
+    EXPECT_EQ(lambda.at(2), csv(0, t2));
+    EXPECT_EQ(lambda.at(3), QString::number((t2 - t1) * 0.5, 'f', 3));
+    const QStringList rpm = lines[3].split(QLatin1Char('\t'));
+    EXPECT_EQ(rpm.at(2), csv(1, t2));
+    EXPECT_TRUE(window->TableMarkers->isVisibleTo(window));
+    EXPECT_EQ(window->TableMarkers->rowCount(), 3);
+
+    QTest::mouseDClick(&plot, Qt::LeftButton, {}, QPoint(xOf(8.0), y));
+    EXPECT_EQ(plot.Markers().size(), 2u);
+    QTest::mouseClick(&plot, Qt::RightButton, {}, QPoint(xOf(t1) + 1, y));
+    ASSERT_EQ(plot.Markers().size(), 1u);
+    EXPECT_EQ(plot.Markers()[0], t2);
+    plot.SetCursorTime(4.0);
+    QTest::keyClick(&plot, Qt::Key_M);
+    EXPECT_EQ(plot.Markers().back(), 4.0);
+    QTest::keyClick(&plot, Qt::Key_Delete);
+    EXPECT_EQ(plot.Markers().size(), 1u);
+    for (size_t i = 0; i < LogPlotWidget::MaxMarkers + 2; ++i)
+        plot.AddMarker(static_cast<double>(i));
+    EXPECT_EQ(plot.Markers().size(), LogPlotWidget::MaxMarkers);
+    EXPECT_EQ(plot.Markers().back(), LogPlotWidget::MaxMarkers + 1.0);
+    window->ButtonClearMarkers->Click();
+    EXPECT_TRUE(plot.Markers().empty());
+    EXPECT_TRUE(window->MarkersText().isEmpty());
+    EXPECT_FALSE(window->TableMarkers->isVisibleTo(window));
+}
+
+// A second log is drawn over the first: its namesakes on the same scale, read at the cursor
+// moved back by the offset, the view reaching over both logs; one that cannot be read is
+// named in a message and changes nothing.
+TEST_F(ViewerWindows, ComparedLogIsDrawnOverTheFirst)
+{
+    LogBytes first(2, 1000);
+    LogBytes second(2, 1000);
+    for (uint32_t i = 0; i <= 10; ++i) {
+        first.TimeStamp(i * 1000).Sample(0x01000101, 1.0f);
+        second.TimeStamp(i * 1000).Sample(0x01000101, 2.0f + static_cast<float>(i)).Sample(0x03000101, 5000.0f);
+    }
+    LogViewerWindow* window =
+        OpenLogViewer(QString::fromStdString(Folder.Write("first.displog", first.Bytes)), nullptr, Services);
+    ASSERT_NE(window, nullptr);
+    const QString other = QString::fromStdString(Folder.Write("second.displog", second.Bytes));
+    EXPECT_FALSE(window->CompareWith(QString::fromStdString(Folder.Write("broken.displog", {1, 2, 3}))));
+    EXPECT_EQ(Services.Errors.size(), 1);
+    EXPECT_EQ(window->Plot->SecondLog(), nullptr);
+
+    ASSERT_TRUE(window->CompareWith(other));
+    LogPlotWidget& plot = *window->Plot;
+    ASSERT_NE(plot.SecondLog(), nullptr);
+    ASSERT_EQ(plot.ShownChannels().size(), 1u);
+    EXPECT_EQ(plot.SecondChannelOfShown(0), 0u); // by name: the lambda channel, not the RPM
+    window->SetComparisonOffset(5.0);
+    EXPECT_EQ(plot.SecondOffset(), 5.0);
+    EXPECT_EQ(plot.FullEnd(), 15.0);
+    plot.SetView(0.0, 15.0);
+    plot.SetCursorTime(8.0);
+    EXPECT_EQ(plot.ReadoutText(0), QStringLiteral("1.000"));
+    EXPECT_EQ(plot.SecondReadoutText(0), QStringLiteral("5.000")); // 8 - 5 = 3 s into the second
+    plot.SetCursorTime(4.0);
+    EXPECT_EQ(plot.SecondReadoutText(0), QStringLiteral("NAN"));   // before the second log starts
+    EXPECT_TRUE(window->Picture().width() > 0);
+
+    window->EndComparison();
+    EXPECT_EQ(plot.SecondLog(), nullptr);
+    EXPECT_EQ(plot.FullEnd(), 10.0);
+    EXPECT_EQ(plot.SecondReadoutText(0), QString());
+}
+
+// The XY view shows the time plots' visible range, its channels chosen by name; names the log
+// does not have are refused.
+TEST_F(ViewerWindows, XYViewFollowsTheTimeRange)
+{
+    LogViewerWindow* window = OpenLogViewer(WriteLog("xy.displog", SmallLog()), nullptr, Services);
+    ASSERT_NE(window, nullptr);
+    ViewerOptions options;
+    const LogPlotData& data = window->Data();
+    auto trimmed = [&data](size_t c) { return QString::fromStdString(data.ChannelName(c)).trimmed(); };
+    EXPECT_EQ(window->SetXYChannelsByName({trimmed(2), trimmed(0), trimmed(3)}), QString());
+    window->ShowXYView(true);
+    EXPECT_TRUE(window->XYViewShown());
+    const size_t whole = window->PlotXY->Points().Count();
+    EXPECT_GT(whole, 20u);
+    window->Plot->SetView(10.0, 20.0);
+    const size_t part = window->PlotXY->Points().Count();
+    EXPECT_GT(part, 0u);
+    EXPECT_LT(part, whole);
+    EXPECT_FALSE(window->PlotXY->Points().Colour.empty());
+    EXPECT_NE(window->SetXYChannelsByName({QStringLiteral("No Such"), trimmed(0)}).indexOf(QStringLiteral("No Such")), -1);
+    EXPECT_FALSE(window->SetXYChannelsByName({trimmed(0)}).isEmpty());
+    window->ShowXYView(false);
+    EXPECT_FALSE(window->XYViewShown());
 }
