@@ -987,6 +987,8 @@ int RunLogViewers(const QStringList& paths, const QString& screenshot, PlatformS
         first->ShowXYView(true);
     }
     if (!screenshot.isEmpty()) {
+        // The picture has one size whatever the screen: the size a viewer is worked in.
+        first->resize(LogViewerWindow::ScreenshotSize);
         QApplication::processEvents();
         if (!first->grab().toImage().save(screenshot, "PNG")) {
             std::fprintf(stderr, "tessaly: cannot write %s\n", qPrintable(screenshot));

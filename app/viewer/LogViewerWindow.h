@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QImage>
 #include <QPixmap>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -139,6 +140,9 @@ public:
     [[nodiscard]] QString MarkersText() const;
     // Rows of the markers' table at most: a log with thousands of channels shown lists the first.
     static constexpr int MaxMarkerRows = 200;
+
+    // The size of the window in a picture saved by tessaly --view --screenshot.
+    static constexpr QSize ScreenshotSize{1600, 900};
 
     // Offset of a new viewer from the newest one open, in pixels.
     static constexpr int CascadeStep = 32;

@@ -627,7 +627,7 @@ TEST_F(ViewerWindows, ProgramEntryViewsAndSavesAPicture)
                                                    QStringLiteral("--screenshot"), picture});
     ASSERT_TRUE(process.waitForFinished(30000));
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-    EXPECT_FALSE(QImage(picture).isNull());
+    EXPECT_EQ(QImage(picture).size(), LogViewerWindow::ScreenshotSize);
     process.start(QStringLiteral(TESSALY_WINDOW), {QStringLiteral("--view"), log, QStringLiteral("--xy"),
                                                    QStringLiteral("Nothing,Else"), QStringLiteral("--screenshot"), picture});
     ASSERT_TRUE(process.waitForFinished(30000));
