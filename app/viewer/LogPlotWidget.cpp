@@ -749,23 +749,37 @@ void LogPlotWidget::wheelEvent(QWheelEvent* event)
     event->accept();
 }
 
+void LogPlotWidget::ZoomAboutCursor(double factor)
+{
+    ZoomAt(CursorShown && Cursor >= Start && Cursor <= End ? Cursor : (Start + End) / 2, factor);
+}
+
+void LogPlotWidget::PanViews(double views)
+{
+    PanBy((End - Start) * views);
+}
+
+void LogPlotWidget::MarkCursor()
+{
+    if (CursorShown)
+        AddMarker(Cursor);
+}
+
 void LogPlotWidget::keyPressEvent(QKeyEvent* event)
 {
-    const double span = End - Start;
-    const double centre = CursorShown && Cursor >= Start && Cursor <= End ? Cursor : (Start + End) / 2;
     switch (event->key()) {
     case Qt::Key_Plus:
-    case Qt::Key_Equal: ZoomAt(centre, 0.5); break;
-    case Qt::Key_Minus: ZoomAt(centre, 2.0); break;
-    case Qt::Key_Left: PanBy(-span / 10); break;
-    case Qt::Key_Right: PanBy(span / 10); break;
-    case Qt::Key_PageUp: PanBy(-span); break;
-    case Qt::Key_PageDown: PanBy(span); break;
+    case Qt::Key_Equal: ZoomAboutCursor(0.5); break;
+    case Qt::Key_Minus: ZoomAboutCursor(2.0); break;
+    case Qt::Key_Left: PanViews(-0.1); break;
+    case Qt::Key_Right: PanViews(0.1); break;
+    case Qt::Key_PageUp: PanViews(-1.0); break;
+    case Qt::Key_PageDown: PanViews(1.0); break;
     case Qt::Key_Home: ResetView(); break;
     case Qt::Key_M:
         if (!CursorShown)
             return QWidget::keyPressEvent(event);
-        AddMarker(Cursor);
+        MarkCursor();
         break;
     case Qt::Key_Delete:
     case Qt::Key_Backspace:

@@ -62,6 +62,11 @@ public:
     // Zooms by factor (below 1 zooms in) keeping time t at its place.
     void ZoomAt(double t, double factor);
     void PanBy(double seconds);
+    // What the keys do: zooms by factor about the cursor (or the middle of the view); pans by a
+    // number of view widths; places a marker at the cursor, if there is one.
+    void ZoomAboutCursor(double factor);
+    void PanViews(double views);
+    void MarkCursor();
 
     // A second log drawn over the first for comparison: each shown channel's namesake in it, in
     // the same colour but dashed, on the same scale, its times moved on by `offset` seconds (at 0

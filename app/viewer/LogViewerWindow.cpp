@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDialog>
@@ -23,6 +24,8 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
@@ -338,10 +341,7 @@ void LogViewerWindow::BuildDesign()
         return button;
     };
     ButtonReset = makeButton(QStringLiteral("Show Whole Log"));
-    // The viewer has no menu: its keys are told here.
-    ButtonReset->setToolTip(QStringLiteral("Home. Keys on the plots: + and - zoom, Left and Right pan a tenth of "
-                                           "the view, Page Up and Page Down a whole view; M places a marker at "
-                                           "the cursor (or click), Delete removes the newest."));
+    ButtonReset->setToolTip(QStringLiteral("Home (the View menu lists the keys of the plots)"));
     ButtonSavePicture = makeButton(QStringLiteral("Save Picture..."));
     ButtonSaveCsv = makeButton(QStringLiteral("Save Range as .csv..."));
     ButtonStatistics = makeButton(QStringLiteral("Statistics..."));
@@ -392,6 +392,7 @@ void LogViewerWindow::BuildDesign()
 
     Plot->SetData(PlotData.get());
     ShownChanged();
+    BuildMenu(row);
 
     connect(ChannelModel, &QAbstractItemModel::dataChanged, this, [this] { ShownChanged(); });
     connect(EditFilter, &QLineEdit::textChanged, this, [this](const QString& text) { SetFilter(text); });
@@ -619,6 +620,40 @@ void LogViewerWindow::StatisticsExecute()
     connect(close, &QPushButton::clicked, &dialog, &QDialog::accept);
     dialog.resize(640, 360);
     (void)Services.ExecDialog(dialog);
+}
+
+void LogViewerWindow::BuildMenu(QLayout* layout)
+{
+    MenuBar = new QMenuBar(this);
+    layout->setMenuBar(MenuBar);
+    MenuView = MenuBar->addMenu(QStringLiteral("&View"));
+    // The keys work while the plots have the focus, so that the arrows still move the cursor in
+    // the filter box and the channel list.
+    auto add = [this](const QString& text, const QKeySequence& key, auto&& slot) {
+        auto* action = new QAction(text, this);
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WidgetShortcut);
+        Plot->addAction(action);
+        MenuView->addAction(action);
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    add(QStringLiteral("Zoom In"), QKeySequence(Qt::Key_Plus), [this] { Plot->ZoomAboutCursor(0.5); });
+    add(QStringLiteral("Zoom Out"), QKeySequence(Qt::Key_Minus), [this] { Plot->ZoomAboutCursor(2.0); });
+    add(QStringLiteral("Pan Left"), QKeySequence(Qt::Key_Left), [this] { Plot->PanViews(-0.1); });
+    add(QStringLiteral("Pan Right"), QKeySequence(Qt::Key_Right), [this] { Plot->PanViews(0.1); });
+    add(QStringLiteral("Previous View"), QKeySequence(Qt::Key_PageUp), [this] { Plot->PanViews(-1.0); });
+    add(QStringLiteral("Next View"), QKeySequence(Qt::Key_PageDown), [this] { Plot->PanViews(1.0); });
+    add(QStringLiteral("Show Whole Log"), QKeySequence(Qt::Key_Home), [this] { Plot->ResetView(); });
+    MenuView->addSeparator();
+    add(QStringLiteral("Place Marker at Cursor"), QKeySequence(Qt::Key_M), [this] { Plot->MarkCursor(); });
+    add(QStringLiteral("Remove Newest Marker"), QKeySequence(Qt::Key_Delete), [this] {
+        if (!Plot->Markers().empty())
+            Plot->RemoveMarker(Plot->Markers().size() - 1);
+    });
+    add(QStringLiteral("Clear Markers"), QKeySequence(), [this] { Plot->ClearMarkers(); });
+    MenuView->addSeparator();
+    add(QStringLiteral("XY View"), QKeySequence(), [this] { ShowXYView(!XYViewShown()); });
 }
 
 void LogViewerWindow::BuildXYPage()

@@ -25,6 +25,9 @@ class LogPlotWidget;
 class LogXYWidget;
 class QComboBox;
 class QDoubleSpinBox;
+class QLayout;
+class QMenu;
+class QMenuBar;
 class QStackedWidget;
 class QTableWidget;
 class QLabel;
@@ -149,6 +152,8 @@ public:
     // Opens each dropped ".displog" file in a window of its own.
     void OpenDroppedFiles(const QStringList& paths);
 
+    QMenuBar* MenuBar = nullptr;
+    QMenu* MenuView = nullptr; // the plots' keys
     TQXGradPanel* PanelChannels = nullptr;
     QLineEdit* EditFilter = nullptr;
     QListView* ListChannels = nullptr;
@@ -187,6 +192,7 @@ protected:
 
 private:
     void BuildDesign();
+    void BuildMenu(QLayout* layout);
     void BuildXYPage();
     void BuildMarkersPanel();
     void ShowMarkers();
