@@ -647,6 +647,24 @@ bool DispLogFile::GetValueAt(uint32_t index, double t, float& value, size_t& cur
     return ValueFrom(channel, cursor, t, value);
 }
 
+bool DispLogFile::WalkTo(const Channel& channel, double t, size_t& cursor, float& value) const
+{
+    size_t next = cursor;
+    // Walking forward by less than the samples' spacing, t nearly always lies in the pair of the
+    // last look-up or in the one after it; the search starts where these end.
+    if (channel.RunningMax == nullptr && next > 0 && next < channel.Count && !(SampleTime(channel, next - 1) > t)) {
+        if (!(SampleTime(channel, next) > t)) {
+            ++next;
+            if (next == channel.Count || !(SampleTime(channel, next) > t))
+                next = FirstLaterThan(channel, t, next);
+        }
+    } else {
+        next = FirstLaterThan(channel, t, next);
+    }
+    cursor = next;
+    return ValueFrom(channel, next, t, value);
+}
+
 void DispLogFile::GetValuesAt(double t, std::span<size_t> cursors, std::span<float> values, std::span<uint8_t> found) const
 {
     const size_t count = std::min({Channels.size(), cursors.size(), values.size(), found.size()});
@@ -654,22 +672,17 @@ void DispLogFile::GetValuesAt(double t, std::span<size_t> cursors, std::span<flo
         std::fill_n(found.begin(), count, uint8_t{0});
         return;
     }
+    for (size_t i = 0; i < count; ++i)
+        found[i] = WalkTo(Channels[i], t, cursors[i], values[i]) ? 1 : 0;
+}
+
+void DispLogFile::GetValuesAt(double t, std::span<const uint32_t> channels, std::span<size_t> cursors,
+                              std::span<float> values, std::span<uint8_t> found) const
+{
+    const size_t count = std::min({channels.size(), cursors.size(), values.size(), found.size()});
     for (size_t i = 0; i < count; ++i) {
-        const Channel& channel = Channels[i];
-        size_t next = cursors[i];
-        // Walking forward by less than the samples' spacing, t nearly always lies in the pair
-        // of the last look-up or in the one after it; the search starts where these end.
-        if (channel.RunningMax == nullptr && next > 0 && next < channel.Count && !(SampleTime(channel, next - 1) > t)) {
-            if (!(SampleTime(channel, next) > t)) {
-                ++next;
-                if (next == channel.Count || !(SampleTime(channel, next) > t))
-                    next = FirstLaterThan(channel, t, next);
-            }
-        } else {
-            next = FirstLaterThan(channel, t, next);
-        }
-        cursors[i] = next;
-        found[i] = ValueFrom(channel, next, t, values[i]) ? 1 : 0;
+        const uint32_t index = channels[i];
+        found[i] = index < Channels.size() && !std::isnan(t) && WalkTo(Channels[index], t, cursors[i], values[i]) ? 1 : 0;
     }
 }
 

@@ -84,6 +84,11 @@ public:
     // entries, at most GetChannelCount()): found[i] is 1 with values[i] set where channel i has
     // a value at t, else 0 (values[i] untouched). The answers are GetValueAt's, bit for bit.
     void GetValuesAt(double t, std::span<size_t> cursors, std::span<float> values, std::span<uint8_t> found) const;
+    // The same for chosen channels in a chosen order: entry i answers for channel channels[i]
+    // with cursors[i] (as many entries as the shortest span has); a channel out of range has no
+    // value.
+    void GetValuesAt(double t, std::span<const uint32_t> channels, std::span<size_t> cursors, std::span<float> values,
+                     std::span<uint8_t> found) const;
 
     // Column name of a channel identifier in this file's format, written into buffer (always
     // terminated when size > 0). False only for a format-1 identifier without a name of its own.
@@ -146,6 +151,8 @@ private:
     [[nodiscard]] double SampleTime(const Channel& channel, size_t i) const { return Times[channel.Samples[i].Stamp]; }
     [[nodiscard]] inline size_t FirstLaterThan(const Channel& channel, double t, size_t cursor) const;
     [[nodiscard]] inline bool ValueFrom(const Channel& channel, size_t next, double t, float& value) const;
+    // GetValueAt of one channel (t a number) with a cursor, quickest for a walk forward in time.
+    [[nodiscard]] inline bool WalkTo(const Channel& channel, double t, size_t& cursor, float& value) const;
 
     DispLogHeader Header;
     std::string Path;

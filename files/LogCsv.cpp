@@ -16,6 +16,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -276,6 +277,37 @@ std::string IntervalText(double interval)
     return text;
 }
 
+// A step that is not a positive number would never reach the end of the log.
+void CheckInterval(float interval)
+{
+    if (!std::isfinite(interval) || interval <= 0.0f)
+        throw CsvIntervalError("The export interval must be a positive number of seconds, not " +
+                               IntervalText(interval) + ".");
+}
+
+// Refuses to step from 0 up to `until` seconds with more than MaxCsvFields fields of `columns`
+// columns and the time: beyond any use, and below that bound every step moves the time on.
+void CheckFieldCount(double until, double step, size_t columns)
+{
+    if (until > 0 && std::ceil(until / step) * (static_cast<double>(columns) + 1.0) > static_cast<double>(MaxCsvFields))
+        throw CsvIntervalError("The export interval of " + IntervalText(step) + " s is too small for " +
+                               IntervalText(until) + " s of log with " + std::to_string(columns) +
+                               " channels: it would give more than " + std::to_string(MaxCsvFields) + " values.");
+}
+
+// Appends the channel's column name to text, as a field of the header when quoted.
+void AppendChannelName(std::string& text, const DispLogFile& log, uint32_t index, bool quoted)
+{
+    uint32_t id = 0;
+    char name[256] = "IDX_ERR";
+    if (log.GetChannelId(index, id))
+        (void)log.NameForId(id, name, sizeof name);
+    if (quoted)
+        AppendCsvField(text, name);
+    else
+        text += name;
+}
+
 // About this much text per run of rows: large enough that handing runs between threads (each
 // time a thread is woken) costs nothing next to formatting them, small enough that the slots of
 // all threads take a few megabytes.
@@ -331,17 +363,24 @@ struct RowRun {
 // Hands out the rows in runs, in order. The instants are accumulated by repeated addition of the
 // single-precision interval, as sums in double precision, one addition per row whoever formats
 // the run: each row gets exactly the instant of a single loop over all rows. The check on the row
-// count guarantees that every addition moves the time on.
+// count guarantees that every addition moves the time on. Given a range, only the rows whose
+// instants lie in [from, to] are handed out; those before it are stepped over the same way.
 class RowPlan {
 public:
-    RowPlan(double duration, double step, size_t rowsPerRun) : Duration(duration), Step(step), RowsPerRun(rowsPerRun) {}
+    RowPlan(double duration, double step, size_t rowsPerRun, double from = -std::numeric_limits<double>::infinity(),
+            double to = std::numeric_limits<double>::infinity())
+        : Duration(duration), Step(step), RowsPerRun(rowsPerRun), From(from), To(to)
+    {
+    }
 
     // False when every row has been handed out.
     bool Take(RowRun& run)
     {
+        while (Next < From && Next < Duration && Next <= To)
+            Next += Step;
         run.FirstTime = Next;
         run.Rows = 0;
-        while (run.Rows < RowsPerRun && Next < Duration) {
+        while (run.Rows < RowsPerRun && Next < Duration && Next <= To) {
             Next += Step;
             ++run.Rows;
         }
@@ -352,17 +391,21 @@ private:
     const double Duration;
     const double Step;
     const size_t RowsPerRun;
+    const double From;
+    const double To;
     double Next = 0.0;
 };
 
 // Writes the rows of runs as text. Each thread has its own, with its own look-up cursors.
 class RowWriter {
 public:
-    // decimals: of each channel's column, in channel order.
-    RowWriter(const DispLogFile& log, const std::vector<int>& decimals, double step, char separator,
-              const std::atomic<bool>* stop)
-        : Log(log), Decimals(decimals), Step(step), Separator(separator), QuoteNumbers(NeedsQuotes(separator)),
-          Stop(stop), Cursors(decimals.size(), 0), Values(decimals.size()), Found(decimals.size())
+    // channels: the channel of each column, or empty when the columns are all the log's channels
+    // in order; decimals: of each column.
+    RowWriter(const DispLogFile& log, std::span<const uint32_t> channels, const std::vector<int>& decimals,
+              double step, char separator, const std::atomic<bool>* stop)
+        : Log(log), Channels(channels), Decimals(decimals), Step(step), Separator(separator),
+          QuoteNumbers(NeedsQuotes(separator)), Stop(stop), Cursors(decimals.size(), 0), Values(decimals.size()),
+          Found(decimals.size())
     {
     }
 
@@ -379,7 +422,10 @@ public:
                 return false;
             // The values of a row are looked up before any is written, so that the look-ups
             // (each with a division) do not wait for the text of the one before.
-            Log.GetValuesAt(t, Cursors, Values, Found);
+            if (Channels.empty())
+                Log.GetValuesAt(t, Cursors, Values, Found);
+            else
+                Log.GetValuesAt(t, Channels, Cursors, Values, Found);
             char* const start = text.Room(rowLimit);
             char* at = PutNumber(start, t, 3);
             for (size_t c = 0; c < Decimals.size(); ++c) {
@@ -421,6 +467,7 @@ private:
     }
 
     const DispLogFile& Log;
+    const std::span<const uint32_t> Channels;
     const std::vector<int>& Decimals;
     const double Step;
     const char Separator;
@@ -684,6 +731,75 @@ uint64_t LeastCsvSize(double duration, float interval, std::span<const int> deci
     return total < 0x1p64 ? static_cast<uint64_t>(total) : UINT64_MAX;
 }
 
+std::string CsvChannelName(const DispLogFile& log, uint32_t index)
+{
+    std::string name;
+    AppendChannelName(name, log, index, false);
+    return name;
+}
+
+int CsvChannelDecimals(const DispLogFile& log, uint32_t index)
+{
+    char pattern[16] = "0.000";
+    (void)log.GetChannelFormat(index, pattern, sizeof pattern);
+    return DecimalsOfPattern(pattern);
+}
+
+std::string CsvHeaderLine(const DispLogFile& log, std::span<const uint32_t> channels)
+{
+    std::string header = "Time";
+    if (channels.empty()) {
+        for (uint32_t index = 0; index < log.GetChannelCount(); ++index) {
+            header += ',';
+            AppendChannelName(header, log, index, true);
+        }
+    } else {
+        for (const uint32_t index : channels) {
+            header += ',';
+            AppendChannelName(header, log, index, true);
+        }
+    }
+    header += "\r\n";
+    return header;
+}
+
+uint64_t WriteCsvCut(const DispLogFile& log, float interval, char separator, const CsvCut& cut,
+                     const std::function<void(std::string_view)>& sink)
+{
+    CheckInterval(interval);
+    const double duration = log.GetDuration();
+    const double step = interval;
+    const size_t columns = cut.Channels.empty() ? log.GetChannelCount() : cut.Channels.size();
+    // The instants up to the end of the cut are stepped through from 0, as the conversion does.
+    CheckFieldCount(std::min(cut.To, duration), step, columns);
+
+    std::vector<int> decimals(columns);
+    for (size_t c = 0; c < columns; ++c)
+        decimals[c] = CsvChannelDecimals(log, cut.Channels.empty() ? static_cast<uint32_t>(c) : cut.Channels[c]);
+    sink(CsvHeaderLine(log, cut.Channels));
+
+    RowPlan plan(duration, step, CsvRowsPerRun(columns), cut.From, cut.To);
+    RowWriter writer(log, cut.Channels, decimals, step, separator, nullptr);
+    RowText text;
+    RowRun run;
+    uint64_t rows = 0;
+    while (plan.Take(run)) {
+        text.Clear();
+        (void)writer.Write(run, text); // without a stop request it writes every row
+        sink(std::string_view(text.Text(), text.Size()));
+        rows += run.Rows;
+    }
+    return rows;
+}
+
+void SaveCsvCut(const DispLogFile& log, const std::string& destination, float interval, char separator,
+                const CsvCut& cut)
+{
+    ReplacingFileWriter out(destination);
+    (void)WriteCsvCut(log, interval, separator, cut, [&out](std::string_view text) { out.Write(text.data(), text.size()); });
+    out.Commit();
+}
+
 std::string CsvPathForLog(const std::string& source)
 {
     return Utf8FromPath(PathFromUtf8(source).replace_extension(".csv"));
@@ -707,11 +823,7 @@ size_t CsvRowsPerRun(size_t channels)
 uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& destination, float interval,
                              const CsvOptions& options, CsvSummary* summary)
 {
-    // A step that is not a positive number would never reach the end of the log.
-    if (!std::isfinite(interval) || interval <= 0.0f)
-        throw CsvIntervalError("The export interval must be a positive number of seconds, not " +
-                               IntervalText(interval) + ".");
-
+    CheckInterval(interval);
     auto stopped = [&destination] { return CsvStoppedError("Conversion to \"" + destination + "\" stopped."); };
     DispLogFile log;
     if (const uint32_t result = log.Open(source, options.Stop, options.Reading); result != 0) {
@@ -725,28 +837,14 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
     const double duration = log.GetDuration();
     const double step = interval;
     const uint32_t channelCount = log.GetChannelCount();
-    const double expectedRows = std::ceil(duration / step);
-    if (expectedRows * (channelCount + 1.0) > static_cast<double>(MaxCsvFields))
-        throw CsvIntervalError("The export interval of " + IntervalText(step) + " s is too small for a log of " +
-                               IntervalText(duration) + " s with " + std::to_string(channelCount) +
-                               " channels: it would give more than " + std::to_string(MaxCsvFields) + " values.");
-    const auto totalRows = static_cast<uint64_t>(expectedRows);
+    CheckFieldCount(duration, step, channelCount);
+    const auto totalRows = static_cast<uint64_t>(std::max(0.0, std::ceil(duration / step)));
 
     std::vector<int> decimals;
     decimals.reserve(channelCount);
-    std::string header = "Time";
-    for (uint32_t index = 0; index < channelCount; ++index) {
-        header += ',';
-        uint32_t id = 0;
-        char name[256] = "IDX_ERR";
-        if (log.GetChannelId(index, id))
-            (void)log.NameForId(id, name, sizeof name);
-        AppendCsvField(header, name);
-        char pattern[16] = "0.000";
-        (void)log.GetChannelFormat(index, pattern, sizeof pattern);
-        decimals.push_back(DecimalsOfPattern(pattern));
-    }
-    header += "\r\n";
+    for (uint32_t index = 0; index < channelCount; ++index)
+        decimals.push_back(CsvChannelDecimals(log, index));
+    const std::string header = CsvHeaderLine(log);
 
     CheckCsvFits(destination, LeastCsvSize(duration, interval, decimals, header.size()));
     auto stopRequested = [&options] {
@@ -774,7 +872,7 @@ uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& desti
 
     const size_t rowsPerRun = CsvRowsPerRun(decimals.size());
     RowPlan plan(duration, step, rowsPerRun);
-    auto makeWriter = [&] { return RowWriter(log, decimals, step, options.DecimalSeparator, options.Stop); };
+    auto makeWriter = [&] { return RowWriter(log, {}, decimals, step, options.DecimalSeparator, options.Stop); };
     // No more workers than runs; a log of one run is done here alone.
     const uint64_t runs = totalRows / rowsPerRun + 1;
     const auto threads = static_cast<size_t>(std::min<uint64_t>(CsvThreads(options), runs));

@@ -5,10 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+class DispLogFile;
 
 // The CSV file cannot be created or written. what() is the text shown to the user:
 // "Cannot create file "<path>". <reason>" or "Stream write error: <path>: <reason>".
@@ -106,6 +109,41 @@ struct CsvSummary {
 [[nodiscard]] uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& destination,
                                            float interval, const CsvOptions& options = {},
                                            CsvSummary* summary = nullptr);
+
+// The column name of a channel: the name of its identifier, or "IDX_ERR" when the channel has
+// none. Unquoted.
+[[nodiscard]] std::string CsvChannelName(const DispLogFile& log, uint32_t index);
+
+// The decimals of a channel's column: those of its number pattern, 3 when it has none.
+[[nodiscard]] int CsvChannelDecimals(const DispLogFile& log, uint32_t index);
+
+// The header line (with CR LF) of the columns of these channels: "Time", then each channel's
+// name as a field (AppendCsvField). Empty channels: every channel of the log, in its order.
+[[nodiscard]] std::string CsvHeaderLine(const DispLogFile& log, std::span<const uint32_t> channels = {});
+
+// A part of the conversion's CSV: some of its columns and the rows of some of its instants.
+struct CsvCut {
+    // The channel of each column after the time, in column order; empty: every channel of the
+    // log, in its order. Each must be a channel of the log.
+    std::span<const uint32_t> Channels;
+    // Only the rows whose instant t satisfies From <= t <= To.
+    double From = -std::numeric_limits<double>::infinity();
+    double To = std::numeric_limits<double>::infinity();
+};
+
+// Writes the header of the cut's columns and the conversion's rows at `interval` that lie in the
+// cut, in pieces to sink; returns the number of rows. The instants and every field are the
+// conversion's (running sums of the single-precision interval from 0, below the log's duration),
+// so the rows are byte for byte those of the full CSV with the other columns left out. Throws
+// CsvIntervalError for an interval that is not a positive number, or that would step through
+// more than MaxCsvFields fields up to the end of the cut.
+uint64_t WriteCsvCut(const DispLogFile& log, float interval, char separator, const CsvCut& cut,
+                     const std::function<void(std::string_view)>& sink);
+
+// WriteCsvCut into the file at destination, created or replaced only by a complete file. Throws
+// as WriteCsvCut, and CsvWriteError when the file cannot be created or written.
+void SaveCsvCut(const DispLogFile& log, const std::string& destination, float interval, char separator,
+                const CsvCut& cut);
 
 // The source path with its extension replaced by ".csv" (LOG001.displog gives LOG001.csv).
 std::string CsvPathForLog(const std::string& source);

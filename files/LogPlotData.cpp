@@ -38,9 +38,7 @@ uint32_t LogPlotData::Finish(uint32_t result)
     Earliest = std::numeric_limits<double>::infinity();
     Latest = -std::numeric_limits<double>::infinity();
     for (uint32_t index = 0; index < count; ++index) {
-        char pattern[16] = "0.000";
-        (void)File.GetChannelFormat(index, pattern, sizeof pattern);
-        Decimals.push_back(static_cast<uint8_t>(DecimalsOfPattern(pattern)));
+        Decimals.push_back(static_cast<uint8_t>(CsvChannelDecimals(File, index)));
         // The time axis spans every sample, so every time is visited once; the index waits.
         const size_t samples = File.GetSampleCount(index);
         for (size_t i = 0; i < samples; ++i) {
@@ -58,12 +56,7 @@ uint32_t LogPlotData::Finish(uint32_t result)
 
 std::string LogPlotData::ChannelName(size_t channel) const
 {
-    // Named exactly as the CSV conversion heads its columns.
-    uint32_t id = 0;
-    char name[256] = "IDX_ERR";
-    if (File.GetChannelId(static_cast<uint32_t>(channel), id))
-        (void)File.NameForId(id, name, sizeof name);
-    return name;
+    return CsvChannelName(File, static_cast<uint32_t>(channel));
 }
 
 PlotChannel LogPlotData::Channel(size_t channel) const

@@ -8,11 +8,7 @@
 
 std::string StatsChannelName(const DispLogFile& log, uint32_t index)
 {
-    uint32_t id = 0;
-    char name[256] = "IDX_ERR";
-    if (log.GetChannelId(index, id))
-        (void)log.NameForId(id, name, sizeof name);
-    std::string text = name;
+    std::string text = CsvChannelName(log, index);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
         text.pop_back();
     return text;
@@ -22,9 +18,7 @@ ChannelStats StatsOfChannel(const DispLogFile& log, uint32_t index, const StatsR
 {
     ChannelStats stats;
     stats.Name = StatsChannelName(log, index);
-    char pattern[16] = "0.000";
-    (void)log.GetChannelFormat(index, pattern, sizeof pattern);
-    stats.Decimals = DecimalsOfPattern(pattern);
+    stats.Decimals = CsvChannelDecimals(log, index);
     // The mean as a running sum in long double: a day of samples keeps its digits.
     long double sum = 0;
     const size_t samples = log.GetSampleCount(index);

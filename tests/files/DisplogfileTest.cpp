@@ -396,7 +396,8 @@ bool ScanValueAt(const std::vector<LogSample>& samples, double t, float& value)
 }
 
 // GetValuesAt walking through the times with a cursor per channel answers as a scan does, for
-// every channel at once.
+// every channel at once, and for chosen channels: every other channel from the last back, one
+// twice (each entry has its own cursor) and one beyond the log, which never has a value.
 void ExpectRowsSameAsScan(const DispLogFile& log, const std::vector<double>& times)
 {
     const uint32_t count = log.GetChannelCount();
@@ -406,15 +407,37 @@ void ExpectRowsSameAsScan(const DispLogFile& log, const std::vector<double>& tim
     std::vector<size_t> cursors(count, 0);
     std::vector<float> values(count, -1.0f);
     std::vector<uint8_t> found(count, 2);
+    std::vector<uint32_t> chosen;
+    for (int64_t c = int64_t{count} - 1; c >= 0; c -= 2)
+        chosen.push_back(static_cast<uint32_t>(c));
+    if (count != 0)
+        chosen.push_back(count - 1);
+    chosen.push_back(count);
+    std::vector<size_t> chosenCursors(chosen.size(), 0);
+    std::vector<float> chosenValues(chosen.size(), -1.0f);
+    std::vector<uint8_t> chosenFound(chosen.size(), 2);
     for (const double t : times) {
         log.GetValuesAt(t, cursors, values, found);
+        log.GetValuesAt(t, chosen, chosenCursors, chosenValues, chosenFound);
+        std::vector<uint8_t> scannedFound(count + 1, 0);
+        std::vector<float> scannedValues(count + 1, -1.0f);
         for (uint32_t c = 0; c < count; ++c) {
             float expected = -1;
             const bool scanned = ScanValueAt(samples[c], t, expected);
+            scannedFound[c] = scanned ? 1 : 0;
+            scannedValues[c] = expected;
             ASSERT_EQ(found[c], scanned ? 1 : 0) << "channel " << c << " t " << t;
             if (scanned) {
                 ASSERT_EQ(std::bit_cast<uint32_t>(values[c]), std::bit_cast<uint32_t>(expected))
                     << "channel " << c << " t " << t;
+            }
+        }
+        for (size_t i = 0; i < chosen.size(); ++i) {
+            const uint32_t c = chosen[i];
+            ASSERT_EQ(chosenFound[i], scannedFound[c]) << "entry " << i << " channel " << c << " t " << t;
+            if (scannedFound[c] != 0) {
+                ASSERT_EQ(std::bit_cast<uint32_t>(chosenValues[i]), std::bit_cast<uint32_t>(scannedValues[c]))
+                    << "entry " << i << " channel " << c << " t " << t;
             }
         }
     }
@@ -648,6 +671,10 @@ TEST(DispLogValue, RowLookUpMatchesSingleLookUps)
     // A time that is not a number has no value anywhere.
     log.GetValuesAt(NAN, cursors, values, found);
     EXPECT_EQ(found, std::vector<uint8_t>(3, 0));
+    const std::vector<uint32_t> chosen{5, 1};
+    std::vector<uint8_t> chosenFound(2, 9);
+    log.GetValuesAt(NAN, chosen, cursors, values, chosenFound);
+    EXPECT_EQ(chosenFound, std::vector<uint8_t>(2, 0));
 }
 
 // Format 1: every one of the 65535 identifiers that name channels (0 and 0xFFFF included) finds

@@ -1,7 +1,8 @@
 #pragma once
-// The CSV of a time range of a log: the header and number writing of the full conversion
-// (files/LogCsv.h), and exactly its rows whose instants lie in the range, so a range export is a
-// cut out of the full CSV. No Qt.
+// The CSV of a time range of a log opened for viewing: the full conversion's header of the chosen
+// columns and exactly its rows whose instants lie in the range (WriteCsvCut, files/LogCsv.h), so
+// a range export is a cut out of the full CSV.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
