@@ -176,13 +176,6 @@ void LogPlotWidget::Arrange()
     LegendNeed = 0;
     if (shown == 0)
         return;
-    // The legend column is as wide as a name and its readout (two with a second log) ask, of the
-    // channels a legend can list.
-    const QFontMetrics metrics(font());
-    const int valueWidth = metrics.horizontalAdvance(QStringLiteral("-00000.000  ")) * (Second != nullptr ? 2 : 1);
-    for (size_t s = 0; s < std::min<size_t>(shown, 64); ++s)
-        LegendNeed = std::max(LegendNeed, metrics.horizontalAdvance(QString::fromStdString(Data->ChannelName(Shown[s]))));
-    LegendNeed += valueWidth + 30;
     if (Second != nullptr) {
         for (size_t s = 0; s < shown; ++s) {
             const auto found = SecondByName.find(Data->ChannelName(Shown[s]));
@@ -230,6 +223,15 @@ void LogPlotWidget::Arrange()
         else if (first != static_cast<int>(groups[s]) || groups[s] == ChannelGroup::Other)
             SharedScale[static_cast<size_t>(PlotOf[s])] = false;
     }
+    // The legend column is as wide as a name and its readout ask (two values with a second log,
+    // and the range of a channel on a scale of its own), of the channels a legend can list.
+    const QFontMetrics metrics(font());
+    int valueWidth = metrics.horizontalAdvance(QStringLiteral("-00000.000  ")) * (Second != nullptr ? 2 : 1);
+    if (std::find(SharedScale.begin(), SharedScale.end(), uint8_t{0}) != SharedScale.end())
+        valueWidth += metrics.horizontalAdvance(QStringLiteral("  (-00000.000 \u2026 -00000.000)"));
+    for (size_t s = 0; s < std::min<size_t>(shown, 64); ++s)
+        LegendNeed = std::max(LegendNeed, metrics.horizontalAdvance(QString::fromStdString(Data->ChannelName(Shown[s]))));
+    LegendNeed += valueWidth + 30;
 }
 
 int LogPlotWidget::PlotCount() const
@@ -703,9 +705,12 @@ void LogPlotWidget::DrawLegends(QPainter& painter) const
                 text += ReadoutText(Shown[k]);
                 if (SecondChannelOfShown(k) != NoChannel)
                     text += QStringLiteral("  ") + SecondReadoutText(k);
-            } else if (Ranges[k].HasValue && !PlotSharesScale(plot)) { // a shared scale is on the axis
-                text += NumberText(Ranges[k].Low, decimals, Separator) + QStringLiteral(" \u2026 ") +
-                        NumberText(Ranges[k].High, decimals, Separator);
+            }
+            // A channel on a scale of its own tells it (a shared scale is on the axis).
+            if (Ranges[k].HasValue && !PlotSharesScale(plot)) {
+                const QString range = NumberText(Ranges[k].Low, decimals, Separator) + QStringLiteral(" \u2026 ") +
+                                      NumberText(Ranges[k].High, decimals, Separator);
+                text += CursorShown ? QStringLiteral("  (") + range + QLatin1Char(')') : range;
             }
             const int top = rect.top() + static_cast<int>(i) * line;
             const QColor color = ChannelColor(Shown[k]);
@@ -855,13 +860,9 @@ void LogPlotWidget::mouseReleaseEvent(QMouseEvent* event)
 
 void LogPlotWidget::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    // Two quick clicks far apart are two clicks (two markers), not a double click.
-    if ((event->position().toPoint() - PressPoint).manhattanLength() > 2 * ClickSlack) {
-        mousePressEvent(event);
-        return;
-    }
-    // The first click of a double click placed a marker: it was not meant.
-    if (ClickPlacedMarker && !MarkerTimes.empty())
+    // The first click of a double click placed a marker where it was: it was not meant.
+    if (ClickPlacedMarker && !MarkerTimes.empty() &&
+        std::fabs(XOfTime(MarkerTimes.back()) - event->position().x()) <= ClickSlack)
         RemoveMarker(MarkerTimes.size() - 1);
     ClickPlacedMarker = false;
     ResetView();

@@ -722,6 +722,8 @@ TEST_F(ViewerWindows, MarkersListValuesAndTheirDifference)
     EXPECT_TRUE(window->TableMarkers->isVisibleTo(window));
     EXPECT_EQ(window->TableMarkers->rowCount(), 3);
 
+    // A double click: the press and release of its first click, then the double click.
+    QTest::mouseClick(&plot, Qt::LeftButton, {}, QPoint(xOf(8.0), y));
     QTest::mouseDClick(&plot, Qt::LeftButton, {}, QPoint(xOf(8.0), y));
     EXPECT_EQ(plot.Markers().size(), 2u);
     QTest::mouseClick(&plot, Qt::RightButton, {}, QPoint(xOf(t1) + 1, y));
