@@ -151,6 +151,25 @@ QComboBox* ChannelChoice(const LogPlotData& data, bool none, QWidget* parent)
     return combo;
 }
 
+// Shows tab-separated text in a table: its first line the column headers, each further line a row.
+void FillTable(QTableWidget& table, const QString& text)
+{
+    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    table.clear();
+    table.setRowCount(std::max(0, static_cast<int>(lines.size()) - 1));
+    for (int row = 0; row < lines.size(); ++row) {
+        const QStringList cells = lines[row].split(QLatin1Char('\t'));
+        if (row == 0) {
+            table.setColumnCount(static_cast<int>(cells.size()));
+            table.setHorizontalHeaderLabels(cells);
+            continue;
+        }
+        for (int column = 0; column < cells.size(); ++column)
+            table.setItem(row - 1, column, new QTableWidgetItem(cells[column]));
+    }
+    table.resizeColumnsToContents();
+}
+
 // The channel name the CSV header gives, without trailing blanks: how a user names a channel.
 QString TrimmedName(const LogPlotData& data, size_t channel)
 {
@@ -597,22 +616,7 @@ void LogViewerWindow::StatisticsExecute()
         const double number = QLocale().toDouble(threshold->text(), &ok);
         return ok && std::isfinite(number) ? number : threshold->text().toDouble();
     };
-    auto fill = [this, table, value] {
-        const QStringList lines = StatisticsText(value()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        table->clear();
-        table->setRowCount(std::max(0, static_cast<int>(lines.size()) - 1));
-        for (int row = 0; row < lines.size(); ++row) {
-            const QStringList cells = lines[row].split(QLatin1Char('\t'));
-            if (row == 0) {
-                table->setColumnCount(static_cast<int>(cells.size()));
-                table->setHorizontalHeaderLabels(cells);
-                continue;
-            }
-            for (int column = 0; column < cells.size(); ++column)
-                table->setItem(row - 1, column, new QTableWidgetItem(cells[column]));
-        }
-        table->resizeColumnsToContents();
-    };
+    auto fill = [this, table, value] { FillTable(*table, StatisticsText(value())); };
     fill();
     connect(threshold, &QLineEdit::editingFinished, &dialog, fill);
     connect(copy, &QPushButton::clicked, &dialog,
@@ -903,20 +907,7 @@ void LogViewerWindow::ShowMarkers()
         return;
     const QString text = MarkersText();
     PanelMarkers->setVisible(!text.isEmpty());
-    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    TableMarkers->clear();
-    TableMarkers->setRowCount(std::max(0, static_cast<int>(lines.size()) - 1));
-    for (int row = 0; row < lines.size(); ++row) {
-        const QStringList cells = lines[row].split(QLatin1Char('\t'));
-        if (row == 0) {
-            TableMarkers->setColumnCount(static_cast<int>(cells.size()));
-            TableMarkers->setHorizontalHeaderLabels(cells);
-            continue;
-        }
-        for (int column = 0; column < cells.size(); ++column)
-            TableMarkers->setItem(row - 1, column, new QTableWidgetItem(cells[column]));
-    }
-    TableMarkers->resizeColumnsToContents();
+    FillTable(*TableMarkers, text);
 }
 
 void LogViewerWindow::OpenDroppedFiles(const QStringList& paths)

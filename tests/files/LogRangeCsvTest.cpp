@@ -6,68 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include "CsvText.h"
 #include "LogBytes.h"
 #include "LogCsv.h"
 #include "LogGenerator.h"
 #include "LogPlotData.h"
 #include "LogRangeCsv.h"
 
-namespace {
-
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
-}
-
-// A log with samples without value, dropped samples and channels that start late and stop early,
-// so that the CSV holds NAN fields of every kind.
-LogSpec GappyLog(int format)
-{
-    LogSpec spec;
-    spec.Format = format;
-    spec.DurationSeconds = 30;
-    spec.CycleHz = 20;
-    spec.NoValueProbability = 0.05;
-    spec.DropProbability = 0.05;
-    spec.Seed = 7;
-    spec.Channels = RealisticChannels(format, 6);
-    spec.Channels[1].StartSeconds = 8.0;
-    spec.Channels[2].StopSeconds = 21.0;
-    return spec;
-}
-
-struct Converted {
-    std::vector<std::string> Lines;
-    std::vector<double> Times; // the instant of each data line, summed as the conversion sums
-};
-
-Converted ConvertWithTheConverter(const TempFolder& folder, const std::string& log, float interval,
-                                  char separator = '.')
-{
-    const std::string csv = (folder.Folder() / "full.csv").string();
-    CsvOptions options;
-    options.DecimalSeparator = separator;
-    EXPECT_EQ(ConvertLogFileToCsv(log, csv, interval, options), 0u);
-    Converted converted;
-    converted.Lines = SplitLines(ReadText(csv));
-    double t = 0.0;
-    for (size_t row = 1; row < converted.Lines.size(); ++row, t += interval)
-        converted.Times.push_back(t);
-    return converted;
-}
-
-} // namespace
+using namespace csvtext;
 
 // The range CSV is the full conversion's header and exactly its rows whose instants are in
 // the range, for either separator.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "CsvText.h"
 #include "Displogfile.h"
 #include "LogBytes.h"
 #include "LogCsv.h"
@@ -14,17 +15,6 @@
 #include "TempFolder.h"
 
 namespace {
-
-std::vector<std::string> Split(const std::string& text, const std::string& separator)
-{
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + separator.size())
-        parts.push_back(text.substr(start, end - start));
-    if (start < text.size())
-        parts.push_back(text.substr(start));
-    return parts;
-}
 
 std::string Written(float value, int decimals)
 {
@@ -62,9 +52,9 @@ TEST(LogXYPoints, AtTheExportIntervalThePointsAreTheCsvRows)
     ASSERT_EQ(CollectXYPoints(log, request, points), "");
 
     std::vector<std::string> expectX, expectY, expectColour;
-    const std::vector<std::string> lines = Split(ReadText(csv), "\r\n");
+    const std::vector<std::string> lines = csvtext::SplitLines(ReadText(csv));
     for (size_t i = 1; i < lines.size(); ++i) {
-        const std::vector<std::string> fields = Split(lines[i], ",");
+        const std::vector<std::string> fields = csvtext::SplitFields(lines[i]);
         const double t = std::stod(fields[0]);
         if (t < request.From || t > request.To || fields[1 + request.X] == "NAN" || fields[1 + request.Y] == "NAN")
             continue;
