@@ -277,14 +277,6 @@ std::string IntervalText(double interval)
     return text;
 }
 
-// A step that is not a positive number would never reach the end of the log.
-void CheckInterval(float interval)
-{
-    if (!std::isfinite(interval) || interval <= 0.0f)
-        throw CsvIntervalError("The export interval must be a positive number of seconds, not " +
-                               IntervalText(interval) + ".");
-}
-
 // Refuses to step from 0 up to `until` seconds with more than MaxCsvFields fields of `columns`
 // columns and the time: beyond any use, and below that bound every step moves the time on.
 void CheckFieldCount(double until, double step, size_t columns)
@@ -766,7 +758,7 @@ std::string CsvHeaderLine(const DispLogFile& log, std::span<const uint32_t> chan
 uint64_t WriteCsvCut(const DispLogFile& log, float interval, char separator, const CsvCut& cut,
                      const std::function<void(std::string_view)>& sink)
 {
-    CheckInterval(interval);
+    CheckCsvInterval(interval);
     const double duration = log.GetDuration();
     const double step = interval;
     const size_t columns = cut.Channels.empty() ? log.GetChannelCount() : cut.Channels.size();
@@ -800,6 +792,14 @@ void SaveCsvCut(const DispLogFile& log, const std::string& destination, float in
     out.Commit();
 }
 
+void CheckCsvInterval(float interval)
+{
+    // A step that is not a positive number would never reach the end of the log.
+    if (!std::isfinite(interval) || interval <= 0.0f)
+        throw CsvIntervalError("The export interval must be a positive number of seconds, not " +
+                               IntervalText(interval) + ".");
+}
+
 std::string CsvPathForLog(const std::string& source)
 {
     return Utf8FromPath(PathFromUtf8(source).replace_extension(".csv"));
@@ -823,7 +823,7 @@ size_t CsvRowsPerRun(size_t channels)
 uint32_t ConvertLogFileToCsv(const std::string& source, const std::string& destination, float interval,
                              const CsvOptions& options, CsvSummary* summary)
 {
-    CheckInterval(interval);
+    CheckCsvInterval(interval);
     auto stopped = [&destination] { return CsvStoppedError("Conversion to \"" + destination + "\" stopped."); };
     DispLogFile log;
     if (const uint32_t result = log.Open(source, options.Stop, options.Reading); result != 0) {

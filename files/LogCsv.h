@@ -145,6 +145,10 @@ uint64_t WriteCsvCut(const DispLogFile& log, float interval, char separator, con
 void SaveCsvCut(const DispLogFile& log, const std::string& destination, float interval, char separator,
                 const CsvCut& cut);
 
+// Throws CsvIntervalError unless interval is a positive number of seconds (what the conversion,
+// its cuts and the views at its instants step by).
+void CheckCsvInterval(float interval);
+
 // The source path with its extension replaced by ".csv" (LOG001.displog gives LOG001.csv).
 std::string CsvPathForLog(const std::string& source);
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "Displogfile.h"
+#include "LogCsv.h"
 
 namespace {
 
@@ -83,11 +84,13 @@ std::string CollectXYPoints(const DispLogFile& log, const XYRequest& request, XY
                 collect.At(sample.Time, sample.Value);
         }
     } else {
-        const float interval = request.Interval;
-        if (!std::isfinite(interval) || interval <= 0.0f)
-            return "The export interval must be a positive number of seconds, not " + Seconds(interval) + ".";
+        try {
+            CheckCsvInterval(request.Interval);
+        } catch (const CsvIntervalError& error) {
+            return error.what();
+        }
         const double duration = log.GetDuration();
-        const double step = interval;
+        const double step = request.Interval;
         const double last = std::min(request.To, duration);
         // The instants are stepped through from 0 as the conversion steps them, so each is the
         // CSV row's instant to the last bit.
