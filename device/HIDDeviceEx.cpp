@@ -308,6 +308,10 @@ void HIDDeviceEx::ReaderMain()
             }
             if (Expected != 0 && static_cast<uint32_t>(Host.Ticks() - silentSince) > MessageGapMs)
                 DropHalfBuiltMessage();
+            // A waiter's deadline is on the host's clock, which need not run with the wall
+            // clock its wait is timed by: after each quiet slice it looks at the time again.
+            Lock lock(Replies.LockObject());
+            ReplyArrived.notify_all();
         } else {
             silent = false;
         }
