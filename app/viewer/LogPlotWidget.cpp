@@ -49,11 +49,6 @@ QString TimeLabel(double t, double step)
     return QString::number(t, 'f', decimals);
 }
 
-QString NumberText(double value, int decimals, char separator)
-{
-    return CsvNumberText(value, decimals, separator);
-}
-
 } // namespace
 
 LogPlotWidget::LogPlotWidget(QWidget* parent) : QWidget(parent)
@@ -91,7 +86,6 @@ void LogPlotWidget::SetSecondLog(const LogPlotData* second, double offset)
     // The whole of both logs stays within reach.
     SetView(Start, End);
     Invalidate();
-    emit ViewChanged();
 }
 
 size_t LogPlotWidget::SecondChannelOfShown(size_t position) const
@@ -661,7 +655,7 @@ void LogPlotWidget::DrawOverlay(QPainter& painter) const
             painter.setPen(QPen(QColor(0x30, 0x30, 0x30), 1, Qt::DashLine));
             painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
             // The cursor's time above the plots, clear of the time axis and its labels.
-            const QString label = NumberText(Cursor, 3, Separator) + QStringLiteral(" s");
+            const QString label = CsvNumberText(Cursor, 3, Separator) + QStringLiteral(" s");
             const int w = metrics.horizontalAdvance(label) + 8;
             const QRect box(std::clamp(static_cast<int>(x) - w / 2, 0, std::max(0, width() - w)), 2, w,
                             area.top() - 4);
@@ -708,8 +702,8 @@ void LogPlotWidget::DrawLegends(QPainter& painter) const
             }
             // A channel on a scale of its own tells it (a shared scale is on the axis).
             if (Ranges[k].HasValue && !PlotSharesScale(plot)) {
-                const QString range = NumberText(Ranges[k].Low, decimals, Separator) + QStringLiteral(" \u2026 ") +
-                                      NumberText(Ranges[k].High, decimals, Separator);
+                const QString range = CsvNumberText(Ranges[k].Low, decimals, Separator) + QStringLiteral(" \u2026 ") +
+                                      CsvNumberText(Ranges[k].High, decimals, Separator);
                 text += CursorShown ? QStringLiteral("  (") + range + QLatin1Char(')') : range;
             }
             const int top = rect.top() + static_cast<int>(i) * line;

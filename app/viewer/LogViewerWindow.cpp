@@ -38,6 +38,7 @@
 #include "LogCsv.h"
 #include "LogStats.h"
 #include "LogPlotData.h"
+#include "AxisTicks.h"
 #include "ChannelGroups.h"
 #include "LogPlotWidget.h"
 #include "LogRangeCsv.h"
@@ -71,17 +72,9 @@ QPixmap Swatch(const QColor& color)
     return pixmap;
 }
 
-// A number as the CSV writes it, with 0 to 3 decimals.
-QString NumberText(double value, int decimals, char separator)
-{
-    char text[CsvNumberMaxLength];
-    const size_t length = FormatCsvNumber(value, decimals, separator, text);
-    return QString::fromLatin1(text, static_cast<qsizetype>(length));
-}
-
 QString SecondsText(double seconds, char separator)
 {
-    return NumberText(seconds, 3, separator);
+    return CsvNumberText(seconds, 3, separator);
 }
 
 // Keeps the channels whose name contains the text, in any case: a plain search on each name,
@@ -168,15 +161,6 @@ void FillTable(QTableWidget& table, const QString& text)
             table.setItem(row - 1, column, new QTableWidgetItem(cells[column]));
     }
     table.resizeColumnsToContents();
-}
-
-// The channel name the CSV header gives, without trailing blanks: how a user names a channel.
-QString TrimmedName(const LogPlotData& data, size_t channel)
-{
-    std::string name = data.ChannelName(channel);
-    while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
-        name.pop_back();
-    return QString::fromStdString(name);
 }
 
 // The first channel of a kind, if the log has one.
@@ -569,7 +553,7 @@ QString LogViewerWindow::StatisticsText(double threshold) const
     const StatsRange range{Plot->ViewStart(), Plot->ViewEnd()};
     const DispLogFile& log = PlotData->Log();
     auto number = [separator](double value, int decimals, bool any) {
-        return any ? NumberText(value, decimals, separator) : QStringLiteral("NAN");
+        return any ? CsvNumberText(value, decimals, separator) : QStringLiteral("NAN");
     };
     QString text = QStringLiteral("channel\tcount\tmin\tmax\tmean\ttime above %1 s\n")
                        .arg(QString::number(threshold, 'g', 10).replace(QLatin1Char('.'), QLatin1Char(separator)));
@@ -581,7 +565,7 @@ QString LogViewerWindow::StatisticsText(double threshold) const
                 QLatin1Char('\t') + number(stats.Min, stats.Decimals, any) + QLatin1Char('\t') +
                 number(stats.Max, stats.Decimals, any) + QLatin1Char('\t') +
                 number(stats.Mean, std::min(stats.Decimals + 2, 3), any) + QLatin1Char('\t') +
-                NumberText(TimeAbove(log, index, range, threshold), 3, separator) + QLatin1Char('\n');
+                CsvNumberText(TimeAbove(log, index, range, threshold), 3, separator) + QLatin1Char('\n');
     }
     return text;
 }
@@ -733,7 +717,7 @@ QString LogViewerWindow::SetXYChannelsByName(const QStringList& names)
         return QStringLiteral("The XY view takes two or three channel names, X,Y or X,Y,COLOUR.");
     std::vector<std::optional<size_t>> found(static_cast<size_t>(names.size()));
     for (size_t c = 0; c < PlotData->ChannelCount(); ++c) {
-        const QString name = TrimmedName(*PlotData, c);
+        const QString name = QString::fromStdString(StatsChannelName(PlotData->Log(), static_cast<uint32_t>(c)));
         for (qsizetype i = 0; i < names.size(); ++i) {
             if (!found[static_cast<size_t>(i)] && name == names[i].trimmed())
                 found[static_cast<size_t>(i)] = c;
@@ -770,7 +754,7 @@ void LogViewerWindow::RefreshXY()
         return;
     }
     auto axis = [this](uint32_t channel) {
-        return XYAxis{TrimmedName(*PlotData, channel), PlotData->ChannelDecimals(channel)};
+        return XYAxis{QString::fromStdString(StatsChannelName(PlotData->Log(), channel)), PlotData->ChannelDecimals(channel)};
     };
     const char separator = Options.DecimalSeparator;
     const QString caption =
@@ -891,7 +875,7 @@ QString LogViewerWindow::MarkersText() const
             float b = 0;
             const auto index = static_cast<uint32_t>(channel);
             text += QLatin1Char('\t') + (log.GetValueAt(index, first, a) && log.GetValueAt(index, second, b)
-                                             ? NumberText(static_cast<double>(b) - a, PlotData->ChannelDecimals(channel), separator)
+                                             ? CsvNumberText(static_cast<double>(b) - a, PlotData->ChannelDecimals(channel), separator)
                                              : QStringLiteral("NAN"));
         }
         text += QLatin1Char('\n');
